@@ -1,0 +1,96 @@
+/*
+ * VK4400 printer API: the flat functions through which a program drives the
+ * card printer. Commands go out on standard output and the printer's replies
+ * come back on the CUPS back channel, so the calling program must run where
+ * CUPS (or a test harness) connects both.
+ *
+ * Every function except SetPOption writes an "[S] ..." entry line and an
+ * "[E] ... : <result>" exit line to standard error and returns the device
+ * operation's result unchanged:
+ *    0        success
+ *    9        the printer refused the command (NAK)
+ *    1..255   the printer's error number
+ *   -1        no reply within the read time-out, or the read failed
+ * Reply buffers are written only on success, and never beyond the capacity
+ * documented next to each function.
+ *
+ * This header is plain C and can be included from C and C++ programs.
+ */
+#ifndef VK4400_H
+#define VK4400_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The print-options record: sixteen signed 32-bit fields, in this order. */
+typedef struct tagPOPTION {
+  int32_t nColorType;  /* read by no operation */
+  int32_t nRibbon;     /* 0 colour, 4 black, 10 rewritable, 11 rewritable erase */
+  int32_t nType;       /* read by no operation */
+  int32_t nBrightness;
+  int32_t nContrast;
+  int32_t nRed;
+  int32_t nGreen;
+  int32_t nBlue;
+  int32_t nSharpness;
+  int32_t nGamma;
+  int32_t nBlackUse;   /* 1: separate black dots into the black panel */
+  int32_t nSaturate;
+  int32_t nFOverlay;   /* overlay of the card front: 0 full, 2 MS, 3 ISO, 256 none */
+  int32_t nBOverlay;   /* overlay of the card back, same codes */
+  int32_t nCheck;      /* 1: image log and debug dumps */
+  int32_t nStyle;      /* 0 normal, 1 highlight, 2 not used */
+} POPTION;
+
+/* Capacities of the callers' reply buffers (bytes). */
+#define VK_JOBSTATUS_SIZE 64   /* PrintJobStatus */
+#define VK_REPLY_SIZE 32       /* every other query with a reply buffer */
+#define VK_TRACK_SIZE 256      /* MS_ReadTrackData */
+
+/* Stores the job's card options in the device; logs every field. Returns 0. */
+int SetPOption(POPTION opt);
+
+/* Job control. */
+int PrintJobStatus(unsigned char* pJob);        /* pJob: VK_JOBSTATUS_SIZE bytes */
+int CancelPrintJob(int nJob);
+int CheckPrinterStatus(void);
+int ClearErrorStatus(void);
+int GetPrinterVersion(unsigned char* pVer);     /* pVer: VK_REPLY_SIZE bytes */
+int CheckRibbonSensor(unsigned char* pRibbon);  /* pRibbon: VK_REPLY_SIZE bytes */
+
+/* Printer service commands. */
+int CardInsert(void);
+int CardEject(void);
+int CardReject(void);
+int RibbonSync(void);
+int CleaningPrinter(void);
+int SelfPrinting(void);
+int BuzzerControl(int a, int b, int c);
+int CheckFeederSensor(unsigned char* out);          /* VK_REPLY_SIZE bytes */
+int RibbonSensorValue(unsigned char* out);          /* VK_REPLY_SIZE bytes */
+int GetOptionInformationValue(unsigned char* out);  /* VK_REPLY_SIZE bytes */
+int GetPrinterParameterValue(int nIndex, int* pValue);
+int GetPrintCount(int* pCount);
+int CheckRibbonCount(int* pCount);
+int ClearImageBuffer(int p1, int p2);
+
+/* Magnetic-stripe encoder. */
+int MS_SetEncoderCoercivity(int nCoercivity);
+int MS_SetTrackBuffer(int nTrack, const unsigned char* pData, int nSize);
+int MS_WriteTrackData(int nTrack, unsigned char* pData);              /* VK_REPLY_SIZE */
+int MS_ReadTrackData(int nTrack, unsigned char* pData, int* pLength); /* VK_TRACK_SIZE */
+int MS_EraseTrackData(int nTrack, unsigned char* pData);              /* VK_REPLY_SIZE */
+
+/* Print calls: one card side as raw pixel lines (see the README). */
+int OneCmdPrintingEx(int nType, int nColorType, unsigned char* pData, int nSize,
+                     int nWidth, int nHeight);
+int OneCmdPrinting(int nType, unsigned char* pData, int nSize);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VK4400_H */

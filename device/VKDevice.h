@@ -27,6 +27,13 @@ class CVKDevice : public CVKCtrl_Print {
   int GetResultData(uint8_t* out, int* outLength, int outCapacity);
   static int htoa(char* text, const uint8_t* bytes, int count);
   int VKCL_CMD(const uint8_t* bytes, int count);
+  // One printer command with an optional answer: sends the four code
+  // characters and paramCount parameter bytes through SencRecv and returns
+  // its result. On result 0, when reply is not null, the payload (at most
+  // replyCapacity bytes) goes to reply and its length to *replyLength (0 and
+  // reply untouched when the answer carried none).
+  int QueryCommand(const char* code, const uint8_t* params, int paramCount, uint8_t* reply,
+                   int* replyLength, int replyCapacity);
 
   // --- job control ---
   int VKCL_PrintJobStatus(uint8_t* out, int outCapacity);

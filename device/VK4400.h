@@ -50,6 +50,16 @@ typedef struct tagPOPTION {
 #define VK_REPLY_SIZE 32       /* every other query with a reply buffer */
 #define VK_TRACK_SIZE 256      /* MS_ReadTrackData */
 
+/* Track data that one MS_SetTrackBuffer call can carry: the printer's
+ * command area holds the code, the track byte and at most this many bytes. */
+#define VK_TRACK_DATA_MAX 251
+
+/* Result of a call refused before anything was sent, because its arguments
+ * cannot form a valid command (MS_SetTrackBuffer with more than
+ * VK_TRACK_DATA_MAX bytes, or with a size but no data). No printer result
+ * is negative except -1, so this never stands for a printer answer. */
+#define VK_ERR_REFUSED (-2)
+
 /* Stores the job's card options in the device; logs every field. Returns 0. */
 int SetPOption(POPTION opt);
 
@@ -61,7 +71,11 @@ int ClearErrorStatus(void);
 int GetPrinterVersion(unsigned char* pVer);     /* pVer: VK_REPLY_SIZE bytes */
 int CheckRibbonSensor(unsigned char* pRibbon);  /* pRibbon: VK_REPLY_SIZE bytes */
 
-/* Printer service commands. */
+/* Printer service commands. CardEject, CardReject, RibbonSync and
+ * CleaningPrinter have no printer command behind them: they log their two
+ * lines, send nothing and return 0. GetPrinterParameterValue, GetPrintCount
+ * and CheckRibbonCount write their int only when the printer answered with a
+ * payload (and, for a parameter, echoed the index asked for). */
 int CardInsert(void);
 int CardEject(void);
 int CardReject(void);
@@ -77,7 +91,11 @@ int GetPrintCount(int* pCount);
 int CheckRibbonCount(int* pCount);
 int ClearImageBuffer(int p1, int p2);
 
-/* Magnetic-stripe encoder. */
+/* Magnetic-stripe encoder. Track and coercivity go out as the low byte of
+ * the int. MS_SetTrackBuffer sends nSize bytes of pData (none when nSize is
+ * below 1) and returns VK_ERR_REFUSED, sending nothing, when nSize exceeds
+ * VK_TRACK_DATA_MAX or pData is missing. MS_ReadTrackData stores in
+ * *pLength the number of bytes it put into pData (at most VK_TRACK_SIZE). */
 int MS_SetEncoderCoercivity(int nCoercivity);
 int MS_SetTrackBuffer(int nTrack, const unsigned char* pData, int nSize);
 int MS_WriteTrackData(int nTrack, unsigned char* pData);              /* VK_REPLY_SIZE */

@@ -55,7 +55,11 @@ class CVKCtrl_Print {
   // --- panel image preparation ---
   // Prepares one card side from an in-memory 24-bit BMP. For colour type 0
   // the colour panel JPEG goes to out (at most outCapacity bytes) and its
-  // length is returned; otherwise 20.
+  // length is returned; otherwise 20. A failed JPEG encode returns 20 with
+  // out untouched. A side that cannot be prepared (the BMP is not width x
+  // height at 24 bits, or the JPEG does not fit outCapacity) returns 0:
+  // nothing is written to out, the side's colour slot (16: m_srcImg, 32:
+  // m_srcImg2) is emptied and its panel-table entries are cleared.
   int MakeImageBuf(int nColorType, const uint8_t* buffer, int size, int width, int height,
                    uint8_t* out, size_t outCapacity);
 

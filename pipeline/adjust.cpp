@@ -1,0 +1,191 @@
+// The adjustment chain of a colour-ribbon card side: colour style, black
+// panel, sharpening, overlay, brightness and contrast with saturation, gamma
+// and the red, green and blue balance.
+#include <cstdio>
+#include <cstring>
+
+#include "pipeline/VKCtrl_Print.h"
+#include "pipeline/imagedump.h"
+
+namespace {
+
+bool isWalkable(const CxImage& image) {
+  return image.IsValid() && image.GetBpp() == 24 && image.GetWidth() > 0 &&
+         image.GetHeight() > 0;
+}
+
+// Sharpening amounts beyond this give no visible gain and are cut.
+const int kMaxSharpening = 15;
+const float kSharpenRadius = 0.1f;
+
+}  // namespace
+
+// Run the adjustment chain on the card image; the black and overlay panels
+// are taken before any adjustment and are not adjusted themselves.
+int CVKCtrl_Print::ImageEffect(CxImage& image) {
+  UseDefault();
+  MakeColorK(0, image);
+  MakeShapening(0, image);
+  MakeOverlay(0, image);
+  MakeLightSaturate(0, image);
+  MakeGamma(0, image);
+  return MakeRedGreenBlue(0, image);
+}
+
+// Sharpen the card image with an unsharp mask of radius 0.1.
+int CVKCtrl_Print::MakeShapening(int /*mode*/, CxImage& image) {
+  CxImage sharpened(image);
+  int amount = m_iSharpening;
+  if (amount > kMaxSharpening) amount = kMaxSharpening;
+  if (amount < 0) amount = 0;
+  fprintf(stderr, "[->][nVal %d  m_iSharpening %d radius %f]\n", amount, m_iSharpening,
+          kSharpenRadius);
+  if (m_nLogImage > 1) DumpImageBmp(*this, sharpened, "MakeShapening", 2000);
+
+  sharpened.UnsharpMask(kSharpenRadius, static_cast<float>(amount), 0);
+
+  if (isWalkable(image) && isWalkable(sharpened) &&
+      sharpened.GetWidth() == image.GetWidth() && sharpened.GetHeight() == image.GetHeight()) {
+    const size_t rowBytes = 3 * static_cast<size_t>(image.GetWidth());
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+      memcpy(image.GetBits(y), sharpened.GetBits(y), rowBytes);
+    }
+  }
+  if (m_nLogImage > 1) DumpImageBmp(*this, image, "MakeShapening", 2001);
+  return 1;
+}
+
+// Brightness and contrast through one lookup table (white pixels are left
+// alone), then saturation.
+int CVKCtrl_Print::MakeLightSaturate(int mode, CxImage& image) {
+  fprintf(stderr, "[->][MakeLightSaturate %d m_nBrightness %d m_nContrast %d m_nSaturate %d]\n",
+          m_nColorType, m_nBrightness, m_nContrast, m_nSaturate);
+  if (mode != 0) return 1;
+
+  // With both at 50 the table is the identity.
+  if (!(m_nBrightness == 50 && m_nContrast == 50) && isWalkable(image)) {
+    const float factor = static_cast<float>(static_cast<float>(m_nContrast + 50) / 100.0);
+    const float offset = static_cast<float>(m_nBrightness + 78);
+    uint8_t table[256];
+    for (int i = 0; i < 256; ++i) {
+      float v = static_cast<float>(i - 128) * factor;
+      v = v + offset;
+      v = v + 0.5f;
+      // Truncation toward zero, then the limits; out-of-range values are
+      // limited before the conversion so that it is always defined.
+      int entry;
+      if (v >= 255.0f) {
+        entry = 255;
+      } else if (v <= 0.0f) {
+        entry = 0;
+      } else {
+        entry = static_cast<int>(v);
+      }
+      table[i] = static_cast<uint8_t>(entry);
+    }
+    const int width = static_cast<int>(image.GetWidth());
+    const int height = static_cast<int>(image.GetHeight());
+    for (int y = 0; y < height; ++y) {
+      uint8_t* p = image.GetBits(y);
+      for (int x = 0; x < width; ++x, p += 3) {
+        if (p[0] == 255 && p[1] == 255 && p[2] == 255) continue;
+        p[0] = table[p[0]];
+        p[1] = table[p[1]];
+        p[2] = table[p[2]];
+      }
+    }
+  }
+
+  if (m_nSaturate != 0) image.Saturate(m_nSaturate, 1);
+  return 1;
+}
+
+namespace {
+
+// New value of one channel under its colour-balance setting (50 = neutral):
+// each step of the setting moves the channel by 2.55 levels.
+uint8_t balanceChannel(uint8_t c, int setting) {
+  if (setting == 50) return c;
+  if (setting > 50) {
+    double v = c + (static_cast<double>(setting) - 50.0) * 2.55;
+    return v >= 255.0 ? 255 : static_cast<uint8_t>(v);
+  }
+  double v = c - (50.0 - static_cast<double>(setting)) * 2.55;
+  return v <= 0.0 ? 0 : static_cast<uint8_t>(v);
+}
+
+}  // namespace
+
+// Shift the red, green and blue channels by their balance settings. White
+// pixels are shifted like all others.
+int CVKCtrl_Print::MakeRedGreenBlue(int mode, CxImage& image) {
+  if (mode != 0) return 1;
+  fprintf(stderr, "\n[2] RGB [Red %d, Green %d Blue %d] GetPixelColor", m_nRed, m_nGreen, m_nBlue);
+
+  uint8_t red[256], green[256], blue[256];
+  for (int i = 0; i < 256; ++i) {
+    red[i] = balanceChannel(static_cast<uint8_t>(i), m_nRed);
+    green[i] = balanceChannel(static_cast<uint8_t>(i), m_nGreen);
+    blue[i] = balanceChannel(static_cast<uint8_t>(i), m_nBlue);
+  }
+
+  if (isWalkable(image)) {
+    // Each channel's new value depends only on its old value, so the rows can
+    // be walked directly; the bytes are those of a pixel-by-pixel pass.
+    const int width = static_cast<int>(image.GetWidth());
+    const int height = static_cast<int>(image.GetHeight());
+    for (int y = 0; y < height; ++y) {
+      uint8_t* p = image.GetBits(y);
+      for (int x = 0; x < width; ++x, p += 3) {
+        p[0] = blue[p[0]];
+        p[1] = green[p[1]];
+        p[2] = red[p[2]];
+      }
+    }
+  } else {
+    const int width = static_cast<int>(image.GetWidth());
+    const int height = static_cast<int>(image.GetHeight());
+    for (int x = 0; x < width; ++x) {
+      for (int y = 0; y < height; ++y) {
+        RGBQUAD c = image.GetPixelColor(x, y, true);
+        c.rgbRed = red[c.rgbRed];
+        c.rgbGreen = green[c.rgbGreen];
+        c.rgbBlue = blue[c.rgbBlue];
+        image.SetPixelColor(x, y, c, false);
+      }
+    }
+  }
+  return 1;
+}
+
+// Apply the gamma option to all three channels unless it asks for no change.
+int CVKCtrl_Print::MakeGamma(int mode, CxImage& image) {
+  if (mode != 0) return 1;
+  float gamma = 1.0f;
+  int r = VK_GammaAdjust(0, &gamma);
+  if (r == 1) {
+    image.GammaRGB(gamma, gamma, gamma);
+  } else {
+    fprintf(stderr, "\n[3] No Gamma(%f)", gamma);
+  }
+  return 1;
+}
+
+// Turn the gamma option plus delta into the gamma to apply; 100 and negative
+// values mean no change.
+int CVKCtrl_Print::VK_GammaAdjust(int delta, float* gamma) {
+  int v = m_Gamma + delta;
+  if (v < 0) {
+    fprintf(stderr, "\n[2] (-) => nGam100");
+    v = 100;
+  }
+  if (v == 100 && delta <= 0) {
+    fprintf(stderr, "\n[2] nGam100");
+    if (gamma) *gamma = 0.0f;
+    return 0;
+  }
+  float g = static_cast<float>(static_cast<float>(v) / 100.0);
+  if (gamma) *gamma = g;
+  fprintf(stderr, "\n[2] m_Gamma[%d](%d)+[%d] Gamma(%f)[%d]", m_Gamma, delta, 100, g, v);
+  return 1;
+}

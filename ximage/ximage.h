@@ -180,6 +180,9 @@ class CxImage {
  protected:
   void Startup(uint32_t imagetype);
   void SetError(const char* text);  // copies at most 255 characters
+  bool EncodeSafeCheck(CxFile* hFile);  // file and DIB present, else an error text
+  // Temporary of a transform: this image's settings and palette, size w x h.
+  bool PrepareTransformTarget(CxImage& tmp, uint32_t w, uint32_t h) const;
 
   void* pDib;                  // header copy + palette + pixel rows, or null
   BITMAPINFOHEADER head;       // the authoritative header

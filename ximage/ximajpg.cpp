@@ -1,0 +1,164 @@
+// CxImageJPG: compress an RGB or grey-ramp image through libjpeg into a
+// CxFile, with our own destination manager and an error exit that returns
+// control here instead of ending the process.
+#include "ximage/ximajpg.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "ximage/xfile.h"
+
+namespace {
+
+// Size of the staging buffer between libjpeg and the stream.
+const size_t kOutputBufSize = 4096;
+
+// libjpeg's error manager plus where to jump back to and where to put the text.
+struct jpgErrorManager {
+  jpeg_error_mgr pub;
+  jmp_buf setjmp_buffer;
+  char* errorText;
+};
+
+// Word the library's message into the image's error text and return to Encode.
+void imaJpegErrorExit(j_common_ptr cinfo) {
+  jpgErrorManager* myerr = (jpgErrorManager*)cinfo->err;
+  myerr->pub.format_message(cinfo, myerr->errorText);
+  longjmp(myerr->setjmp_buffer, 1);
+}
+
+// Destination manager that hands compressed bytes to a CxFile.
+struct xfileDestination {
+  jpeg_destination_mgr pub;
+  CxFile* file;
+  JOCTET* buffer;
+};
+
+// Point the library at the whole staging buffer.
+void initDestination(j_compress_ptr cinfo) {
+  xfileDestination* dest = (xfileDestination*)cinfo->dest;
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = kOutputBufSize;
+}
+
+// Pass a full staging buffer on to the stream.
+boolean emptyOutputBuffer(j_compress_ptr cinfo) {
+  xfileDestination* dest = (xfileDestination*)cinfo->dest;
+  if (dest->file->Write(dest->buffer, 1, kOutputBufSize) != kOutputBufSize)
+    ERREXIT(cinfo, JERR_FILE_WRITE);
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = kOutputBufSize;
+  return TRUE;
+}
+
+// Pass the last, partly filled buffer on and flush the stream.
+void termDestination(j_compress_ptr cinfo) {
+  xfileDestination* dest = (xfileDestination*)cinfo->dest;
+  size_t datacount = kOutputBufSize - dest->pub.free_in_buffer;
+  if (datacount > 0) {
+    if (!dest->file->Write(dest->buffer, 1, datacount)) ERREXIT(cinfo, JERR_FILE_WRITE);
+  }
+  dest->file->Flush();
+  if (dest->file->Error()) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+}  // namespace
+
+// Compress the image as a JFIF file with its quality and resolution.
+bool CxImageJPG::Encode(CxFile* hFile) {
+  if (!EncodeSafeCheck(hFile)) return false;
+
+  // Only 24-bit colour or an 8-bit grey ramp maps onto JPEG samples.
+  if (head.biClrUsed != 0 && (!IsGrayScale() || head.biBitCount != 8)) {
+    SetError("JPEG can save only RGB or GreyScale images");
+    return false;
+  }
+
+  jpeg_compress_struct cinfo;
+  jpgErrorManager jerr;
+  xfileDestination dest;
+  memset(&dest, 0, sizeof(dest));
+  dest.file = hFile;
+  dest.buffer = (JOCTET*)malloc(kOutputBufSize);
+  if (dest.buffer == nullptr) {
+    SetError("JPEG output buffer can't be allocated");
+    return false;
+  }
+
+  cinfo.err = jpeg_std_error(&jerr.pub);
+  jerr.pub.error_exit = imaJpegErrorExit;
+  jerr.errorText = info.szLastError;
+
+  if (setjmp(jerr.setjmp_buffer)) {
+    jpeg_destroy_compress(&cinfo);
+    free(dest.buffer);
+    return false;
+  }
+
+  jpeg_create_compress(&cinfo);
+  dest.pub.init_destination = initDestination;
+  dest.pub.empty_output_buffer = emptyOutputBuffer;
+  dest.pub.term_destination = termDestination;
+  cinfo.dest = &dest.pub;
+
+  cinfo.image_width = GetWidth();
+  cinfo.image_height = GetHeight();
+  if (head.biClrUsed == 0) {
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+  } else {
+    cinfo.input_components = 1;
+    cinfo.in_color_space = JCS_GRAYSCALE;
+  }
+  jpeg_set_defaults(&cinfo);
+
+  uint32_t opt = GetCodecOption(CXIMAGE_FORMAT_JPG);
+  if (opt & ENCODE_ARITHMETIC) cinfo.arith_code = TRUE;
+  if (opt & ENCODE_OPTIMIZE) cinfo.optimize_coding = TRUE;
+  if (opt & ENCODE_GRAYSCALE) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+  if (opt & ENCODE_SMOOTHING) cinfo.smoothing_factor = m_nSmoothing;
+  jpeg_set_quality(&cinfo, GetJpegQuality(), (opt & ENCODE_BASELINE) ? TRUE : FALSE);
+  if (opt & ENCODE_PROGRESSIVE) jpeg_simple_progression(&cinfo);
+
+  cinfo.comp_info[0].h_samp_factor = 2;
+  cinfo.comp_info[0].v_samp_factor = 2;
+  cinfo.comp_info[1].h_samp_factor = 1;
+  cinfo.comp_info[1].v_samp_factor = 1;
+  cinfo.comp_info[2].h_samp_factor = 1;
+  cinfo.comp_info[2].v_samp_factor = 1;
+  if (opt & ENCODE_SUBSAMPLE_422) {
+    cinfo.comp_info[0].h_samp_factor = 2;
+    cinfo.comp_info[0].v_samp_factor = 1;
+  }
+  if (opt & ENCODE_SUBSAMPLE_444) {
+    cinfo.comp_info[0].h_samp_factor = 1;
+    cinfo.comp_info[0].v_samp_factor = 1;
+  }
+
+  cinfo.density_unit = 1;
+  cinfo.X_density = (UINT16)GetXDPI();
+  cinfo.Y_density = (UINT16)GetYDPI();
+
+  jpeg_start_compress(&cinfo, TRUE);
+
+  JSAMPARRAY buffer =
+      (*cinfo.mem->alloc_sarray)((j_common_ptr)&cinfo, JPOOL_IMAGE, info.dwEffWidth + 8, 1);
+
+  // Rows go top of the picture first: stored row height - 1 down to row 0.
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const uint8_t* src = GetBits(head.biHeight - 1 - cinfo.next_scanline);
+    memcpy(buffer[0], src, info.dwEffWidth);
+    if (head.biClrUsed == 0) RGBtoBGR(buffer[0], (int)info.dwEffWidth);
+    jpeg_write_scanlines(&cinfo, buffer, 1);
+  }
+
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  free(dest.buffer);
+  return true;
+}

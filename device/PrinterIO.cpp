@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cups/cups.h>
+#include <cups/sidechannel.h>
 
 size_t StdPrinterIO::Write(const void* bytes, size_t count) {
   return fwrite(bytes, 1, count, stdout);

@@ -106,6 +106,10 @@ int MS_EraseTrackData(int nTrack, unsigned char* pData);              /* VK_REPL
 int OneCmdPrintingEx(int nType, int nColorType, unsigned char* pData, int nSize,
                      int nWidth, int nHeight);
 int OneCmdPrinting(int nType, unsigned char* pData, int nSize);
+/* Sends the front of a two-sided card that no back followed as a one-sided
+ * card with its black and overlay panels. Returns 0 when it was sent or no
+ * front was kept. */
+int PrintPendingFront(void);
 
 #ifdef __cplusplus
 }

@@ -66,6 +66,8 @@ class CVKDevice : public CVKCtrl_Print {
   int VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int width, int height);
   int VKCL_PTSjpg(const uint8_t* data, int size, int width, int height);
   int VKCL_PTS(const uint8_t* data, int size);
+  // Sends a kept card front (colour type 16 with no back) as a one-sided card.
+  int VKCL_PTSFront();
   static int MakeBmpHeader(uint8_t* header, int imageSize, int width, int height);
 
   int32_t nRet;

@@ -1,0 +1,372 @@
+// The print-job command "$PTS": its block record, the JPEG encoding of the
+// panel slots, the composition of one card (one or two sides) and the write
+// of the finished command with the printer's answer.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "device/PrinterIO.h"
+#include "pipeline/VKCtrl_Print.h"
+
+namespace {
+
+const uint8_t kEsc = 0x1B;
+const uint8_t kCr = 0x0D;
+// The block area between the length field and the panel data.
+const size_t kBlockArea = 500;
+// ESC, "$PTS" and the length field come before the block area.
+const size_t kDataOffset = 9 + kBlockArea;
+
+// Writes an unsigned 32-bit value big-endian.
+void putBigEndian32(uint8_t* at, uint32_t value) {
+  at[0] = (uint8_t)(value >> 24);
+  at[1] = (uint8_t)(value >> 16);
+  at[2] = (uint8_t)(value >> 8);
+  at[3] = (uint8_t)value;
+}
+
+// Sets the size field (P9-P12) of a panel block.
+void setPanelSize(uint8_t* block, int size) { putBigEndian32(block + 9, (uint32_t)size); }
+
+// Appends ESC and the block's bytes when the block is present (code byte
+// set), or unconditionally for the fixed blocks; returns the new offset.
+size_t putBlock(uint8_t* out, size_t at, const uint8_t* block, size_t count) {
+  out[at++] = kEsc;
+  memcpy(out + at, block, count);
+  return at + count;
+}
+
+// Which ribbons print the colour side as a monochrome panel.
+bool isMonochromeRibbon(int ribbon) { return ribbon == 4 || ribbon == 10 || ribbon == 11; }
+
+// One panel of the card: its buffer (when obtained) and its data size.
+struct Panel {
+  std::vector<uint8_t> data;
+  bool obtained = false;
+  int size = 0;
+};
+
+}  // namespace
+
+// Resets the block record to the defaults of the current ribbon, with size
+// as the front colour panel's size.
+int CVKCtrl_Print::MakePTSHeader(int size) {
+  memset(&mPTSCmd, 0, sizeof(mPTSCmd));
+  const bool mono = isMonochromeRibbon(m_nRibbon);
+
+  mPTSCmd.SOP[0] = 'P';
+  mPTSCmd.SOP[1] = m_nRibbon == 10 ? 2 : (m_nRibbon == 11 ? 3 : 0);
+
+  mPTSCmd.SPT[0] = 'R';
+  mPTSCmd.SPT[1] = mono ? 4 : 0;
+  mPTSCmd.SPT[2] = 1;
+  mPTSCmd.SPT[4] = 0x10;
+
+  mPTSCmd.DataMode[0] = 'F';
+  mPTSCmd.DataMode[2] = 1;
+
+  mPTSCmd.BlockC[0] = 'C';
+  mPTSCmd.BlockC[1] = 0xFF;
+
+  mPTSCmd.BlockO1[0] = 'O';
+
+  mPTSCmd.TCB1[0] = 'T';
+  mPTSCmd.TCB1[1] = mono ? 0x20 : 0;
+  setPanelSize(mPTSCmd.TCB1, size);
+
+  fprintf(stderr, "MakePTSHeader poption.nRibbon(%d) , m_nRibbon(0x%02x): ", JobOption().nRibbon,
+          m_nRibbon);
+  return size;
+}
+
+// Encodes the image of one panel slot as a JPEG file into panel; returns
+// its size (0 when the slot is unknown or the encoding failed).
+int CVKCtrl_Print::MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size) {
+  const int now = (int)time(nullptr);
+  fprintf(stderr, "[->][MakeImagejpg nColorType 0x%X\n", slot);
+
+  CxImage image;
+  const CxImage* source = nullptr;
+  const char* name = nullptr;
+  switch (slot) {
+    case VK_SLOT_FRONT: source = &m_srcImg; name = "m_srcImg"; break;
+    case VK_SLOT_FRONT_K: source = &m_srcImgK; name = "m_srcImgK"; break;
+    case VK_SLOT_FRONT_O: source = &m_srcImgO; name = "m_srcImgO"; break;
+    case VK_SLOT_BACK: source = &m_srcImg2; name = "m_srcImg2"; break;
+    case VK_SLOT_BACK_K: source = &m_srcImgK2; name = "m_srcImgK2"; break;
+    case VK_SLOT_BACK_O: source = &m_srcImgO2; name = "m_srcImgO2"; break;
+    default: break;
+  }
+  if (source) {
+    fprintf(stderr, "[->][MakeImagejpg %s %d\n", name, (int)source->GetWidth());
+    image = *source;
+  }
+
+  uint8_t* jpeg = nullptr;
+  int32_t jpegSize = 0;
+  if (!image.Encode(jpeg, jpegSize, CXIMAGE_FORMAT_JPG) || !jpeg || jpegSize < 1) {
+    fprintf(stderr, "[->][error info  %s ]\n", image.GetLastError());
+    free(jpeg);
+    panel.clear();
+    if (size) *size = 0;
+    return 0;
+  }
+
+  if (m_nLogImage > 1) {
+    const int index = now + m_nPage + 20 + slot;
+    fprintf(stderr, "[->][page %d curtime %d curtime+page+20+nColorType  %d]\n", m_nPage, now,
+            index);
+    snprintf(m_szTestTag, sizeof(m_szTestTag), "%s", "MakeImagejpg");
+    write_tests(index, m_szTestTag, jpeg, (size_t)jpegSize);
+  }
+
+  fprintf(stderr, "[->][true  %s %d %X %X]\n", image.GetLastError(), (int)jpegSize, jpeg[0],
+          jpegSize > 1 ? jpeg[1] : 0);
+  panel.assign(jpeg, jpeg + jpegSize);
+  free(jpeg);
+  if (size) *size = (int)jpegSize;
+  return (int)jpegSize;
+}
+
+// Writes the command bytes to the printer stream (not flushed).
+void CVKCtrl_Print::outputarray_print(const uint8_t* bytes, int count) {
+  fprintf(stderr, "[->][outputarray_print %d]\n", count);
+  if (count > 0) Printer().Write(bytes, (size_t)count);
+}
+
+// Composes the print-job command of one card side, writes it to the printer
+// and reads its answer. A front of a two-sided card is only kept.
+int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
+                                    const uint8_t* pData, int nSize) {
+  if (nColorType == 0 || nColorType == 16) MakePTSHeader(nSize);
+  fprintf(stderr, "\n[2] VK_PTSCmdExecute - %s (%d)nColorType %d \n", "$PTS",
+          mPTSCmd.DataMode[2], nColorType);
+
+  if (nColorType == 16) {
+    fprintf(stderr, "\n[2] nColorType 0x10 %d\n", 0);
+    return 0;
+  }
+
+  // Panels in wire order: front colour, black, overlay, back colour, black, overlay.
+  Panel colour, black, overlay, colour2, black2, overlay2;
+
+  if (nColorType == 0) {
+    nFileSize[0] = nSize;
+    fprintf(stderr, "\n[2] DataMode.P2 %d ", mPTSCmd.DataMode[2]);
+    if (nSize < 1 || !pData) {
+      setPanelSize(mPTSCmd.TCB1, 0);
+    } else {
+      fprintf(stderr, "\n[2] nColorType 0x00 (%d,%d,%d)\n", nFileSize[0], nFileSize[3],
+              nFileSize[2]);
+      colour.data.assign(pData, pData + nSize);
+      colour.obtained = true;
+      colour.size = nSize;
+      setPanelSize(mPTSCmd.TCB1, nSize);
+      overlay.obtained = true;
+      if (nFileSize[2] > 0) {
+        int size = 0;
+        MakeImagejpg(VK_SLOT_FRONT_O, overlay.data, &size);
+        fprintf(stderr, "\n[2] mPTSCmd.TCB1_O.Code %d %d\n", mPTSCmd.TCB1_O[0], size);
+        if (size != 0) {
+          mPTSCmd.TCB1_O[0] = 'T';
+          nFileSize[2] = size;
+          if (size > 0) {
+            mPTSCmd.DataMode[3] |= 1;
+            mPTSCmd.TCB1_O[1] = 0x10;
+            setPanelSize(mPTSCmd.TCB1_O, size);
+            overlay.size = size;
+          }
+        } else {
+          nFileSize[2] = 0;
+        }
+      }
+    }
+    if (nFileSize[3] > 0) {
+      int size = 0;
+      black.obtained = true;
+      MakeImagejpg(VK_SLOT_FRONT_K, black.data, &size);
+      fprintf(stderr, "\n[2] mPTSCmd.TCB1_K.Code %d %d\n", mPTSCmd.TCB1_K[0], size);
+      if (size != 0) {
+        mPTSCmd.TCB1_K[0] = 'T';
+        nFileSize[3] = size;
+        if (size > 0) {
+          mPTSCmd.TCB1_K[1] = 0x0B;
+          setPanelSize(mPTSCmd.TCB1_K, size);
+          black.size = size;
+        }
+      } else {
+        nFileSize[3] = 0;
+      }
+    }
+  } else if (nColorType == 32) {
+    fprintf(stderr, "\n[2] nColorType 0x20 (%d,%d,%d, %d,%d,%d)\n", nFileSize[0], nFileSize[3],
+            nFileSize[2], nFileSize[1], nFileSize[6], nFileSize[5]);
+    for (Panel* p : {&colour, &black, &overlay, &colour2, &black2, &overlay2}) p->obtained = true;
+
+    int size = 0;
+    MakeImagejpg(VK_SLOT_FRONT, colour.data, &size);
+    nFileSize[0] = size;
+    if (nFileSize[3] > 0) {
+      MakeImagejpg(VK_SLOT_FRONT_K, black.data, &size);
+      fprintf(stderr, "\n[2] mPTSCmd.TCB1_K.Code %d %d\n", mPTSCmd.TCB1_K[0], size);
+      if (size != 0) mPTSCmd.TCB1_K[0] = 'T';
+      nFileSize[3] = size;
+    }
+    if (nFileSize[2] > 0) {
+      MakeImagejpg(VK_SLOT_FRONT_O, overlay.data, &size);
+      fprintf(stderr, "\n[2] mPTSCmd.TCB1_O.Code %d %d\n", mPTSCmd.TCB1_O[0], size);
+      if (size != 0) mPTSCmd.TCB1_O[0] = 'T';
+      nFileSize[2] = size;
+    }
+    MakeImagejpg(VK_SLOT_BACK, colour2.data, &size);
+    if (size != 0) mPTSCmd.TCB2[0] = 'B';
+    nFileSize[1] = size;
+    if (nFileSize[6] > 0) {
+      MakeImagejpg(VK_SLOT_BACK_K, black2.data, &size);
+      fprintf(stderr, "\n[2] mPTSCmd.TCB2_K.Code %d %d\n", mPTSCmd.TCB2_K[0], size);
+      if (size != 0) mPTSCmd.TCB2_K[0] = 'B';
+      nFileSize[6] = size;
+    }
+    if (nFileSize[5] > 0) {
+      MakeImagejpg(VK_SLOT_BACK_O, overlay2.data, &size);
+      fprintf(stderr, "\n[2] mPTSCmd.TCB2_O.Code %d %d\n", mPTSCmd.TCB2_O[0], size);
+      if (size != 0) mPTSCmd.TCB2_O[0] = 'B';
+      nFileSize[5] = size;
+    }
+
+    // Both sides travel in one command.
+    mPTSCmd.DataMode[2] = 3;
+    mPTSCmd.BlockO1[2] = 0x30;
+    memset(mPTSCmd.BlockO2, 0, sizeof(mPTSCmd.BlockO2));
+    mPTSCmd.BlockO2[0] = 'O';
+    mPTSCmd.BlockO2[1] = 0x80;
+    mPTSCmd.TCB2[0] = 'B';
+    mPTSCmd.TCB2[1] = 0x80;
+    setPanelSize(mPTSCmd.TCB2, nFileSize[1]);
+    fprintf(stderr, "\n[2] DataMode.P2 %d ", 3);
+
+    setPanelSize(mPTSCmd.TCB1, nFileSize[0] >= 1 ? nFileSize[0] : 0);
+    setPanelSize(mPTSCmd.TCB2, nFileSize[1] >= 1 ? nFileSize[1] : 0);
+    colour.size = nFileSize[0] >= 1 ? nFileSize[0] : 0;
+    colour2.size = nFileSize[1] >= 1 ? nFileSize[1] : 0;
+    if (mPTSCmd.TCB1_K[0] == 'T' && nFileSize[3] > 0) {
+      mPTSCmd.TCB1_K[1] = 0x0B;
+      setPanelSize(mPTSCmd.TCB1_K, nFileSize[3]);
+      black.size = nFileSize[3];
+    }
+    if (mPTSCmd.TCB1_O[0] == 'T' && nFileSize[2] > 0) {
+      mPTSCmd.DataMode[3] |= 1;
+      mPTSCmd.TCB1_O[1] = 0x10;
+      setPanelSize(mPTSCmd.TCB1_O, nFileSize[2]);
+      overlay.size = nFileSize[2];
+    }
+    if (mPTSCmd.TCB2_K[0] == 'B' && nFileSize[6] > 0) {
+      mPTSCmd.TCB2_K[1] = 0x8B;
+      setPanelSize(mPTSCmd.TCB2_K, nFileSize[6]);
+      black2.size = nFileSize[6];
+    }
+    if (mPTSCmd.TCB2_O[0] == 'B' && nFileSize[5] > 0) {
+      mPTSCmd.DataMode[3] |= 2;
+      mPTSCmd.TCB2_O[1] = 0x90;
+      setPanelSize(mPTSCmd.TCB2_O, nFileSize[5]);
+      overlay2.size = nFileSize[5];
+    }
+  } else {
+    // Only single-sided cards and the two sides of a two-sided card exist;
+    // anything else would be a command the printer cannot place.
+    fprintf(stderr, "\n[2] nColorType 0x%X not printed\n", (unsigned)nColorType);
+    return -1;
+  }
+
+  // A panel travels only when its data is there; its block carries the same size.
+  Panel* const wireOrder[] = {&colour, &black, &overlay, &colour2, &black2, &overlay2};
+  size_t total = 0;
+  for (Panel* p : wireOrder) {
+    if (!p->obtained || p->size < 1 || p->data.size() < (size_t)p->size) p->size = 0;
+    total += (size_t)p->size;
+  }
+  const uint32_t nLength = (uint32_t)(kBlockArea + total);
+
+  fprintf(stderr, "\n[2] mPTSCmd nLength - %d (%d)(%d)", (int)nLength, colour.size, colour2.size);
+  fprintf(stderr, "\n[2] mPTSCmd nFileSize - (%d)(%d)(%d)(%d)(%d)(%d)(%d)(%d)", nFileSize[0],
+          nFileSize[3], nFileSize[2], nFileSize[1], nFileSize[6], nFileSize[5], 0, 0);
+  fprintf(stderr, "\n[2] mPTSCmd SOP - (%02x)(%02x)(%02x)", mPTSCmd.SOP[0], mPTSCmd.SOP[1],
+          mPTSCmd.SOP[2]);
+  fprintf(stderr, "\n[2] mPTSCmd SPT - (%02x)(%02x)(%02x)(%02x)(%02x)(%02x)(%02x)",
+          mPTSCmd.SPT[0], mPTSCmd.SPT[1], mPTSCmd.SPT[2], mPTSCmd.SPT[3], mPTSCmd.SPT[4],
+          mPTSCmd.SPT[5], mPTSCmd.SPT[6]);
+
+  // The command, sized from the panels it carries (plus a NUL after the CR).
+  const size_t length = kDataOffset + total + 1;
+  cmd.assign(length + 1, 0);
+  uint8_t* out = cmd.data();
+  out[0] = kEsc;
+  memcpy(out + 1, "$PTS", 4);
+  putBigEndian32(out + 5, nLength);
+  size_t k = 9;
+  k = putBlock(out, k, mPTSCmd.SOP, sizeof(mPTSCmd.SOP));
+  k = putBlock(out, k, mPTSCmd.SPT, sizeof(mPTSCmd.SPT));
+  k = putBlock(out, k, mPTSCmd.DataMode, sizeof(mPTSCmd.DataMode));
+  k = putBlock(out, k, mPTSCmd.BlockC, sizeof(mPTSCmd.BlockC));
+  k = putBlock(out, k, mPTSCmd.BlockO1, sizeof(mPTSCmd.BlockO1));
+  for (const uint8_t* block : {mPTSCmd.TCB1, mPTSCmd.TCB1_K, mPTSCmd.TCB1_O})
+    if (block[0] == 'T') k = putBlock(out, k, block, 13);
+  if (mPTSCmd.TCB2[0] == 'B' || mPTSCmd.TCB2_K[0] == 'B' || mPTSCmd.TCB2_O[0] == 'B')
+    k = putBlock(out, k, mPTSCmd.BlockO2, sizeof(mPTSCmd.BlockO2));
+  for (const uint8_t* block : {mPTSCmd.TCB2, mPTSCmd.TCB2_K, mPTSCmd.TCB2_O})
+    if (block[0] == 'B') k = putBlock(out, k, block, 13);
+  const int blackMask = (mPTSCmd.TCB1_K[0] == 'T' ? 1 : 0) | (mPTSCmd.TCB2_K[0] == 'B' ? 2 : 0);
+  fprintf(stderr, "\n[2] mPTSCmd k - %d(%d)[nColor %d]\n", (int)k, (int)k + 9, blackMask);
+  // The rest of the block area is already zero.
+
+  const char* const announce[] = {"\n[2] nFileSize ",   "\n[2] nFileSize_K ",
+                                  "\n[2] nFileSize_O ", "\n[2] nFileSize2 ",
+                                  "\n[2] nFileSize2_K ", "\n[2] nFileSize2_O "};
+  size_t at = kDataOffset;
+  for (int i = 0; i < 6; ++i) {
+    const Panel* p = wireOrder[i];
+    if (p->size < 1) continue;
+    fputs(announce[i], stderr);
+    memcpy(out + at, p->data.data(), (size_t)p->size);
+    at += (size_t)p->size;
+  }
+  out[at] = kCr;
+  out[at + 1] = 0;
+  const int cmdLength = (int)(at + 1);
+  fprintf(stderr, "\n[2] pSrcData k %d ", cmdLength);
+
+  if (m_nLogImage > 1) {
+    snprintf(m_szTestTag, sizeof(m_szTestTag), "%s", "linux_ptsdata");
+    write_tests(100, m_szTestTag, out, (size_t)cmdLength);
+  }
+
+  outputarray_print(out, cmdLength);
+
+  fprintf(stderr, "\n[2] pData delete %d", cmdLength);
+  const struct {
+    Panel* panel;
+    const char* text;
+  } releases[] = {{&colour, "\n[2] pData delete"},     {&colour2, "\n[2] pData2 delete"},
+                  {&black, "\n[2] pData_K delete"},    {&black2, "\n[2] pData2_K delete"},
+                  {&overlay, "\n[2] pData_O delete"},  {&overlay2, "\n[2] pData2_O delete"}};
+  for (const auto& r : releases) {
+    if (!r.panel->obtained) continue;
+    fputs(r.text, stderr);
+    std::vector<uint8_t>().swap(r.panel->data);
+  }
+
+  // The answer is read once and only logged; the job status tells the outcome.
+  Printer().Flush();
+  Printer().Pause(1000000);
+  uint8_t answer[64] = {0};
+  const ssize_t got = Printer().ReadBack(answer, 63, 5.0);
+  answer[got > 0 ? got : 0] = 0;
+  fprintf(stderr, "[->]PTSCmdExecute :: cupsSideChannelDoRequest report_levels2\n");
+  fprintf(stderr, "[->]\n %x %x %x %x %x %x %x %x %x %x %x %x %x (%d)\n", answer[0], answer[1],
+          answer[2], answer[3], answer[4], answer[5], answer[6], answer[7], answer[8], answer[9],
+          answer[10], answer[11], answer[12], (int)got);
+  if (got == -1) return -1;
+  return cmdLength;
+}

@@ -1,0 +1,110 @@
+// An in-memory printer for unit tests of anything that talks to the printer.
+//
+//   FakePrinter printer;                 // installs itself; the destructor
+//                                        // puts the real printer back
+//   printer.Answer(FakePrinter::Reply(0x00, 0x06, {0x01, 0x23}));
+//   printer.Silence();                   // the next read gets nothing (0)
+//   ... call the device ...
+//   EXPECT_EQ(printer.written, FakePrinter::Frame("$PJS", {}));
+//
+// Every Write is appended to `written`; each ReadBack takes the next
+// scripted answer (a read with nothing scripted is silent and returns 0);
+// Pause only records the requested time, so no test ever sleeps.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "device/PrinterIO.h"
+
+class FakePrinter : public PrinterIO {
+ public:
+  using Bytes = std::vector<uint8_t>;
+
+  FakePrinter() { SetPrinterIO(this); }
+  ~FakePrinter() override { SetPrinterIO(nullptr); }
+  FakePrinter(const FakePrinter&) = delete;
+  FakePrinter& operator=(const FakePrinter&) = delete;
+
+  // Scripts the next read to deliver these bytes.
+  void Answer(const Bytes& bytes) { reads_.push_back({bytes, 0, false}); }
+  // Scripts the next read to deliver nothing within the time-out.
+  void Silence() { reads_.push_back({{}, 0, true}); }
+  // Scripts the next read to fail (-1).
+  void ReadError() { reads_.push_back({{}, -1, true}); }
+
+  size_t Write(const void* bytes, size_t count) override {
+    const uint8_t* p = static_cast<const uint8_t*>(bytes);
+    written.insert(written.end(), p, p + count);
+    writes.push_back(Bytes(p, p + count));
+    return count;
+  }
+  void Flush() override { ++flushes; }
+  void Pause(unsigned int usec) override { pauses.push_back(usec); }
+  ssize_t ReadBack(void* buffer, size_t count, double timeout) override {
+    readLimits.push_back(count);
+    timeouts.push_back(timeout);
+    if (reads_.empty()) return 0;
+    Read next = reads_.front();
+    reads_.pop_front();
+    if (next.fixed) return next.result;
+    size_t n = std::min(count, next.bytes.size());
+    if (n > 0) memcpy(buffer, next.bytes.data(), n);
+    return ssize_t(n);
+  }
+
+  // Reads still scripted but not taken.
+  size_t PendingReads() const { return reads_.size(); }
+
+  // A command frame: ESC, code, big-endian parameter count, parameters, CR.
+  static Bytes Frame(const std::string& code, const Bytes& params) {
+    Bytes f{0x1B};
+    f.insert(f.end(), code.begin(), code.end());
+    uint32_t n = uint32_t(params.size());
+    f.push_back(uint8_t(n >> 24));
+    f.push_back(uint8_t(n >> 16));
+    f.push_back(uint8_t(n >> 8));
+    f.push_back(uint8_t(n));
+    f.insert(f.end(), params.begin(), params.end());
+    f.push_back(0x0D);
+    return f;
+  }
+
+  // A well-formed reply: ESC, echoed code, status class and code, payload
+  // length, payload, CR.
+  static Bytes Reply(uint8_t statusClass, uint8_t statusCode, const Bytes& payload = {},
+                     const std::string& code = "RPLY") {
+    Bytes r{0x1B};
+    r.insert(r.end(), code.begin(), code.begin() + 4);
+    r.push_back(statusClass);
+    r.push_back(statusCode);
+    uint32_t n = uint32_t(payload.size());
+    r.push_back(uint8_t(n >> 24));
+    r.push_back(uint8_t(n >> 16));
+    r.push_back(uint8_t(n >> 8));
+    r.push_back(uint8_t(n));
+    r.insert(r.end(), payload.begin(), payload.end());
+    r.push_back(0x0D);
+    return r;
+  }
+  static Bytes Ack(const Bytes& payload = {}) { return Reply(0x00, 0x06, payload); }
+
+  Bytes written;              // every byte written, in order
+  std::vector<Bytes> writes;  // each Write call's bytes
+  int flushes = 0;
+  std::vector<unsigned int> pauses;
+  std::vector<size_t> readLimits;
+  std::vector<double> timeouts;
+
+ private:
+  struct Read {
+    Bytes bytes;
+    ssize_t result;
+    bool fixed;  // result is returned as is, bytes ignored
+  };
+  std::deque<Read> reads_;
+};

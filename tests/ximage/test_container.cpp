@@ -1,0 +1,372 @@
+// Image container: sizes, creation failures, row pointers, pixels, lines,
+// copies and resolution fields.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "tests/ximage/ximage_test_util.h"
+#include "ximage/ximage.h"
+
+using namespace ximgtest;
+
+namespace {
+RGBQUAD rgb(uint8_t r, uint8_t g, uint8_t b) { return RGBQUAD{b, g, r, 0}; }
+
+// The header copy at the start of the DIB of a 24-bit image.
+BITMAPINFOHEADER dibHeader(const CxImage& img) {
+  BITMAPINFOHEADER h;
+  memcpy(&h, img.GetBits(0) - sizeof(BITMAPINFOHEADER) - img.GetPaletteSize(), sizeof(h));
+  return h;
+}
+
+std::vector<uint8_t> allRows(const CxImage& img) {
+  const uint8_t* p = img.GetBits(0);
+  return std::vector<uint8_t>(p, p + img.GetHeader().biSizeImage);
+}
+}  // namespace
+
+TEST(ImageCreate, CardSizesGivePaddedRowsAndNoPalette) {
+  CxImage portrait;
+  ASSERT_NE(portrait.Create(643, 1013, 24, 0), nullptr);
+  EXPECT_EQ(portrait.GetEffWidth(), 1932u);
+  EXPECT_EQ(portrait.GetHeader().biSizeImage, 1957116u);
+  EXPECT_EQ(portrait.GetNumColors(), 0u);
+  EXPECT_EQ(portrait.GetPalette(), nullptr);
+  EXPECT_EQ(portrait.GetSize(), 40u + 1957116u);
+
+  CxImage card;
+  ASSERT_NE(card.Create(1013, 643, 24, 0), nullptr);
+  EXPECT_EQ(card.GetEffWidth(), 3040u);
+  EXPECT_EQ(card.GetHeader().biSizeImage, 1954720u);
+  EXPECT_EQ(card.GetWidth(), 1013u);
+  EXPECT_EQ(card.GetHeight(), 643u);
+  // The DIB starts with a copy of the header.
+  BITMAPINFOHEADER h = dibHeader(card);
+  EXPECT_EQ(h.biSize, 40u);
+  EXPECT_EQ(h.biWidth, 1013);
+  EXPECT_EQ(h.biHeight, 643);
+  EXPECT_EQ(h.biBitCount, 24);
+  EXPECT_EQ(h.biSizeImage, 1954720u);
+}
+
+TEST(ImageCreate, ZeroSizeAndOversizeFailWithTheirTexts) {
+  CxImage img;
+  ASSERT_NE(img.Create(10, 10, 24, 0), nullptr);
+  EXPECT_EQ(img.Create(0, 10, 24, 0), nullptr);
+  EXPECT_STREQ(img.GetLastError(), "CxImage::Create : width and height must be greater than zero");
+  EXPECT_FALSE(img.IsValid());
+  EXPECT_EQ(img.GetBits(0), nullptr);
+
+  EXPECT_EQ(img.Create(10, 0, 24, 0), nullptr);
+  EXPECT_FALSE(img.IsValid());
+
+  CxImage big;
+  EXPECT_EQ(big.Create(65536, 65536, 24, 0), nullptr);
+  EXPECT_STREQ(big.GetLastError(), "CXIMAGE_MAX_MEMORY exceeded");
+  EXPECT_FALSE(big.IsValid());
+  // One row over 256 MiB at 8 bits per pixel.
+  EXPECT_EQ(big.Create(16385, 16384, 8, 0), nullptr);
+  EXPECT_STREQ(big.GetLastError(), "CXIMAGE_MAX_MEMORY exceeded");
+}
+
+TEST(ImageCreate, BitDepthIsNormalisedWithItsPalette) {
+  struct Case {
+    uint32_t asked, bpp, colors;
+  } cases[] = {{0, 1, 2}, {1, 1, 2}, {2, 4, 16}, {3, 4, 16}, {4, 4, 16}, {5, 8, 256},
+               {8, 8, 256}, {9, 24, 0}, {16, 24, 0}, {32, 24, 0}};
+  for (const Case& c : cases) {
+    CxImage img;
+    ASSERT_NE(img.Create(33, 5, c.asked, 0), nullptr) << c.asked;
+    EXPECT_EQ(img.GetBpp(), c.bpp) << c.asked;
+    EXPECT_EQ(img.GetNumColors(), c.colors) << c.asked;
+    EXPECT_EQ(img.GetEffWidth(), ((c.bpp * 33 + 31) / 32) * 4) << c.asked;
+    if (c.colors) {
+      // The palette sits between the header and row 0 and starts zeroed.
+      EXPECT_EQ(img.GetBits(0) - (uint8_t*)img.GetPalette(), (long)(4 * c.colors));
+      for (uint32_t i = 0; i < c.colors; i++) {
+        RGBQUAD p = img.GetPaletteColor((uint8_t)i);
+        EXPECT_EQ(p.rgbBlue | p.rgbGreen | p.rgbRed | p.rgbReserved, 0);
+      }
+    }
+  }
+}
+
+TEST(ImageRows, GetBitsStopsAtTheTopRow) {
+  CxImage empty;
+  EXPECT_EQ(empty.GetBits(0), nullptr);
+  CxImage img;
+  img.Create(643, 1013, 24, 0);
+  EXPECT_EQ(img.GetBits(1012), img.GetBits(0) + 1012 * 1932);
+  EXPECT_EQ(img.GetBits(1013), nullptr);
+  EXPECT_EQ(img.GetBits(0xFFFFFFFFu), nullptr);
+}
+
+TEST(ImagePixels, TrueColourInsideOutsideAndOffTheRightEdge) {
+  CxImage img;
+  img.Create(643, 4, 24, 0);
+  img.Clear(0);
+  img.SetPixelColor(642, 3, rgb(10, 20, 30));
+  EXPECT_EQ(px(img, 642, 3), (std::vector<uint8_t>{30, 20, 10}));
+  RGBQUAD c = img.GetPixelColor(642, 3);
+  EXPECT_EQ(c.rgbRed, 10);
+  EXPECT_EQ(c.rgbGreen, 20);
+  EXPECT_EQ(c.rgbBlue, 30);
+
+  std::vector<uint8_t> before = allRows(img);
+  img.SetPixelColor(643, 0, rgb(1, 2, 3));
+  img.SetPixelColor(-1, 0, rgb(1, 2, 3));
+  img.SetPixelColor(0, 4, rgb(1, 2, 3));
+  EXPECT_EQ(allRows(img), before);
+
+  // Outside with no background index: the colour of pixel (0, 0).
+  img.SetPixelColor(0, 0, rgb(7, 8, 9));
+  RGBQUAD out = img.GetPixelColor(1000, -3);
+  EXPECT_EQ(out.rgbRed, 7);
+  EXPECT_EQ(out.rgbGreen, 8);
+  EXPECT_EQ(out.rgbBlue, 9);
+  // A true-colour image has no indices.
+  EXPECT_EQ(img.GetPixelIndex(0, 0), 0);
+}
+
+TEST(ImagePixels, IndexedDepthsAddressTheirNibblesAndBits) {
+  CxImage img8;
+  img8.Create(5, 3, 8, 0);
+  RGBQUAD grey[256];
+  for (int i = 0; i < 256; i++) grey[i] = RGBQUAD{(uint8_t)i, (uint8_t)i, (uint8_t)i, 0};
+  img8.SetPalette(grey, 256);
+  img8.Clear(0);
+  img8.SetPixelColor(4, 2, rgb(100, 100, 100));
+  EXPECT_EQ(img8.GetBits(2)[4], 100);
+  EXPECT_EQ(img8.GetPixelIndex(4, 2), 100);
+  EXPECT_EQ(img8.GetPixelColor(4, 2).rgbRed, 100);
+  // Outside: the first byte of the pixel rows.
+  img8.SetPixelIndex(0, 0, 42);
+  EXPECT_EQ(img8.GetPixelIndex(-1, 99), 42);
+  EXPECT_EQ(img8.GetPaletteColor(255).rgbGreen, 255);
+
+  CxImage img4;
+  img4.Create(5, 1, 4, 0);
+  img4.Clear(0);
+  img4.SetPixelIndex(0, 0, 0xA);
+  img4.SetPixelIndex(1, 0, 0x5);
+  img4.SetPixelIndex(4, 0, 0xF);
+  EXPECT_EQ(img4.GetBits(0)[0], 0xA5);
+  EXPECT_EQ(img4.GetBits(0)[2], 0xF0);
+  EXPECT_EQ(img4.GetPixelIndex(1, 0), 5);
+  EXPECT_EQ(img4.GetPaletteColor(16).rgbRed, 0);  // past the 16 entries
+
+  CxImage img1;
+  img1.Create(10, 1, 1, 0);
+  img1.Clear(0);
+  img1.SetPixelIndex(0, 0, 1);
+  img1.SetPixelIndex(9, 0, 1);
+  EXPECT_EQ(img1.GetBits(0)[0], 0x80);
+  EXPECT_EQ(img1.GetBits(0)[1], 0x40);
+  img1.SetPixelIndex(0, 0, 0);
+  EXPECT_EQ(img1.GetBits(0)[0], 0x00);
+  EXPECT_EQ(img1.GetPixelIndex(9, 0), 1);
+}
+
+TEST(ImagePalette, NearestIndexPrefersExactThenFirstClosestAndForgetsOnNewPalette) {
+  CxImage img;
+  img.Create(2, 2, 8, 0);
+  RGBQUAD pal[4] = {{0, 0, 0, 0}, {10, 10, 10, 0}, {30, 30, 30, 0}, {10, 10, 10, 0}};
+  img.SetPalette(pal, 4);
+  EXPECT_EQ(img.GetNearestIndex(RGBQUAD{10, 10, 10, 0}), 1);  // exact, first one
+  EXPECT_EQ(img.GetNearestIndex(RGBQUAD{20, 20, 20, 0}), 1);  // tie between 1 and 2
+  EXPECT_EQ(img.GetNearestIndex(RGBQUAD{29, 29, 29, 0}), 2);
+  // Entries 4..255 are zero, so black stays index 0.
+  EXPECT_EQ(img.GetNearestIndex(RGBQUAD{0, 0, 0, 0}), 0);
+
+  RGBQUAD moved[3] = {{200, 200, 200, 0}, {0, 0, 0, 0}, {29, 29, 29, 0}};
+  img.SetPalette(moved, 3);
+  EXPECT_EQ(img.GetNearestIndex(RGBQUAD{29, 29, 29, 0}), 2);
+  EXPECT_EQ(img.GetNearestIndex(RGBQUAD{200, 200, 200, 0}), 0);
+
+  CxImage rgbImg;
+  rgbImg.Create(2, 2, 24, 0);
+  EXPECT_EQ(rgbImg.GetNearestIndex(RGBQUAD{1, 2, 3, 0}), 0);
+}
+
+TEST(ImagePalette, GreyScaleMeansTheExactRamp) {
+  CxImage img;
+  img.Create(2, 2, 8, 0);
+  EXPECT_FALSE(img.IsGrayScale());  // all-zero palette
+  RGBQUAD grey[256];
+  for (int i = 0; i < 256; i++) grey[i] = RGBQUAD{(uint8_t)i, (uint8_t)i, (uint8_t)i, 0};
+  img.SetPalette(grey, 256);
+  EXPECT_TRUE(img.IsGrayScale());
+  grey[77].rgbRed = 78;
+  img.SetPalette(grey, 256);
+  EXPECT_FALSE(img.IsGrayScale());
+  CxImage rgbImg;
+  rgbImg.Create(2, 2, 24, 0);
+  EXPECT_FALSE(rgbImg.IsGrayScale());
+}
+
+TEST(ImageDraw, HorizontalLineColoursTheWholeRowAndStopsAtTheEdge) {
+  CxImage img;
+  img.Create(643, 3, 24, 0);
+  img.Clear(255);
+  img.DrawLine(0, 643, 1, 1, rgb(0, 0, 0));
+  for (uint32_t x = 0; x < 643; x++) {
+    EXPECT_EQ(px(img, x, 1), (std::vector<uint8_t>{0, 0, 0})) << x;
+    EXPECT_EQ(px(img, x, 0), (std::vector<uint8_t>{255, 255, 255})) << x;
+    EXPECT_EQ(px(img, x, 2), (std::vector<uint8_t>{255, 255, 255})) << x;
+  }
+  // Row padding is untouched by pixel writes.
+  EXPECT_EQ(img.GetBits(1)[1929], 255);
+}
+
+TEST(ImageDraw, SteepAndDiagonalLinesFollowBresenham) {
+  CxImage img;
+  img.Create(8, 8, 24, 0);
+  img.Clear(0);
+  img.DrawLine(0, 2, 0, 6, rgb(255, 255, 255));
+  std::vector<std::pair<int, int>> expected = {{0, 0}, {0, 1}, {1, 2}, {1, 3},
+                                               {1, 4}, {2, 5}, {2, 6}};
+  int lit = 0;
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 8; x++)
+      if (px(img, x, y)[0] == 255) lit++;
+  EXPECT_EQ(lit, 7);
+  for (auto& p : expected) EXPECT_EQ(px(img, p.first, p.second)[0], 255) << p.first << "," << p.second;
+
+  // A line running in from outside the image: only its inside points land.
+  img.Clear(0);
+  img.DrawLine(-5, 20, -5, 20, rgb(255, 255, 255));
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 8; x++) EXPECT_EQ(px(img, x, y)[0], x == y ? 255 : 0) << x << "," << y;
+}
+
+TEST(ImageCopy, AssignmentKeepsResolutionQualityAndPixels) {
+  CxImage a;
+  a.Create(31, 7, 24, 0);
+  fillPattern(a);
+  a.SetXDPI(300);
+  a.SetYDPI(200);
+  a.SetJpegQuality(100);
+  a.SetCodecOption(0x8, CXIMAGE_FORMAT_JPG);
+
+  CxImage b;
+  b = a;
+  EXPECT_EQ(b.GetXDPI(), 300);
+  EXPECT_EQ(b.GetYDPI(), 200);
+  EXPECT_EQ(b.GetJpegQuality(), 100);
+  EXPECT_EQ(b.GetCodecOption(CXIMAGE_FORMAT_JPG), 0x8u);
+  EXPECT_EQ(b.GetHeader().biXPelsPerMeter, 11811);
+  EXPECT_EQ(allRows(b), allRows(a));
+  EXPECT_NE(b.GetBits(0), a.GetBits(0));
+  a.SetPixelColor(0, 0, rgb(1, 1, 1));
+  EXPECT_NE(px(b, 0, 0), px(a, 0, 0));
+
+  CxImage c(a);
+  EXPECT_EQ(allRows(c), allRows(a));
+  EXPECT_EQ(c.GetXDPI(), 300);
+
+  uint8_t* before = a.GetBits(0);
+  std::vector<uint8_t> rows = allRows(a);
+  a = *&a;
+  EXPECT_EQ(a.GetBits(0), before);
+  EXPECT_EQ(allRows(a), rows);
+}
+
+TEST(ImageCopy, TransferMovesAndGhostNeverFrees) {
+  CxImage a;
+  a.Create(9, 9, 24, 0);
+  fillPattern(a);
+  a.SetXDPI(300);
+  uint8_t* bits = a.GetBits(0);
+
+  CxImage b;
+  ASSERT_TRUE(b.Transfer(a));
+  EXPECT_EQ(b.GetBits(0), bits);
+  EXPECT_EQ(b.GetXDPI(), 300);
+  EXPECT_FALSE(a.IsValid());
+  EXPECT_EQ(a.GetWidth(), 0u);
+
+  {
+    CxImage* ghost = new CxImage;
+    ghost->Ghost(&b);
+    EXPECT_EQ(ghost->GetBits(0), bits);
+    EXPECT_FALSE(ghost->Destroy());
+    EXPECT_EQ(ghost->Create(4, 4, 24, 0), nullptr);
+    delete ghost;
+  }
+  // b's pixels are still its own and intact.
+  EXPECT_EQ(px(b, 8, 8), colorBytes(patternColor(8, 8)));
+
+  // CopyInfo works only on an image without pixels.
+  CxImage empty;
+  empty.CopyInfo(b);
+  EXPECT_EQ(empty.GetXDPI(), 300);
+  CxImage full;
+  full.Create(1, 1, 24, 0);
+  full.CopyInfo(b);
+  EXPECT_EQ(full.GetXDPI(), 96);
+}
+
+TEST(ImageSettings, ResolutionRoundsBothWaysAndReachesTheDibHeader) {
+  CxImage img;
+  EXPECT_EQ(img.GetXDPI(), 96);
+  EXPECT_EQ(img.GetHeader().biXPelsPerMeter, 3780);
+  img.Create(4, 4, 24, 0);
+  img.SetXDPI(300);
+  img.SetYDPI(72);
+  EXPECT_EQ(img.GetHeader().biXPelsPerMeter, 11811);
+  EXPECT_EQ(img.GetHeader().biYPelsPerMeter, 2835);  // 2834.65 rounds up
+  EXPECT_EQ(dibHeader(img).biXPelsPerMeter, 11811);
+  EXPECT_EQ(dibHeader(img).biYPelsPerMeter, 2835);
+  img.SetYDPI(100);
+  EXPECT_EQ(img.GetHeader().biYPelsPerMeter, 3937);  // 3937.007 rounds down
+  img.SetXDPI(0);
+  EXPECT_EQ(img.GetXDPI(), 96);
+  EXPECT_EQ(img.GetHeader().biXPelsPerMeter, 3780);
+  img.SetYDPI(-7);
+  EXPECT_EQ(img.GetYDPI(), 96);
+  EXPECT_EQ(dibHeader(img).biYPelsPerMeter, 3780);
+
+  EXPECT_EQ(img.GetJpegQuality(), 90);
+  img.SetJpegQuality(100);
+  EXPECT_EQ(img.GetJpegQuality(), 100);
+  EXPECT_EQ(img.GetJpegScale(), 1);
+  img.SetCodecOption(5);  // own type 0
+  EXPECT_EQ(img.GetCodecOption(), 5u);
+  EXPECT_EQ(img.GetCodecOption(CXIMAGE_FORMAT_JPG), 0u);
+}
+
+TEST(ImageClear, ValueIsSpreadPerDepthOverPaddingToo) {
+  CxImage img24;
+  img24.Create(643, 2, 24, 0);
+  img24.Clear(255);
+  for (uint8_t b : allRows(img24)) ASSERT_EQ(b, 255);
+  CxImage img4;
+  img4.Create(3, 2, 4, 0);
+  img4.Clear(0x13);
+  for (uint8_t b : allRows(img4)) ASSERT_EQ(b, 0x33);
+  CxImage img1;
+  img1.Create(3, 2, 1, 0);
+  img1.Clear(2);
+  for (uint8_t b : allRows(img1)) ASSERT_EQ(b, 0xFF);
+  CxImage empty;
+  empty.Clear(1);  // nothing to clear, nothing breaks
+  EXPECT_FALSE(empty.IsValid());
+}
+
+TEST(ImageBytes, RgbToBgrSwapsWholePixelsWithinTheRow) {
+  CxImage img;
+  img.Create(2, 1, 24, 0);
+  uint8_t row[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  img.RGBtoBGR(row, 10);  // limited to 3 x width = 6 bytes
+  EXPECT_EQ(std::vector<uint8_t>(row, row + 10),
+            (std::vector<uint8_t>{3, 2, 1, 6, 5, 4, 7, 8, 9, 10}));
+  uint8_t ragged[5] = {1, 2, 3, 4, 5};
+  img.RGBtoBGR(ragged, 5);
+  EXPECT_EQ(std::vector<uint8_t>(ragged, ragged + 5), (std::vector<uint8_t>{3, 2, 1, 4, 5}));
+  CxImage pal;
+  pal.Create(2, 1, 8, 0);
+  uint8_t keep[6] = {1, 2, 3, 4, 5, 6};
+  pal.RGBtoBGR(keep, 6);
+  EXPECT_EQ(keep[0], 1);
+}

@@ -147,6 +147,7 @@ bool CxImageBMP::Decode(CxFile* hFile) {
     const bool coreHeader = head.biSize == 12;
     const uint32_t fileBitCount = head.biBitCount;
     const uint32_t fileColors = head.biClrUsed;
+    const uint32_t fileCompression = head.biCompression;  // Create resets the header's
 
     bool bTopDownDib = head.biHeight < 0;
     if (bTopDownDib) head.biHeight = -head.biHeight;
@@ -193,7 +194,7 @@ bool CxImageBMP::Decode(CxFile* hFile) {
     }
 
     if (bfOffBits != 0) hFile->Seek(off + (int64_t)bfOffBits, 0);
-    if (head.biCompression != 0) {
+    if (fileCompression != 0) {
       strcpy(message, "unknown compression");
       break;
     }

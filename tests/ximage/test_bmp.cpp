@@ -1,0 +1,424 @@
+// BMP codec: round trips, the front end's own files, bare DIBs, top-down
+// rows, resolutions, every info-header size, indexed depths, and hostile
+// headers that must be refused without reading past the data.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/ximage/ximage_test_util.h"
+#include "ximage/ximabmp.h"
+#include "ximage/ximage.h"
+#include "ximage/xmemfile.h"
+
+using namespace ximgtest;
+
+namespace {
+
+// Encode to memory; the bytes are copied out and the buffer freed.
+std::vector<uint8_t> encode(CxImage& img, uint32_t type) {
+  uint8_t* buf = nullptr;
+  int32_t size = 0;
+  if (!img.Encode(buf, size, type)) return {};
+  std::vector<uint8_t> out(buf, buf + size);
+  free(buf);
+  return out;
+}
+
+bool decode(CxImage& img, const std::vector<uint8_t>& bytes, uint32_t type = 1) {
+  return img.Decode(bytes.data(), (uint32_t)bytes.size(), type);
+}
+
+// An indexed BMP: file header, 40-byte info header, palette, rows given raw.
+std::vector<uint8_t> indexedBmp(int32_t w, int32_t h, uint16_t bpp,
+                                const std::vector<RGBQUAD>& pal,
+                                const std::vector<uint8_t>& rows) {
+  size_t off = 54 + 4 * pal.size();
+  std::vector<uint8_t> v(off + rows.size(), 0);
+  v[0] = 'B';
+  v[1] = 'M';
+  put32(v, 2, (uint32_t)v.size());
+  put32(v, 10, (uint32_t)off);
+  put32(v, 14, 40);
+  put32(v, 18, (uint32_t)w);
+  put32(v, 22, (uint32_t)h);
+  put16(v, 26, 1);
+  put16(v, 28, bpp);
+  put32(v, 34, (uint32_t)rows.size());
+  put32(v, 46, (uint32_t)pal.size());
+  memcpy(&v[54], pal.data(), 4 * pal.size());
+  memcpy(&v[off], rows.data(), rows.size());
+  return v;
+}
+
+std::vector<uint8_t> rowsOf(const CxImage& img) {
+  const uint8_t* p = img.GetBits(0);
+  return std::vector<uint8_t>(p, p + img.GetHeader().biSizeImage);
+}
+
+}  // namespace
+
+TEST(BmpEncode, CardImageHeaderFieldsAndRoundTrip) {
+  CxImage card;
+  card.Create(1013, 643, 24, 0);
+  fillPattern(card);
+  card.SetXDPI(300);
+  card.SetYDPI(300);
+  std::vector<uint8_t> bmp = encode(card, CXIMAGE_FORMAT_BMP);
+  ASSERT_EQ(bmp.size(), 14u + 40u + 1954720u);
+  const uint8_t* b = bmp.data();
+  EXPECT_EQ(b[0], 'B');
+  EXPECT_EQ(b[1], 'M');
+  EXPECT_EQ(get32(b + 2), 14u + 40u + 1954720u);
+  EXPECT_EQ(get32(b + 6), 0u);
+  EXPECT_EQ(get32(b + 10), 54u);
+  EXPECT_EQ(get32(b + 14), 40u);
+  EXPECT_EQ(get32(b + 18), 1013u);
+  EXPECT_EQ(get32(b + 22), 643u);
+  EXPECT_EQ(get16(b + 26), 1);
+  EXPECT_EQ(get16(b + 28), 24);
+  EXPECT_EQ(get32(b + 30), 0u);
+  EXPECT_EQ(get32(b + 34), 1954720u);
+  EXPECT_EQ(get32(b + 38), 11811u);
+  EXPECT_EQ(get32(b + 42), 11811u);
+  EXPECT_EQ(get32(b + 46), 0u);
+  // Rows follow as held: bottom row first, blue-green-red.
+  EXPECT_EQ(std::vector<uint8_t>(b + 54, b + 57), colorBytes(patternColor(0, 0)));
+
+  CxImage back;
+  ASSERT_TRUE(decode(back, bmp)) << back.GetLastError();
+  EXPECT_EQ(back.GetWidth(), 1013u);
+  EXPECT_EQ(back.GetHeight(), 643u);
+  EXPECT_EQ(back.GetXDPI(), 300);
+  EXPECT_EQ(back.GetYDPI(), 300);
+  EXPECT_EQ(back.GetType(), (uint32_t)CXIMAGE_FORMAT_BMP);
+  EXPECT_EQ(rowsOf(back), rowsOf(card));
+}
+
+TEST(BmpEncode, RefusesNonEmptyBufferEmptyImageAndUnknownFormat) {
+  CxImage img;
+  img.Create(2, 2, 24, 0);
+  uint8_t marker = 0x5A;
+  uint8_t* buf = &marker;
+  int32_t size = 77;
+  EXPECT_FALSE(img.Encode(buf, size, CXIMAGE_FORMAT_BMP));
+  EXPECT_STREQ(img.GetLastError(), "the buffer must be empty");
+  EXPECT_EQ(buf, &marker);
+  EXPECT_EQ(marker, 0x5A);
+  EXPECT_EQ(size, 77);
+
+  buf = nullptr;
+  EXPECT_FALSE(img.Encode(buf, size, 2));
+  EXPECT_STREQ(img.GetLastError(), "Encode: Unknown format");
+  EXPECT_EQ(buf, nullptr);
+
+  CxImage empty;
+  EXPECT_FALSE(empty.Encode(buf, size, CXIMAGE_FORMAT_BMP));
+  EXPECT_STREQ(empty.GetLastError(), "null image!!!");
+  EXPECT_EQ(buf, nullptr);
+  EXPECT_FALSE(img.Encode((CxFile*)nullptr, CXIMAGE_FORMAT_BMP));
+  EXPECT_STREQ(img.GetLastError(), "null file handler");
+}
+
+TEST(BmpEncode, IndexedImageCarriesItsPalette) {
+  CxImage img;
+  img.Create(3, 2, 8, 0);
+  RGBQUAD pal[256];
+  for (int i = 0; i < 256; i++) pal[i] = RGBQUAD{(uint8_t)i, (uint8_t)(255 - i), 9, 0};
+  img.SetPalette(pal, 256);
+  img.Clear(0);
+  img.SetPixelIndex(2, 1, 200);
+  std::vector<uint8_t> bmp = encode(img, CXIMAGE_FORMAT_BMP);
+  EXPECT_EQ(get32(&bmp[10]), 14u + 40u + 1024u);
+  EXPECT_EQ(get32(&bmp[46]), 256u);
+  CxImage back;
+  ASSERT_TRUE(decode(back, bmp)) << back.GetLastError();
+  EXPECT_EQ(back.GetBpp(), 8);
+  EXPECT_EQ(back.GetPixelIndex(2, 1), 200);
+  EXPECT_EQ(back.GetPixelColor(2, 1).rgbGreen, 55);
+}
+
+TEST(BmpDecode, FrontEndFileDecodesPixelForPixel) {
+  std::vector<uint8_t> bmp = handMadeBmp24(643, 5);
+  CxImage img;
+  ASSERT_TRUE(decode(img, bmp)) << img.GetLastError();
+  EXPECT_EQ(img.GetEffWidth(), 1932u);
+  EXPECT_EQ(img.GetXDPI(), 96);
+  for (int y = 0; y < 5; y++)
+    for (int x = 0; x < 643; x++) ASSERT_EQ(px(img, x, y), colorBytes(patternColor(x, y)));
+}
+
+TEST(BmpDecode, BareDibTopDownAndResolutions) {
+  std::vector<uint8_t> bmp = handMadeBmp24(7, 6, 11811);
+  std::vector<uint8_t> bare(bmp.begin() + 14, bmp.end());
+  CxImage img;
+  ASSERT_TRUE(decode(img, bare)) << img.GetLastError();
+  EXPECT_EQ(img.GetXDPI(), 300);
+  for (int y = 0; y < 6; y++)
+    for (int x = 0; x < 7; x++) ASSERT_EQ(px(img, x, y), colorBytes(patternColor(x, y)));
+
+  CxImage top;
+  ASSERT_TRUE(decode(top, handMadeBmp24(7, 6, 0, true))) << top.GetLastError();
+  EXPECT_EQ(top.GetHeight(), 6u);
+  EXPECT_EQ(top.GetXDPI(), 96);
+  EXPECT_EQ(top.GetYDPI(), 96);
+  // The file's first row is the top one: it lands at y = 5.
+  for (int y = 0; y < 6; y++)
+    for (int x = 0; x < 7; x++) ASSERT_EQ(px(top, x, y), colorBytes(patternColor(x, y)));
+}
+
+TEST(BmpDecode, SettingsSurviveButTypeAndResolutionComeFromTheFile) {
+  CxImage img;
+  img.SetJpegQuality(100);
+  img.SetCodecOption(0x8, CXIMAGE_FORMAT_JPG);
+  img.SetXDPI(600);
+  ASSERT_TRUE(decode(img, handMadeBmp24(4, 4, 11811)));
+  EXPECT_EQ(img.GetJpegQuality(), 100);
+  EXPECT_EQ(img.GetCodecOption(CXIMAGE_FORMAT_JPG), 0x8u);
+  EXPECT_EQ(img.GetXDPI(), 300);
+  EXPECT_EQ(img.GetType(), (uint32_t)CXIMAGE_FORMAT_BMP);
+  // Format 0 tries BMP first.
+  CxImage any;
+  EXPECT_TRUE(decode(any, handMadeBmp24(4, 4), 0));
+}
+
+TEST(BmpDecode, FailuresKeepTheTargetAndSayWhy) {
+  CxImage img;
+  img.Create(3, 3, 24, 0);
+  fillPattern(img);
+  img.SetJpegQuality(100);
+  std::vector<uint8_t> before = rowsOf(img);
+
+  std::vector<uint8_t> rle = handMadeBmp24(4, 4);
+  put32(rle, 30, 1);
+  EXPECT_FALSE(decode(img, rle));
+  EXPECT_STREQ(img.GetLastError(), "unknown compression");
+
+  EXPECT_FALSE(decode(img, handMadeBmp24(4, 4), 2));
+  EXPECT_STREQ(img.GetLastError(), "Decode: Unknown or wrong format");
+  EXPECT_FALSE(decode(img, handMadeBmp24(4, 4), CXIMAGE_FORMAT_JPG));
+  EXPECT_STREQ(img.GetLastError(), "Decode: Unknown or wrong format");
+
+  std::vector<uint8_t> tiny = {'B', 'M', 1, 2};
+  EXPECT_FALSE(decode(img, tiny));
+  EXPECT_STREQ(img.GetLastError(), "Not a BMP");
+  EXPECT_FALSE(decode(img, tiny, 0));
+  EXPECT_STREQ(img.GetLastError(), "Decode: Unknown or wrong format");
+  EXPECT_FALSE(img.Decode((CxFile*)nullptr, 1));
+  EXPECT_STREQ(img.GetLastError(), "null file handler");
+
+  EXPECT_EQ(img.GetWidth(), 3u);
+  EXPECT_EQ(img.GetJpegQuality(), 100);
+  EXPECT_EQ(rowsOf(img), before);
+}
+
+TEST(BmpDecode, ShortPixelDataIsRefusedNotHalfFilled) {
+  std::vector<uint8_t> bmp = handMadeBmp24(643, 10);
+  for (size_t cut : {(size_t)1, (size_t)3, (size_t)1932, bmp.size() - 54}) {
+    std::vector<uint8_t> shortBmp(bmp.begin(), bmp.end() - (long)cut);
+    CxImage img;
+    EXPECT_FALSE(decode(img, shortBmp)) << cut;
+    EXPECT_STREQ(img.GetLastError(), "BMP pixel data is shorter than its header states");
+    EXPECT_FALSE(img.IsValid());
+  }
+  // Pixel offset pointing past the data.
+  std::vector<uint8_t> far = handMadeBmp24(4, 4);
+  put32(far, 10, 0x7FFFFFF0);
+  CxImage img;
+  EXPECT_FALSE(decode(img, far));
+  EXPECT_STREQ(img.GetLastError(), "BMP pixel data is shorter than its header states");
+}
+
+TEST(BmpDecode, EveryInfoHeaderSize) {
+  std::vector<uint8_t> base = handMadeBmp24(5, 3);
+  std::vector<uint8_t> pixels(base.begin() + 54, base.end());
+
+  // 64 and 124 bytes: the extra fields are skipped; pixels follow the header.
+  for (uint32_t size : {64u, 124u, 56u}) {
+    std::vector<uint8_t> v(base.begin(), base.begin() + 54);
+    v.resize(14 + size, 0);
+    put32(v, 14, size);
+    put32(v, 10, 0);  // no offset: rows follow the header directly
+    v.insert(v.end(), pixels.begin(), pixels.end());
+    CxImage img;
+    ASSERT_TRUE(decode(img, v)) << size << ": " << img.GetLastError();
+    for (int x = 0; x < 5; x++) EXPECT_EQ(px(img, x, 2), colorBytes(patternColor(x, 2))) << size;
+  }
+
+  // Other sizes from 41 up need a consistent image size, one plane and no palette.
+  std::vector<uint8_t> odd(base.begin(), base.begin() + 54);
+  odd.resize(14 + 56, 0);
+  put32(odd, 14, 56);
+  put32(odd, 34, 10);  // smaller than 16 x 3 row bytes
+  odd.insert(odd.end(), pixels.begin(), pixels.end());
+  CxImage img;
+  EXPECT_FALSE(decode(img, odd));
+  EXPECT_NE(std::string(img.GetLastError()).find("Error reading BMP info bmpHeader biSize 38"),
+            std::string::npos)
+      << img.GetLastError();
+
+  std::vector<uint8_t> small = base;
+  put32(small, 14, 20);
+  EXPECT_FALSE(decode(img, small));
+  std::string expected = "Error reading BMP info bmpHeader biSize 14 biWidth 5, "
+                         "bmpHeader.biBitCount 24 (1) off 0 bf 4D42 " +
+                         std::to_string(base.size()) + " 54";
+  EXPECT_EQ(std::string(img.GetLastError()), expected);
+
+  // 12-byte core header, 8 bits, a 3-byte-per-entry palette of 4 colours
+  // (zero clear-used count means 256 entries in the file).
+  std::vector<uint8_t> core(14 + 12, 0);
+  core[0] = 'B';
+  core[1] = 'M';
+  put32(core, 14, 12);
+  put16(core, 18, 3);   // width
+  put16(core, 20, 2);   // height
+  put16(core, 22, 1);   // planes
+  put16(core, 24, 8);   // bits
+  for (int i = 0; i < 256; i++) {
+    core.push_back((uint8_t)i);        // blue
+    core.push_back((uint8_t)(i / 2));  // green
+    core.push_back(200);               // red
+  }
+  uint8_t rows[8] = {1, 2, 3, 0, 250, 251, 252, 0};
+  core.insert(core.end(), rows, rows + 8);
+  CxImage coreImg;
+  ASSERT_TRUE(decode(coreImg, core)) << coreImg.GetLastError();
+  EXPECT_EQ(coreImg.GetBpp(), 8);
+  EXPECT_EQ(coreImg.GetPixelIndex(2, 1), 252);
+  RGBQUAD c = coreImg.GetPixelColor(2, 1);
+  EXPECT_EQ(c.rgbBlue, 252);
+  EXPECT_EQ(c.rgbGreen, 126);
+  EXPECT_EQ(c.rgbRed, 200);
+  EXPECT_EQ(c.rgbReserved, 0);
+  EXPECT_EQ(coreImg.GetPaletteColor(0).rgbRed, 200);
+}
+
+TEST(BmpDecode, IndexedDepthsDecodeAndOthersAreRefused) {
+  std::vector<RGBQUAD> pal = {{0, 0, 0, 9}, {255, 255, 255, 9}};
+  // 1 bit, 10 wide: rows of 4 bytes; leftmost pixel in the top bit.
+  std::vector<uint8_t> rows1 = {0x80, 0x40, 0, 0, 0x01, 0x00, 0, 0};
+  CxImage one;
+  ASSERT_TRUE(decode(one, indexedBmp(10, 2, 1, pal, rows1))) << one.GetLastError();
+  EXPECT_EQ(one.GetPixelIndex(0, 0), 1);
+  EXPECT_EQ(one.GetPixelIndex(9, 0), 1);
+  EXPECT_EQ(one.GetPixelIndex(1, 0), 0);
+  EXPECT_EQ(one.GetPixelIndex(7, 1), 1);
+  EXPECT_EQ(one.GetPixelColor(7, 1).rgbRed, 255);
+  EXPECT_EQ(one.GetPaletteColor(1).rgbReserved, 0);
+
+  std::vector<RGBQUAD> pal16(16);
+  for (int i = 0; i < 16; i++) pal16[i] = RGBQUAD{(uint8_t)(i * 16), 0, 0, 0};
+  std::vector<uint8_t> rows4 = {0x12, 0x3F, 0, 0};
+  CxImage four;
+  ASSERT_TRUE(decode(four, indexedBmp(3, 1, 4, pal16, rows4))) << four.GetLastError();
+  EXPECT_EQ(four.GetPixelIndex(0, 0), 1);
+  EXPECT_EQ(four.GetPixelIndex(1, 0), 2);
+  EXPECT_EQ(four.GetPixelIndex(2, 0), 3);
+  EXPECT_EQ(four.GetPixelColor(2, 0).rgbBlue, 48);
+
+  for (uint16_t bpp : {16, 32, 2, 0}) {
+    std::vector<uint8_t> v = handMadeBmp24(4, 4);
+    put16(v, 28, bpp);
+    CxImage img;
+    EXPECT_FALSE(decode(img, v)) << bpp;
+    EXPECT_EQ(std::string(img.GetLastError()), "unsupported BMP bit depth " + std::to_string(bpp));
+  }
+
+  std::vector<uint8_t> rle8 = indexedBmp(4, 1, 8, pal, {0, 1, 0, 1});
+  put32(rle8, 30, 1);
+  CxImage img;
+  EXPECT_FALSE(decode(img, rle8));
+  EXPECT_STREQ(img.GetLastError(), "unknown compression");
+}
+
+TEST(BmpDecode, HostileHeadersAreRefusedWithoutReadingPastTheData) {
+  const std::vector<uint8_t> good = handMadeBmp24(6, 4);
+  struct Mutation {
+    size_t at;
+    uint32_t value;
+    const char* what;
+  } cases[] = {
+      {18, 0xFFFFFFFFu, "negative width"},
+      {22, 0x80000000u, "most negative height"},
+      {18, 0x7FFFFFFFu, "absurd width"},
+      {22, 0x7FFFFFFFu, "absurd height"},
+      {10, 0xFFFFFFFFu, "offset far past the data"},
+      {34, 0xFFFFFFFFu, "image size far past the data"},
+      {14, 0xFFFFFFFFu, "absurd header size"},
+      {14, 0x7FFFFFFFu, "large header size"},
+      {2, 0xFFFFFFFFu, "absurd file size"},
+  };
+  for (const Mutation& m : cases) {
+    std::vector<uint8_t> v = good;
+    put32(v, m.at, m.value);
+    CxImage img;
+    // The image-size and file-size fields are only informative, and a large
+    // header is skipped over when the pixel offset is given.
+    bool ok = decode(img, v);
+    if (m.at == 34 || m.at == 2 || m.at == 14) {
+      EXPECT_TRUE(ok) << m.what << ": " << img.GetLastError();
+      EXPECT_EQ(px(img, 5, 3), colorBytes(patternColor(5, 3))) << m.what;
+      // Without the offset the rows would lie past the end of the data.
+      put32(v, 10, 0);
+      EXPECT_EQ(decode(img, v), m.at != 14) << m.what;
+      continue;
+    }
+    EXPECT_FALSE(ok) << m.what;
+    EXPECT_NE(img.GetLastError()[0], '\0') << m.what;
+    EXPECT_FALSE(img.IsValid()) << m.what;
+  }
+
+  // A palette count far larger than the data, and than the palette itself.
+  std::vector<RGBQUAD> pal(2, RGBQUAD{1, 2, 3, 0});
+  std::vector<uint8_t> v = indexedBmp(4, 1, 8, pal, {0, 1, 0, 1});
+  put32(v, 46, 0x40000000u);
+  CxImage img;
+  EXPECT_FALSE(decode(img, v));
+  put32(v, 46, 300);  // more entries than 256
+  EXPECT_FALSE(decode(img, v));
+  put32(v, 10, 0);
+  EXPECT_FALSE(decode(img, v));
+
+  // More important colours than entries never sends the colour match past them.
+  std::vector<uint8_t> imp = indexedBmp(4, 1, 8, pal, {0, 1, 0, 1});
+  put32(imp, 50, 100000);
+  CxImage impImg;
+  ASSERT_TRUE(decode(impImg, imp)) << impImg.GetLastError();
+  impImg.SetPixelColor(0, 0, RGBQUAD{1, 2, 3, 0});
+  EXPECT_EQ(impImg.GetPixelIndex(0, 0), 0);
+
+  // Every prefix of a valid file fails cleanly except the whole file.
+  for (size_t n = 0; n < good.size(); n++) {
+    CxImage part;
+    ASSERT_FALSE(part.Decode(good.data(), (uint32_t)n, CXIMAGE_FORMAT_BMP)) << n;
+  }
+  EXPECT_FALSE(FuzzDecodeBmp(nullptr, 0));
+  EXPECT_TRUE(FuzzDecodeBmp(good.data(), good.size()));
+}
+
+TEST(BmpDecode, RandomlyDamagedFilesNeverBreakTheDecoder) {
+  std::mt19937 rng(20240601);
+  std::vector<std::vector<uint8_t>> seeds = {
+      handMadeBmp24(9, 5), handMadeBmp24(3, 2, 11811, true),
+      indexedBmp(10, 2, 1, {{0, 0, 0, 0}, {255, 255, 255, 0}}, {0x80, 0x40, 0, 0, 1, 0, 0, 0})};
+  int decoded = 0;
+  for (int round = 0; round < 3000; round++) {
+    std::vector<uint8_t> v = seeds[round % seeds.size()];
+    int flips = 1 + (int)(rng() % 4);
+    for (int i = 0; i < flips; i++) {
+      size_t at = rng() % 54;  // damage the headers where it hurts
+      v[at] = (uint8_t)rng();
+    }
+    if (rng() % 4 == 0) v.resize(rng() % (v.size() + 1));
+    // Decode into an exact-size heap copy so a read past it is a real overrun.
+    uint8_t* exact = (uint8_t*)malloc(v.size() ? v.size() : 1);
+    if (!v.empty()) memcpy(exact, v.data(), v.size());
+    if (FuzzDecodeBmp(exact, v.size())) decoded++;
+    free(exact);
+  }
+  EXPECT_GT(decoded, 0);
+}

@@ -1,5 +1,61 @@
-// The completion wait. Not written yet: the job ends at once with status 0.
+// The completion wait: after the last page the filter polls the printer's job
+// status until the printer reports that no job is in progress, then releases
+// the job's resources. A printer that cannot report its status is recovered.
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+#include "device/PrinterIO.h"
+#include "filter/cupslog.h"
 #include "filter/filter.h"
 
-// Waits until the printer reports that the job has ended; ends the process.
-int CompletionWait(FilterJob&) { return 0; }
+namespace {
+
+const unsigned kSettleUsec = 3000000;
+const unsigned kPollUsec = 2000000;
+
+// Closes the raster streams and the input, and frees the page buffer.
+void releaseJob(FilterJob& job) {
+  if (job.inputRaster != nullptr) cupsRasterClose(job.inputRaster);
+  job.inputRaster = nullptr;
+  if (job.inputFd != 0) close(job.inputFd);
+  job.inputFd = 0;
+  if (job.imageLog) {
+    if (job.imageLogRaster != nullptr) cupsRasterClose(job.imageLogRaster);
+    if (job.imageLogFile != nullptr) fclose(job.imageLogFile);
+    job.imageLogRaster = nullptr;
+    job.imageLogFile = nullptr;
+  }
+  std::vector<uint8_t>().swap(job.pageBuffer);
+}
+
+}  // namespace
+
+// Waits until the printer reports that the job has ended; returns the exit
+// status.
+int CompletionWait(FilterJob& job) {
+  Printer().Pause(kSettleUsec);
+  for (;;) {
+    Printer().Pause(kPollUsec);
+    const int result = PrintJobStatus(job.jobStatus);
+    const unsigned char* s = job.jobStatus;
+    fprintf(stderr, "DEBUG: PJS[nRet=%d][%x][%x][%x][%x][%x][%x][%x]\r\n", result, s[0], s[1],
+            s[2], s[3], s[4], s[5], s[6]);
+    if (result != 0) {
+      // The printer's job was cancelled and its error cleared: whether the
+      // cards came out is not known, so the job is not reported as printed.
+      int status = RecoverPrinter(job, true);
+      if (status == 0) {
+        _cupsLangPrintFilter(stderr, "ERROR",
+                             "The printer did not report the end of the job and was reset; "
+                             "the cards may not have been printed.");
+        status = 1;
+      }
+      return status;
+    }
+    if (s[0] == 1) continue;
+    fprintf(stderr, "DEBUG: pJob[0] = %d\n", s[0]);
+    releaseJob(job);
+    return 0;
+  }
+}

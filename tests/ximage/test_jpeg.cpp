@@ -1,0 +1,238 @@
+// JPEG encoder: output read back with libjpeg's own decoder — size, JFIF
+// density, quality tables, sampling, orientation and colour order — and
+// failures turned into false results with the library's message.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "tests/ximage/ximage_test_util.h"
+#include "ximage/xfile.h"
+#include "ximage/ximage.h"
+
+using namespace ximgtest;
+
+namespace {
+
+struct Decoded {
+  bool ok = false;
+  int width = 0, height = 0, components = 0;
+  int densityUnit = -1, xDensity = 0, yDensity = 0;
+  std::vector<int> quant0;
+  int hSamp0 = 0, vSamp0 = 0, hSamp1 = 0, vSamp1 = 0;
+  std::vector<uint8_t> pixels;  // top row first, as the decoder delivers
+};
+
+Decoded readJpeg(const std::vector<uint8_t>& bytes) {
+  Decoded d;
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, const_cast<unsigned char*>(bytes.data()), (unsigned long)bytes.size());
+  if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+    jpeg_destroy_decompress(&cinfo);
+    return d;
+  }
+  d.densityUnit = cinfo.density_unit;
+  d.xDensity = cinfo.X_density;
+  d.yDensity = cinfo.Y_density;
+  for (int i = 0; i < DCTSIZE2; i++) d.quant0.push_back(cinfo.quant_tbl_ptrs[0]->quantval[i]);
+  d.hSamp0 = cinfo.comp_info[0].h_samp_factor;
+  d.vSamp0 = cinfo.comp_info[0].v_samp_factor;
+  if (cinfo.num_components > 1) {
+    d.hSamp1 = cinfo.comp_info[1].h_samp_factor;
+    d.vSamp1 = cinfo.comp_info[1].v_samp_factor;
+  }
+  jpeg_start_decompress(&cinfo);
+  d.width = (int)cinfo.output_width;
+  d.height = (int)cinfo.output_height;
+  d.components = cinfo.output_components;
+  size_t stride = (size_t)d.width * d.components;
+  d.pixels.resize(stride * d.height);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = &d.pixels[cinfo.output_scanline * stride];
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  d.ok = true;
+  return d;
+}
+
+std::vector<uint8_t> encodeJpeg(CxImage& img) {
+  uint8_t* buf = nullptr;
+  int32_t size = 0;
+  if (!img.Encode(buf, size, CXIMAGE_FORMAT_JPG)) return {};
+  std::vector<uint8_t> out(buf, buf + size);
+  free(buf);
+  return out;
+}
+
+// Paint a quadrant of a 24-bit image as shown (top = last stored row).
+void paintQuadrants(CxImage& img) {
+  uint32_t w = img.GetWidth(), h = img.GetHeight();
+  for (uint32_t y = 0; y < h; y++) {
+    bool top = y >= h / 2;
+    for (uint32_t x = 0; x < w; x++) {
+      bool left = x < w / 2;
+      RGBQUAD c;
+      if (top && left) c = RGBQUAD{0, 0, 255, 0};         // red
+      else if (top) c = RGBQUAD{0, 255, 0, 0};            // green
+      else if (left) c = RGBQUAD{255, 0, 0, 0};           // blue
+      else c = RGBQUAD{255, 255, 255, 0};                 // white
+      img.SetPixelColor((int)x, (int)y, c);
+    }
+  }
+}
+
+void expectNear(const Decoded& d, int x, int yFromTop, int r, int g, int b) {
+  const uint8_t* p = &d.pixels[((size_t)yFromTop * d.width + x) * 3];
+  EXPECT_NEAR(p[0], r, 6) << x << "," << yFromTop;
+  EXPECT_NEAR(p[1], g, 6) << x << "," << yFromTop;
+  EXPECT_NEAR(p[2], b, 6) << x << "," << yFromTop;
+}
+
+// A stream that takes nothing: every write fails.
+class FullDisk : public CxFile {
+ public:
+  bool Close() override { return true; }
+  size_t Read(void*, size_t, size_t) override { return 0; }
+  size_t Write(const void*, size_t, size_t) override { return 0; }
+  bool Seek(int64_t, int) override { return true; }
+  int64_t Tell() override { return 0; }
+  int64_t Size() override { return 0; }
+  bool Flush() override { return true; }
+  bool Eof() override { return true; }
+  bool Error() override { return false; }
+  long GetC() override { return -1; }
+  char* GetS(char*, int32_t) override { return nullptr; }
+  int32_t Scanf(const char*, void*) override { return 0; }
+};
+
+std::string libjpegMessage(int code) {
+  jpeg_error_mgr err;
+  jpeg_std_error(&err);
+  return err.jpeg_message_table[code];
+}
+
+}  // namespace
+
+TEST(JpegEncode, CardImageIsAJfifWithItsSizeAndDensityInDpi) {
+  CxImage card;
+  card.Create(1013, 643, 24, 0);
+  paintQuadrants(card);
+  card.SetXDPI(300);
+  card.SetYDPI(300);
+  card.SetJpegQuality(100);
+  std::vector<uint8_t> jpg = encodeJpeg(card);
+  ASSERT_GT(jpg.size(), 4u) << card.GetLastError();
+  EXPECT_EQ(jpg[0], 0xFF);
+  EXPECT_EQ(jpg[1], 0xD8);
+  EXPECT_EQ(jpg[jpg.size() - 2], 0xFF);
+  EXPECT_EQ(jpg[jpg.size() - 1], 0xD9);
+
+  Decoded d = readJpeg(jpg);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.width, 1013);
+  EXPECT_EQ(d.height, 643);
+  EXPECT_EQ(d.components, 3);
+  EXPECT_EQ(d.densityUnit, 1);
+  EXPECT_EQ(d.xDensity, 300);
+  EXPECT_EQ(d.yDensity, 300);
+  // 4:2:0 sampling.
+  EXPECT_EQ(d.hSamp0, 2);
+  EXPECT_EQ(d.vSamp0, 2);
+  EXPECT_EQ(d.hSamp1, 1);
+  EXPECT_EQ(d.vSamp1, 1);
+  // The picture's top row comes first, in red-green-blue order.
+  expectNear(d, 100, 50, 255, 0, 0);
+  expectNear(d, 900, 50, 0, 255, 0);
+  expectNear(d, 100, 600, 0, 0, 255);
+  expectNear(d, 900, 600, 255, 255, 255);
+  // Encoding reads the image, never changes it.
+  EXPECT_EQ(px(card, 0, 642), (std::vector<uint8_t>{0, 0, 255}));
+}
+
+TEST(JpegEncode, QualityHundredAndNinetyGiveTheirTables) {
+  CxImage img;
+  img.Create(64, 48, 24, 0);
+  fillPattern(img);
+  std::vector<uint8_t> q90 = encodeJpeg(img);  // a fresh image's 90
+  img.SetJpegQuality(100);
+  std::vector<uint8_t> q100 = encodeJpeg(img);
+  Decoded d90 = readJpeg(q90), d100 = readJpeg(q100);
+  ASSERT_TRUE(d90.ok);
+  ASSERT_TRUE(d100.ok);
+  for (int q : d100.quant0) EXPECT_EQ(q, 1);
+  // Standard luminance DC entry 16 scaled by 20 %: (16 * 20 + 50) / 100.
+  EXPECT_EQ(d90.quant0[0], 3);
+  EXPECT_GT(q100.size(), q90.size());
+  EXPECT_EQ(d90.xDensity, 96);  // the default resolution
+}
+
+TEST(JpegEncode, GreyRampIsOneComponentOtherPalettesAreRefused) {
+  CxImage grey;
+  grey.Create(20, 10, 8, 0);
+  RGBQUAD ramp[256];
+  for (int i = 0; i < 256; i++) ramp[i] = RGBQUAD{(uint8_t)i, (uint8_t)i, (uint8_t)i, 0};
+  grey.SetPalette(ramp, 256);
+  for (uint32_t y = 0; y < 10; y++)
+    for (uint32_t x = 0; x < 20; x++) grey.SetPixelIndex((int)x, (int)y, y >= 5 ? 200 : 40);
+  std::vector<uint8_t> jpg = encodeJpeg(grey);
+  Decoded d = readJpeg(jpg);
+  ASSERT_TRUE(d.ok) << grey.GetLastError();
+  EXPECT_EQ(d.components, 1);
+  EXPECT_NEAR(d.pixels[0], 200, 6);             // top row
+  EXPECT_NEAR(d.pixels[9 * 20 + 3], 40, 6);      // bottom row
+
+  CxImage colours;
+  colours.Create(4, 4, 8, 0);
+  ramp[3].rgbRed = 99;
+  colours.SetPalette(ramp, 256);
+  uint8_t* buf = nullptr;
+  int32_t size = 0;
+  EXPECT_FALSE(colours.Encode(buf, size, CXIMAGE_FORMAT_JPG));
+  EXPECT_STREQ(colours.GetLastError(), "JPEG can save only RGB or GreyScale images");
+  EXPECT_EQ(buf, nullptr);
+
+  // A 4-bit grey ramp packs two pixels a byte: not JPEG samples.
+  ramp[3].rgbRed = 3;
+  CxImage nibbles;
+  nibbles.Create(40, 4, 4, 0);
+  nibbles.SetPalette(ramp, 16);
+  ASSERT_TRUE(nibbles.IsGrayScale());
+  EXPECT_FALSE(nibbles.Encode(buf, size, CXIMAGE_FORMAT_JPG));
+  EXPECT_STREQ(nibbles.GetLastError(), "JPEG can save only RGB or GreyScale images");
+
+  CxImage empty;
+  EXPECT_FALSE(empty.Encode(buf, size, CXIMAGE_FORMAT_JPG));
+  EXPECT_STREQ(empty.GetLastError(), "null image!!!");
+}
+
+TEST(JpegEncode, LibraryErrorsBecomeFalseWithTheLibrarysMessage) {
+  CxImage img;
+  img.Create(300, 300, 24, 0);
+  fillPattern(img);
+  img.SetJpegQuality(100);
+  FullDisk disk;
+  EXPECT_FALSE(img.Encode(&disk, CXIMAGE_FORMAT_JPG));
+  EXPECT_EQ(std::string(img.GetLastError()), libjpegMessage(JERR_FILE_WRITE));
+
+  // The image is untouched and encodes normally afterwards.
+  std::vector<uint8_t> jpg = encodeJpeg(img);
+  Decoded d = readJpeg(jpg);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.width, 300);
+
+  // A density that does not fit 16 bits is cut to its low 16 bits.
+  img.SetXDPI(70000);
+  d = readJpeg(encodeJpeg(img));
+  EXPECT_EQ(d.xDensity, 70000 & 0xFFFF);
+}

@@ -1,13 +1,14 @@
 // vkrsim: the simulated card printer.
 //
 //   vkrsim [--log FILE] [--capture FILE] [--in-fd N] [--reply-fd N]
-//          [--script FILE] [--rule "RULE"]...
+//          [--script FILE] [--rule "RULE"]... [--panels DIR]
 //
 // Reads the filter's command stream (standard input unless --in-fd), answers
 // every frame on the reply descriptor (3 unless --reply-fd: the descriptor
 // that the filter reads as its back channel), writes a readable record of
 // frames and answers to the log and every byte received to the capture
-// file. Rules are described in sim_script.h.
+// file. Rules are described in sim_script.h. With --panels, every printed
+// card's panels and side previews are saved in DIR (handlers_pts.h).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "sim/handlers_pts.h"
 #include "sim/sim_core.h"
 #include "sim/sim_script.h"
 
@@ -33,7 +35,7 @@ void writeAll(int fd, const uint8_t* bytes, size_t count) {
 int usage() {
   fprintf(stderr,
           "usage: vkrsim [--log FILE] [--capture FILE] [--in-fd N] [--reply-fd N]"
-          " [--script FILE] [--rule RULE]...\n");
+          " [--script FILE] [--rule RULE]... [--panels DIR]\n");
   return 2;
 }
 
@@ -63,6 +65,8 @@ int main(int argc, char* argv[]) {
       replyFd = atoi(value);
     } else if (arg == "--script") {
       if (!vkrsim::LoadScript(sim, value, &error)) return fprintf(stderr, "vkrsim: %s\n", error.c_str()), 2;
+    } else if (arg == "--panels") {
+      vkrsim::SetPanelFolder(value);
     } else if (arg == "--rule") {
       if (!vkrsim::AddRule(sim, value, &error)) return fprintf(stderr, "vkrsim: %s\n", error.c_str()), 2;
     } else {

@@ -93,17 +93,17 @@ int CVKCtrl_Print::MakeColorK(int /*mode*/, CxImage& image) {
   }
   if (m_nLogImage > 1) DumpImageBmp(*this, widened, "MakeColorK2", 1002);
 
-  black = widened;
+  // The widened candidates are the black panel.
   if ((m_nColorType & ~16) == 0) {
-    m_srcImgK = black;
+    m_srcImgK = widened;
     nFileSize[3] = 256;
   } else {
-    m_srcImgK2 = black;
+    m_srcImgK2 = widened;
     nFileSize[6] = 256;
   }
   fprintf(stderr, "\n[2] MakeColorK: m_nColorType %d (%d,%d)", m_nColorType, nFileSize[3],
           nFileSize[6]);
-  if (m_nLogImage > 1) DumpImageBmp(*this, black, "MakeColorK", 1002);
+  if (m_nLogImage > 1) DumpImageBmp(*this, widened, "MakeColorK", 1002);
   return 1;
 }
 

@@ -1,6 +1,7 @@
 // The overlay (varnish) panel: a black-and-white mask of the card, black
 // where the clear coat goes, white over a stripe or chip that must stay bare.
 #include <cstdio>
+#include <cstring>
 
 #include "pipeline/VKCtrl_Print.h"
 
@@ -20,17 +21,22 @@ const tagRECT kChipArea = {106, 212, 260, 354};
 const tagRECT kNarrowBand = {0, 70, kMaskWidth, 144};
 
 // Paint the design rows top .. bottom - 1 of an area, columns xFrom .. right
-// inclusive. Design rows count from the mask's top edge, stored rows from its
-// bottom. Columns outside the mask are left out before drawing, so a far-off
-// edge costs no time; the pixels drawn are those of the whole line.
-void paintArea(CxImage& mask, int xFrom, const tagRECT& area, RGBQUAD colour) {
+// inclusive, straight into the mask as it looks after its half turn. Design
+// rows count from the mask's top edge before the turn; after it, design row t
+// is stored row t and design column c is column 1012 - c. Columns outside
+// the mask are left out, as a line drawn past the edge would leave them.
+void paintArea(CxImage& mask, int xFrom, const tagRECT& area, uint8_t value) {
   int x1 = xFrom < area.right ? xFrom : area.right;
   int x2 = xFrom < area.right ? area.right : xFrom;
   if (x1 < 0) x1 = 0;
   if (x2 > kMaskWidth - 1) x2 = kMaskWidth - 1;
   if (x1 > x2) return;
-  for (int row = kMaskHeight - area.bottom; row <= kMaskHeight - area.top - 1; ++row) {
-    mask.DrawLine(x1, x2, row, row, colour, false);
+  const int top = area.top < 0 ? 0 : area.top;
+  const int bottom = area.bottom > kMaskHeight ? kMaskHeight : area.bottom;
+  const size_t first = 3 * static_cast<size_t>(kMaskWidth - 1 - x2);
+  const size_t bytes = 3 * static_cast<size_t>(x2 - x1 + 1);
+  for (int row = top; row < bottom; ++row) {
+    memset(mask.GetBits(static_cast<uint32_t>(row)) + first, value, bytes);
   }
 }
 
@@ -88,12 +94,14 @@ int CVKCtrl_Print::VK_Image_VarnishSendEx(int nType, tagRECT black, tagRECT whit
           nType, blackArea.left, blackArea.top, blackArea.right, blackArea.bottom,
           whiteArea.left, whiteArea.top, whiteArea.right, whiteArea.bottom);
 
+  // The mask is drawn straight in its final orientation, half a turn from
+  // the design, instead of being drawn upright and turned pixel by pixel.
   CxImage mask(0);
-  mask.Create(kMaskWidth, kMaskHeight, 24, 0);
+  if (mask.Create(kMaskWidth, kMaskHeight, 24, 0) == nullptr) return kVarnishDone;
   mask.Clear(255);
 
-  const RGBQUAD coat = {0, 0, 0, 0};
-  const RGBQUAD bare = {255, 255, 255, 0};
+  const uint8_t coat = 0;
+  const uint8_t bare = 255;
   if (blackArea.right >= 1 && blackArea.bottom >= 1) {
     paintArea(mask, blackArea.left, blackArea, coat);
   }
@@ -102,8 +110,6 @@ int CVKCtrl_Print::VK_Image_VarnishSendEx(int nType, tagRECT black, tagRECT whit
     paintArea(mask, whiteArea.left, whiteArea, bare);
     paintArea(mask, 0, whiteArea2, bare);
   }
-
-  mask.Rotate180();
 
   if ((m_nColorType & ~16) == 0) {
     m_srcImgO = mask;

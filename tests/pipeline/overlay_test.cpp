@@ -158,3 +158,53 @@ TEST(OverlayMask, SideChoosesTypeSlotAndEntry) {
   EXPECT_EQ(StderrOf([&] { EXPECT_EQ(quiet.MakeOverlay(1, unused), 1); }), "");
   EXPECT_EQ(quiet.nFileSize[2], 0);
 }
+
+namespace {
+
+// The mask built the long way: drawn upright line by line, then turned.
+CxImage UprightThenTurned(const tagRECT& black, const tagRECT& white, const tagRECT& white2) {
+  CxImage mask(0);
+  mask.Create(1013, 643, 24, 0);
+  mask.Clear(255);
+  const RGBQUAD coat = {0, 0, 0, 0}, bare = {255, 255, 255, 0};
+  if (black.right >= 1 && black.bottom >= 1)
+    for (int r = 643 - black.bottom; r <= 643 - black.top - 1; ++r)
+      mask.DrawLine(black.left, black.right, r, r, coat, false);
+  if (white.right >= 1 && white.bottom >= 1) {
+    for (int r = 643 - white.bottom; r <= 643 - white.top - 1; ++r)
+      mask.DrawLine(white.left, white.right, r, r, bare, false);
+    for (int r = 643 - white2.bottom; r <= 643 - white2.top - 1; ++r)
+      mask.DrawLine(0, white2.right, r, r, bare, false);
+  }
+  mask.Rotate180();
+  return mask;
+}
+
+}  // namespace
+
+TEST(OverlayMask, SameBytesAsDrawingUprightAndTurning) {
+  const tagRECT full = {0, 0, 1013, 643};
+  struct Case {
+    int type;
+    tagRECT black, white, white2;
+  } cases[] = {
+      {0, full, kEmpty, kEmpty},
+      {2, full, {0, 66, 1013, 214}, kEmpty},
+      {3, full, {106, 212, 260, 354}, kEmpty},
+      {4, full, {0, 70, 1013, 144}, kEmpty},
+      {5, full, {106, 212, 260, 354}, {0, 70, 1013, 144}},
+      {1, {0, 0, 1013, 643}, {500, 0, 1013, 643}, kEmpty},
+      {1, {900, 10, 20, 600}, {1200, 5, 1000, 50}, kEmpty},  // lines drawn right to left
+      {1, {1012, 642, 1013, 643}, {0, 0, 1, 1}, kEmpty},
+  };
+  for (const Case& k : cases) {
+    TestCtrl c;
+    StderrOf([&] { c.VK_Image_VarnishSendEx(k.type, k.black, k.white); });
+    ASSERT_TRUE(c.m_srcImgO.IsValid()) << "type " << k.type;
+    CxImage want = UprightThenTurned(k.black, k.white, k.white2);
+    EXPECT_TRUE(SamePixels(c.m_srcImgO, want)) << "type " << k.type << " black.left " << k.black.left;
+    EXPECT_EQ(c.m_srcImgO.GetJpegQuality(), want.GetJpegQuality());
+    EXPECT_EQ(c.m_srcImgO.GetXDPI(), want.GetXDPI());
+    EXPECT_EQ(c.m_srcImgO.GetType(), want.GetType());
+  }
+}

@@ -122,7 +122,65 @@ std::string libjpegMessage(int code) {
   return err.jpeg_message_table[code];
 }
 
+// libjpeg driven directly with the toolkit's settings on the image's pixels,
+// turned top row first and red-green-blue by hand.
+std::vector<uint8_t> referenceJpeg(CxImage& img, int quality) {
+  const uint32_t w = img.GetWidth(), h = img.GetHeight();
+  std::vector<uint8_t> rgb((size_t)w * 3 * h);
+  for (uint32_t r = 0; r < h; r++)
+    for (uint32_t x = 0; x < w; x++) {
+      RGBQUAD c = img.GetPixelColor((int)x, (int)(h - 1 - r));
+      uint8_t* p = &rgb[((size_t)r * w + x) * 3];
+      p[0] = c.rgbRed;
+      p[1] = c.rgbGreen;
+      p[2] = c.rgbBlue;
+    }
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long outSize = 0;
+  jpeg_mem_dest(&cinfo, &out, &outSize);
+  cinfo.image_width = w;
+  cinfo.image_height = h;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, quality, FALSE);
+  cinfo.comp_info[0].h_samp_factor = 2;
+  cinfo.comp_info[0].v_samp_factor = 2;
+  cinfo.density_unit = 1;
+  cinfo.X_density = (UINT16)img.GetXDPI();
+  cinfo.Y_density = (UINT16)img.GetYDPI();
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = &rgb[(size_t)cinfo.next_scanline * w * 3];
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<uint8_t> bytes(out, out + outSize);
+  free(out);
+  return bytes;
+}
+
 }  // namespace
+
+TEST(JpegEncode, BytesEqualLibjpegOnTheSamePixelsForEveryRowWidth) {
+  for (uint32_t w : {1u, 2u, 4u, 5u, 6u, 7u, 16u, 17u, 1013u}) {
+    CxImage img;
+    img.Create(w, 9, 24, 0);
+    img.Clear(0x77);
+    fillPattern(img);
+    img.SetJpegQuality(100);
+    img.SetXDPI(300);
+    img.SetYDPI(300);
+    std::vector<uint8_t> ours = encodeJpeg(img);
+    ASSERT_FALSE(ours.empty()) << w;
+    EXPECT_EQ(ours, referenceJpeg(img, 100)) << "width " << w;
+  }
+}
 
 TEST(JpegEncode, CardImageIsAJfifWithItsSizeAndDensityInDpi) {
   CxImage card;

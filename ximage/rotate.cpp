@@ -83,9 +83,7 @@ bool CxImage::RotateRight(CxImage* iDst) {
           uint8_t* dst = dstBits + (size_t)y * dstEff + (size_t)xs * 3;
           const uint8_t* src = srcBits + (size_t)xs * srcEff + (size_t)(srcW - 1 - y) * 3;
           for (int32_t x = xs; x < xEnd; x++) {
-            dst[0] = src[0];
-            dst[1] = src[1];
-            dst[2] = src[2];
+            memcpy(dst, src, 3);
             dst += 3;
             src += srcEff;
           }

@@ -35,6 +35,19 @@ int32_t dpiFromPelsPerMeter(int32_t ppm) {
   return (int32_t)floor(ppm * 254.0 / 10000.0 + 0.5);
 }
 
+const char kShortData[] = "BMP pixel data is shorter than its header states";
+
+// True when a stream of known size ends before the rows of a w x h image
+// starting at dataStart could; sizes Create refuses are left to Create.
+bool rowsCannotFit(CxFile* f, int64_t dataStart, uint32_t w, uint32_t h, uint32_t bpp) {
+  int64_t size = f->Size();
+  if (size < 0 || w == 0 || h == 0) return false;
+  if ((float)w * (float)h * (float)bpp * 0.125f > (float)CXIMAGE_MAX_MEMORY) return false;
+  uint64_t rows = (((uint64_t)bpp * w + 31) / 32) * 4 * h;
+  if (dataStart < 0 || dataStart > size) return true;
+  return rows > (uint64_t)(size - dataStart);
+}
+
 }  // namespace
 
 // Write the 14-byte file header and the whole DIB.
@@ -48,9 +61,12 @@ bool CxImageBMP::Encode(CxFile* hFile) {
   put16(bf + 8, 0);
   put32(bf + 10, BMP_FILEHEADER_SIZE + head.biSize + GetPaletteSize());
 
-  hFile->Write(bf, BMP_FILEHEADER_SIZE, 1);
   memcpy(pDib, &head, sizeof(BITMAPINFOHEADER));
-  hFile->Write(pDib, GetSize(), 1);
+  // A stream that takes less than the whole file has not stored a BMP.
+  if (hFile->Write(bf, BMP_FILEHEADER_SIZE, 1) != 1 || hFile->Write(pDib, GetSize(), 1) != 1) {
+    SetError("BMP data could not be written");
+    return false;
+  }
   return true;
 }
 
@@ -158,6 +174,15 @@ bool CxImageBMP::Decode(CxFile* hFile) {
       break;
     }
 
+    // Refuse before allocating when the data cannot hold the rows at all;
+    // the exact check follows the read.
+    if (fileCompression == 0 &&
+        rowsCannotFit(hFile, bfOffBits ? off + (int64_t)bfOffBits : hFile->Tell(),
+                      (uint32_t)head.biWidth, (uint32_t)head.biHeight, fileBitCount)) {
+      strcpy(message, kShortData);
+      break;
+    }
+
     if (!Create((uint32_t)head.biWidth, (uint32_t)head.biHeight, fileBitCount,
                 CXIMAGE_FORMAT_BMP))
       break;  // Create left its own text
@@ -200,7 +225,7 @@ bool CxImageBMP::Decode(CxFile* hFile) {
     }
     size_t want = head.biSizeImage;
     if (hFile->Read(info.pImage, 1, want) != want) {
-      strcpy(message, "BMP pixel data is shorter than its header states");
+      strcpy(message, kShortData);
       break;
     }
 

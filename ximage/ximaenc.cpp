@@ -27,7 +27,10 @@ bool CxImage::Encode(uint8_t*& buffer, int32_t& size, uint32_t imagetype) {
     return false;
   }
   CxMemFile file;
-  file.Open();
+  if (!file.Open()) {
+    SetError("CxMemFile can't allocate memory");
+    return false;
+  }
   if (Encode(&file, imagetype)) {
     buffer = file.GetBuffer(true);
     size = (int32_t)file.Size();

@@ -123,6 +123,17 @@ TEST(BmpEncode, RefusesNonEmptyBufferEmptyImageAndUnknownFormat) {
   EXPECT_STREQ(img.GetLastError(), "null file handler");
 }
 
+TEST(BmpEncode, AStreamThatTakesNothingIsAFailure) {
+  struct Refusing : CxMemFile {
+    size_t Write(const void*, size_t, size_t) override { return 0; }
+  } stream;
+  stream.Open();
+  CxImage img;
+  img.Create(2, 2, 24, 0);
+  EXPECT_FALSE(img.Encode(&stream, CXIMAGE_FORMAT_BMP));
+  EXPECT_STREQ(img.GetLastError(), "BMP data could not be written");
+}
+
 TEST(BmpEncode, IndexedImageCarriesItsPalette) {
   CxImage img;
   img.Create(3, 2, 8, 0);
@@ -224,6 +235,13 @@ TEST(BmpDecode, ShortPixelDataIsRefusedNotHalfFilled) {
     EXPECT_STREQ(img.GetLastError(), "BMP pixel data is shorter than its header states");
     EXPECT_FALSE(img.IsValid());
   }
+  // A header promising a large image over a few bytes is refused up front.
+  std::vector<uint8_t> huge = handMadeBmp24(4, 4);
+  put32(huge, 18, 8000);
+  put32(huge, 22, 8000);
+  CxImage hugeImg;
+  EXPECT_FALSE(decode(hugeImg, huge));
+  EXPECT_STREQ(hugeImg.GetLastError(), "BMP pixel data is shorter than its header states");
   // Pixel offset pointing past the data.
   std::vector<uint8_t> far = handMadeBmp24(4, 4);
   put32(far, 10, 0x7FFFFFF0);

@@ -106,6 +106,8 @@ class Simulator {
   const std::vector<Frame>& frames() const { return frames_; }
   // Named state for handlers (e.g. a job number or a counter).
   std::map<std::string, long> counters;
+  // Named byte stores for handlers (e.g. the stripe encoder's tracks).
+  std::map<std::string, Bytes> stores;
   // Writes one line to the log (handlers may note what they did).
   void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
 

@@ -113,8 +113,9 @@ bool CxImageBMP::DibReadBitmapInfo(CxFile* fh, BITMAPINFOHEADER* pdib) {
     default: {
       if (pdib->biSize < 41) return false;
       int64_t rowBytes = (((int64_t)pdib->biBitCount * pdib->biWidth + 31) / 32) * 4;
-      if ((int64_t)pdib->biSizeImage < rowBytes * (int64_t)pdib->biHeight ||
-          pdib->biPlanes != 1 || pdib->biClrUsed != 0)
+      int64_t imageBytes = 0;
+      if (__builtin_mul_overflow(rowBytes, (int64_t)pdib->biHeight, &imageBytes) ||
+          (int64_t)pdib->biSizeImage < imageBytes || pdib->biPlanes != 1 || pdib->biClrUsed != 0)
         return false;
       if (pdib->biCompression == 0) fh->Seek((int64_t)pdib->biSize - 40, 1);
     }
@@ -124,8 +125,10 @@ bool CxImageBMP::DibReadBitmapInfo(CxFile* fh, BITMAPINFOHEADER* pdib) {
   if (pdib->biWidth < 0 || pdib->biHeight == INT32_MIN) return false;
 
   if (pdib->biSizeImage == 0) {
-    int64_t rowBytes = (((int64_t)pdib->biBitCount * pdib->biWidth + 31) & ~(int64_t)31) / 8;
-    pdib->biSizeImage = (uint32_t)(rowBytes * (int64_t)pdib->biHeight);
+    // Sizes beyond 32 bits wrap as the header field does; Create refuses
+    // such images anyway.
+    uint64_t rowBytes = (((uint64_t)pdib->biBitCount * (uint32_t)pdib->biWidth + 31) & ~(uint64_t)31) / 8;
+    pdib->biSizeImage = (uint32_t)(rowBytes * (uint64_t)(int64_t)pdib->biHeight);
   }
   if (pdib->biClrUsed == 0 && pdib->biBitCount <= 8) pdib->biClrUsed = 1u << pdib->biBitCount;
   return true;

@@ -1,0 +1,93 @@
+// Fuzz target: the raster page loop from raw stream bytes.
+//
+// Input: one option byte, then a CUPS raster stream (any of the formats and
+// compressions that cupsRasterOpenIO reads). The option byte picks the
+// ribbon (bits 0-1: colour, black, rewritable, rewritable erase), the image
+// log (bit 2), black extraction (bit 3), the front overlay (bits 4-5) and
+// the colour style (bits 6-7). Every page the loop accepts goes through the
+// card pipeline and the print-job composition to an in-memory printer that
+// acknowledges everything; the printer stream must consist of whole frames.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "device/VKDevice.h"
+#include "filter/filter.h"
+#include "fuzz/fuzz_printer.h"
+
+namespace {
+
+// The raster bytes as cupsRasterOpenIO reads them.
+struct Source {
+  const uint8_t* data;
+  size_t size;
+  size_t at;
+};
+
+ssize_t readSource(void* ctx, unsigned char* buffer, size_t bytes) {
+  Source* s = static_cast<Source*>(ctx);
+  const size_t left = s->size - s->at;
+  const size_t n = bytes < left ? bytes : left;
+  memcpy(buffer, s->data + s->at, n);
+  s->at += n;
+  return ssize_t(n);
+}
+
+// The image log's copy, kept in memory.
+ssize_t writeSink(void* ctx, unsigned char* buffer, size_t bytes) {
+  std::vector<uint8_t>* sink = static_cast<std::vector<uint8_t>*>(ctx);
+  // Only the size matters; keep memory flat across a long run.
+  if (sink->size() < 64) sink->insert(sink->end(), buffer, buffer + (bytes < 64 ? bytes : 64));
+  return ssize_t(bytes);
+}
+
+POPTION optionsFrom(uint8_t bits) {
+  static const int32_t kRibbons[] = {0, 4, 10, 11};
+  static const int32_t kOverlays[] = {0, 256, 2, 3};
+  POPTION o = {};
+  o.nRibbon = kRibbons[bits & 3];
+  o.nBrightness = 45;
+  o.nContrast = 41;
+  o.nRed = o.nGreen = o.nBlue = 47;
+  o.nSharpness = 8;
+  o.nGamma = 93;
+  o.nBlackUse = (bits >> 3) & 1;
+  o.nSaturate = 1;
+  o.nFOverlay = kOverlays[(bits >> 4) & 3];
+  o.nBOverlay = kOverlays[((bits >> 4) + 1) & 3];
+  o.nStyle = (bits >> 6) % 3;
+  return o;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  QuietLogs();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static FuzzPrinter printer;
+  if (size < 1) return 0;
+  printer.Reset();
+  printer.defaultAnswer = FuzzPrinter::Reply(0x00, 0x06);
+
+  const uint8_t bits = data[0];
+  SetPOption(optionsFrom(bits));
+  g_Dev.m_nColorType = 0;  // no card front left over from an earlier input
+
+  Source source{data + 1, size - 1, 0};
+  std::vector<uint8_t> imageLog;
+  FilterJob job;
+  job.inputRaster = cupsRasterOpenIO(readSource, &source, CUPS_RASTER_READ);
+  if ((bits >> 2) & 1) {
+    job.imageLog = true;
+    job.imageLogRaster = cupsRasterOpenIO(writeSink, &imageLog, CUPS_RASTER_WRITE);
+  }
+  PageLoop(job);
+  if (job.inputRaster != nullptr) cupsRasterClose(job.inputRaster);
+  if (job.imageLogRaster != nullptr) cupsRasterClose(job.imageLogRaster);
+  printer.RequireWholeFrames();
+  return 0;
+}

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan + UBSan + coverage) and runs
+# each for the given time, at low priority, one after another.
+#
+#   scripts/fuzz.sh [seconds per target] [target...]
+#
+# Targets: pageloop replies bmp options (all when none is named). Seeds come
+# from fuzz/corpus/<target>/; the growing corpus is kept in
+# build-fuzz/corpus/<target>/, crashes and leaks in
+# build-fuzz/artifacts/<target>/. Extra libFuzzer flags: $VKR_FUZZ_FLAGS.
+# A finding ends the script with status 1; reproduce it with
+#   build-fuzz/fuzz/fuzz_<target> <artifact file>
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${VKR_FUZZ_BUILD_DIR:-$here/build-fuzz}
+seconds=${1:-60}
+shift || true
+targets=("$@")
+((${#targets[@]})) || targets=(pageloop replies bmp options)
+
+CC=${CC:-clang-14} CXX=${CXX:-clang++-14} cmake -S "$here" -B "$build" \
+  -DVKR_BUILD_FUZZ=ON -DVKR_BUILD_TESTS=OFF -DVKR_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
+
+status=0
+for t in "${targets[@]}"; do
+  corpus=$build/corpus/$t
+  artifacts=$build/artifacts/$t
+  mkdir -p "$corpus" "$artifacts"
+  maxlen=4096
+  [[ $t == pageloop ]] && maxlen=16384
+  log=$build/fuzz_$t.log
+  echo "fuzz: $t for ${seconds}s (log $log)"
+  if ! nice -n 10 "$build/fuzz/fuzz_$t" "$corpus" "$here/fuzz/corpus/$t" \
+      -max_total_time="$seconds" -max_len="$maxlen" -timeout=120 -rss_limit_mb=2560 \
+      -print_final_stats=1 -artifact_prefix="$artifacts/" ${VKR_FUZZ_FLAGS:-} >"$log" 2>&1; then
+    echo "fuzz: $t FOUND A FAULT; see $log and $artifacts/"
+    status=1
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  took=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -1)
+  echo "fuzz: $t ran ${runs:-?} inputs in ${took:-?} s; corpus $(ls "$corpus" | wc -l) files"
+done
+exit $status

@@ -2,6 +2,7 @@
 #include "ximage/ximage.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -82,20 +83,22 @@ bool CxImage::Lut(const uint8_t* pLutR, const uint8_t* pLutG, const uint8_t* pLu
   }
   if (head.biBitCount != 24) return false;
 
-  const size_t rowBytes = (size_t)head.biWidth * 3;
+  // Local copies: the compiler then knows the pixel writes cannot change a table.
+  uint8_t lutR[256];
+  uint8_t lutG[256];
+  uint8_t lutB[256];
+  memcpy(lutR, pLutR, 256);
+  memcpy(lutG, pLutG, 256);
+  memcpy(lutB, pLutB, 256);
+  const size_t width = (size_t)head.biWidth;
   const uint32_t height = (uint32_t)head.biHeight;
-  const bool sameTable = (pLutR == pLutG && pLutG == pLutB);
   for (uint32_t y = 0; y < height; y++) {
     uint8_t* p = info.pImage + (size_t)y * info.dwEffWidth;
-    if (sameTable) {
-      // One table for all three channels: map the row as a run of bytes.
-      for (size_t k = 0; k < rowBytes; k++) p[k] = pLutR[p[k]];
-      continue;
-    }
-    for (size_t k = 0; k < rowBytes; k += 3) {
-      p[k] = pLutB[p[k]];
-      p[k + 1] = pLutG[p[k + 1]];
-      p[k + 2] = pLutR[p[k + 2]];
+    size_t x = 0;
+    for (; x < width; x++, p += 3) {
+      p[0] = lutB[p[0]];
+      p[1] = lutG[p[1]];
+      p[2] = lutR[p[2]];
     }
   }
   return true;

@@ -41,6 +41,39 @@ inline uint8_t sharpenByte(int o, int diff, float amount) {
   return (uint8_t)(int)v;
 }
 
+// Sharpen a run of bytes in place against their blurred values, every byte.
+void sharpenRun(uint8_t* o, const uint8_t* u, size_t len, float amount) {
+  size_t p = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128 a = _mm_set1_ps(amount);
+  const __m128 top = _mm_set1_ps(255.0f);
+  for (; p + 16 <= len; p += 16) {
+    const __m128i vo = _mm_loadu_si128((const __m128i*)(o + p));
+    const __m128i vu = _mm_loadu_si128((const __m128i*)(u + p));
+    const __m128i oHalves[2] = {_mm_unpacklo_epi8(vo, zero), _mm_unpackhi_epi8(vo, zero)};
+    const __m128i uHalves[2] = {_mm_unpacklo_epi8(vu, zero), _mm_unpackhi_epi8(vu, zero)};
+    __m128i quarters[4];
+    for (int h = 0; h < 2; h++) {
+      const __m128i d = _mm_sub_epi16(oHalves[h], uHalves[h]);
+      const __m128i o32[2] = {_mm_unpacklo_epi16(oHalves[h], zero), _mm_unpackhi_epi16(oHalves[h], zero)};
+      // Sign-extend the 16-bit differences to 32 bits.
+      const __m128i d32[2] = {_mm_srai_epi32(_mm_unpacklo_epi16(d, d), 16),
+                              _mm_srai_epi32(_mm_unpackhi_epi16(d, d), 16)};
+      for (int q = 0; q < 2; q++) {
+        __m128 v = _mm_add_ps(_mm_cvtepi32_ps(o32[q]), _mm_mul_ps(_mm_cvtepi32_ps(d32[q]), a));
+        v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), top);  // NaN becomes 0, as below
+        quarters[2 * h + q] = _mm_cvttps_epi32(v);
+      }
+    }
+    const __m128i w01 = _mm_packs_epi32(quarters[0], quarters[1]);
+    const __m128i w23 = _mm_packs_epi32(quarters[2], quarters[3]);
+    _mm_storeu_si128((__m128i*)(o + p), _mm_packus_epi16(w01, w23));
+  }
+#endif
+  for (; p < len; p++) o[p] = sharpenByte(o[p], (int)o[p] - (int)u[p], amount);
+}
+
 // Output sample k of a line whose kernel window is cut by an end of the line:
 // the taps that fall on the line are renormalised by their own kernel sum.
 // Samples lie srcStride bytes apart and carry `width` independent bytes each;
@@ -75,10 +108,11 @@ inline __m128i roundFour(__m128 s) {
 inline __m128 widenTimes(__m128i quarter, __m128 k) { return _mm_mul_ps(_mm_cvtepi32_ps(quarter), k); }
 #endif
 
-// Interior outputs: dst[q] = round(sum over j of (float)src[q + j * tapStride] * kernel[j]),
-// summed from 0 in increasing j, for q = 0 .. len - 1.
-void blurRun(const float* cmatrix, int n, const uint8_t* src, size_t tapStride, uint8_t* dst,
-             size_t len) {
+// Interior outputs: dst[q] = round(sum over j of (float)tap(j)[q] * kernel[j]),
+// summed from 0 in increasing j, for q = 0 .. len - 1. tap(j) is the line of
+// bytes under kernel tap j.
+template <typename Tap>
+void blurRun(const float* cmatrix, int n, Tap tap, uint8_t* dst, size_t len) {
   size_t q = 0;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
@@ -88,7 +122,7 @@ void blurRun(const float* cmatrix, int n, const uint8_t* src, size_t tapStride, 
     __m128 a2 = a0;
     __m128 a3 = a0;
     for (int j = 0; j < n; j++) {
-      const __m128i v = _mm_loadu_si128((const __m128i*)(src + q + (size_t)j * tapStride));
+      const __m128i v = _mm_loadu_si128((const __m128i*)(tap(j) + q));
       const __m128i lo = _mm_unpacklo_epi8(v, zero);
       const __m128i hi = _mm_unpackhi_epi8(v, zero);
       const __m128 k = _mm_set1_ps(cmatrix[j]);
@@ -104,37 +138,74 @@ void blurRun(const float* cmatrix, int n, const uint8_t* src, size_t tapStride, 
 #endif
   for (; q < len; q++) {
     float sum = 0.0f;
-    for (int j = 0; j < n; j++) sum += (float)src[q + (size_t)j * tapStride] * cmatrix[j];
+    for (int j = 0; j < n; j++) sum += (float)tap(j)[q] * cmatrix[j];
     dst[q] = roundToByte(sum);
   }
 }
 
-// Blur `count` samples that lie `stride` bytes apart, each `width` bytes wide,
-// from src into dst (same stride). Used for single rows (stride = width =
-// bytes per pixel) and for all columns at once (stride = row pitch).
-void blurSamples(const float* cmatrix, int n, const uint8_t* src, uint8_t* dst, size_t stride,
-                 int count, size_t width, size_t runWidth) {
+// Output row of the column pass whose window is cut by the bottom or top of
+// the image: taps[t] is the row under kernel tap firstTap + t.
+void blurClippedRun(const float* cmatrix, int firstTap, int numTaps, const uint8_t* const* taps,
+                    uint8_t* dst, size_t len) {
+  float scale = 0.0f;
+  for (int t = 0; t < numTaps; t++) scale += cmatrix[firstTap + t];
+  for (size_t q = 0; q < len; q++) {
+    float sum = 0.0f;
+    for (int t = 0; t < numTaps; t++) sum += (float)taps[t][q] * cmatrix[firstTap + t];
+    dst[q] = roundToByte(sum / scale);
+  }
+}
+
+// Row pass over one row of `count` pixels of b bytes each.
+void blurRow(const float* cmatrix, int n, const uint8_t* src, uint8_t* dst, int count, size_t b) {
   const int m = n / 2;
   if (n > count) {
-    for (int k = 0; k < count; k++) {
-      blurClippedSample(cmatrix, n, src, stride, dst + (size_t)k * stride, count, k, width);
-    }
+    for (int k = 0; k < count; k++) blurClippedSample(cmatrix, n, src, b, dst + k * b, count, k, b);
     return;
   }
-  for (int k = 0; k < m; k++) {
-    blurClippedSample(cmatrix, n, src, stride, dst + (size_t)k * stride, count, k, width);
-  }
-  if (runWidth == 0) {
-    // Contiguous samples: the whole interior is one run of bytes.
-    blurRun(cmatrix, n, src, stride, dst + (size_t)m * stride, (size_t)(count - 2 * m) * width);
-  } else {
-    for (int k = m; k < count - m; k++) {
-      blurRun(cmatrix, n, src + (size_t)(k - m) * stride, stride, dst + (size_t)k * stride, runWidth);
+  for (int k = 0; k < m; k++) blurClippedSample(cmatrix, n, src, b, dst + k * b, count, k, b);
+  // The interior is one run of bytes: byte q of the run sits m pixels in.
+  blurRun(cmatrix, n, [src, b](int j) { return src + (size_t)j * b; }, dst + (size_t)m * b,
+          (size_t)(count - 2 * m) * b);
+  for (int k = count - m; k < count; k++) blurClippedSample(cmatrix, n, src, b, dst + k * b, count, k, b);
+}
+
+// The whole separable blur, streamed: rows are blurred on demand into a ring
+// of at most n rows, and each output row of the column pass is made as soon
+// as the rows under its window are ready, then handed to done(k, row).
+// Source row y is read (through srcRow) before output row y is written
+// (through dstRow), so source and destination may be the same image.
+// Returns false, having written nothing, when the ring cannot be allocated.
+template <typename SrcRow, typename DstRow, typename Done>
+bool blurImage(const float* cmatrix, int n, uint32_t width, uint32_t height, size_t b,
+               SrcRow srcRow, DstRow dstRow, Done done) {
+  const size_t rowBytes = (size_t)width * b;
+  const int m = n / 2;
+  const int h = (int)height;
+  const int ringRows = std::min(n, h);
+  std::unique_ptr<uint8_t[]> ring(new (std::nothrow) uint8_t[(size_t)ringRows * rowBytes]);
+  std::unique_ptr<const uint8_t*[]> taps(new (std::nothrow) const uint8_t*[n]);
+  if (!ring || !taps) return false;
+  // Row r lives in slot r % ringRows: an output row's window never spans
+  // more than n rows, so a slot is reused only after its row is done with.
+  auto ringRow = [&](int r) { return ring.get() + (size_t)(r % ringRows) * rowBytes; };
+
+  int ready = 0;  // rows blurred into the ring so far
+  for (int k = 0; k < h; k++) {
+    const int first = std::max(0, k - m);
+    const int last = std::min(h - 1, k - m + n - 1);
+    for (; ready <= last; ready++) blurRow(cmatrix, n, srcRow(ready), ringRow(ready), (int)width, b);
+    uint8_t* dst = dstRow(k);
+    for (int r = first; r <= last; r++) taps[r - first] = ringRow(r);
+    if (n <= h && k >= m && k < h - m) {
+      const uint8_t* const* t = taps.get();
+      blurRun(cmatrix, n, [t](int j) { return t[j]; }, dst, rowBytes);
+    } else {
+      blurClippedRun(cmatrix, first - k + m, last - first + 1, taps.get(), dst, rowBytes);
     }
+    done(k, dst);
   }
-  for (int k = count - m; k < count; k++) {
-    blurClippedSample(cmatrix, n, src, stride, dst + (size_t)k * stride, count, k, width);
-  }
+  return true;
 }
 
 // Whether the blurs can work on the image's own bytes (24-bit or grey ramp).
@@ -294,42 +365,42 @@ bool CxImage::GaussianBlur(float radius, CxImage* iDst) {
     SetError("GaussianBlur: unusable radius");
     return false;
   }
-
-  CxImage tmp_x;
-  tmp_x.Copy(*this, false, true, true);
-  if (!tmp_x.IsValid()) {
-    SetError(tmp_x.GetLastError());
-    return false;
-  }
   const uint32_t width = (uint32_t)head.biWidth;
   const uint32_t height = (uint32_t)head.biHeight;
   const size_t b = head.biBitCount / 8;
+  uint8_t* const bits = info.pImage;
   const size_t pitch = info.dwEffWidth;
+  auto srcRow = [bits, pitch](int y) -> const uint8_t* { return bits + (size_t)y * pitch; };
+  auto nothingMore = [](int, uint8_t*) {};
 
-  // Rows.
-  for (uint32_t y = 0; y < height; y++) {
-    blurSamples(kernel, n, info.pImage + y * pitch, tmp_x.GetBits(y), b, (int)width, b, 0);
-  }
-
-  CxImage tmp_y;
-  tmp_y.Copy(tmp_x, false, true, true);
-  if (!tmp_y.IsValid()) {
-    SetError(tmp_y.GetLastError());
-    return false;
-  }
-  // Columns, all at once: a row of the image holds one sample of every column.
-  blurSamples(kernel, n, tmp_x.GetBits(0), tmp_y.GetBits(0), pitch, (int)height, width * b,
-              width * b);
-  clearRowPadding(tmp_y);
-
-  if (iDst != nullptr) {
-    if (!iDst->Transfer(tmp_y)) {
-      SetError("GaussianBlur: destination image cannot be replaced");
+  if (iDst == nullptr) {
+    // In place: each output row is written only after its source row was read.
+    if (!blurImage(kernel, n, width, height, b, srcRow,
+                   [bits, pitch](int y) { return bits + (size_t)y * pitch; }, nothingMore)) {
+      SetError("GaussianBlur: can't allocate memory");
       return false;
     }
     return true;
   }
-  return Transfer(tmp_y);
+
+  // Into another image: a copy of this one without pixels receives the result.
+  CxImage tmp;
+  tmp.Copy(*this, false, true, true);
+  if (!tmp.IsValid()) {
+    SetError(tmp.GetLastError());
+    return false;
+  }
+  if (!blurImage(kernel, n, width, height, b, srcRow,
+                 [&tmp](int y) { return tmp.GetBits((uint32_t)y); }, nothingMore)) {
+    SetError("GaussianBlur: can't allocate memory");
+    return false;
+  }
+  clearRowPadding(tmp);
+  if (!iDst->Transfer(tmp)) {
+    SetError("GaussianBlur: destination image cannot be replaced");
+    return false;
+  }
+  return true;
 }
 
 // Sharpen by pushing every byte away from its Gaussian-blurred value.
@@ -347,23 +418,44 @@ bool CxImage::UnsharpMask(float radius, float amount, int threshold) {
     return true;
   }
 
-  CxImage blurred;
-  if (!GaussianBlur(radius, &blurred)) return false;
-
-  const size_t rowBytes = (size_t)head.biWidth * (head.biBitCount / 8);
+  float* kernel = nullptr;
+  const int n = gen_convolve_matrix(radius, &kernel);
+  std::unique_ptr<float[]> kernelOwner(kernel);
+  if (n <= 0) {
+    SetError("GaussianBlur: unusable radius");
+    return false;
+  }
+  const uint32_t width = (uint32_t)head.biWidth;
   const uint32_t height = (uint32_t)head.biHeight;
-  for (uint32_t y = 0; y < height; y++) {
-    const uint8_t* o = info.pImage + (size_t)y * info.dwEffWidth;
-    uint8_t* u = blurred.GetBits(y);
+  const size_t b = head.biBitCount / 8;
+  const size_t rowBytes = (size_t)width * b;
+  uint8_t* const bits = info.pImage;
+  const size_t pitch = info.dwEffWidth;
+  std::unique_ptr<uint8_t[]> blurred(new (std::nothrow) uint8_t[rowBytes]);
+  if (!blurred) {
+    SetError("GaussianBlur: can't allocate memory");
+    return false;
+  }
+
+  // The blurred image is never kept whole: each blurred row is compared with
+  // its source row as soon as it is made, and the sharpened row replaces the
+  // source row, which the blur has already read.
+  auto sharpenRow = [&](int y, uint8_t* u) {
+    uint8_t* o = bits + (size_t)y * pitch;
     if (threshold <= 0) {
-      // No difference is below the threshold: every byte is sharpened.
-      for (size_t p = 0; p < rowBytes; p++) u[p] = sharpenByte(o[p], (int)o[p] - (int)u[p], amount);
-      continue;
+      sharpenRun(o, u, rowBytes, amount);
+      return;
     }
     for (size_t p = 0; p < rowBytes; p++) {
       const int diff = (int)o[p] - (int)u[p];
-      u[p] = (std::abs(diff) < threshold) ? o[p] : sharpenByte(o[p], diff, amount);
+      if (std::abs(diff) >= threshold) o[p] = sharpenByte(o[p], diff, amount);
     }
+  };
+  if (!blurImage(kernel, n, width, height, b,
+                 [bits, pitch](int y) -> const uint8_t* { return bits + (size_t)y * pitch; },
+                 [&blurred](int) { return blurred.get(); }, sharpenRow)) {
+    SetError("GaussianBlur: can't allocate memory");
+    return false;
   }
-  return Transfer(blurred);
+  return true;
 }

@@ -267,6 +267,63 @@ TEST(CardSide, PageOfAnotherSizeThanAnnouncedFailsTheSide) {
   }
 }
 
+TEST(CardSide, PageOfAnotherDepthFailsTheSide) {
+  // An 8-bit BMP of the announced size: its rows are one byte a pixel, so
+  // the byte exchange must not walk it as 24-bit rows.
+  const int w = 16, h = 4;
+  std::vector<uint8_t> bmp(54 + 1024 + w * h, 0);
+  auto put32 = [&](int at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put32(2, static_cast<uint32_t>(bmp.size()));
+  put32(10, 54 + 1024);
+  put32(14, 40);
+  put32(18, w);
+  put32(22, h);
+  bmp[26] = 1;
+  bmp[28] = 8;
+  put32(34, w * h);
+  TestCtrl c;
+  c.option = DefaultJobOptions();
+  Side s = Prepare(c, 0, bmp, w, h, 0, 0xAA);
+  EXPECT_EQ(s.result, 0);
+  EXPECT_NE(s.log.find("page image is 16 x 4 at 8 bpp, expected 16 x 4 at 24 bpp"),
+            std::string::npos);
+  EXPECT_TRUE(std::all_of(s.out.begin(), s.out.end(), [](uint8_t b) { return b == 0xAA; }));
+
+  // No buffer at all reads as a page that does not decode: a white card.
+  TestCtrl n;
+  n.option = NeutralJobOptions();
+  n.LoadOptions();
+  std::vector<uint8_t> out(64, 0);
+  StderrOf([&] { n.MakeImageBuf(16, nullptr, 0, 8, 6, out.data(), out.size()); });
+  ASSERT_EQ(n.m_srcImg.GetWidth(), 6u);
+  EXPECT_EQ(PixelAt(n.m_srcImg, 3, 3), (Rgb{255, 255, 255}));
+}
+
+TEST(CardSide, LogShowsTheDeviceOptionsNextToTheWorkingCopies) {
+  TestCtrl c;
+  c.option = NeutralJobOptions();
+  c.option.nRibbon = 4;
+  c.option.nCheck = 3;
+  c.LoadOptions();
+  c.m_nRibbon = 0;
+  c.m_nCheck = 0;
+  std::vector<uint8_t> page = PageBmp(4, 4, [](int, int) { return Rgb{1, 2, 3}; });
+  std::vector<uint8_t> out(64, 0);
+  std::string log = StderrOf([&] {
+    c.MakeImageBuf(16, page.data(), static_cast<int>(page.size()), 4, 4, out.data(), out.size());
+  });
+  EXPECT_NE(log.find("[->] MakeImageBuf g_Dev.poption.nRibbon : 4 (0)\r\n"
+                     "[->] MakeImageBuf g_Dev.poption.nCheck : 3 (0) [0]\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("[->][->][poption.nRibbon(4), m_nRibbon(0x00) ]\n"), std::string::npos);
+  EXPECT_NE(log.find("[->]pszTxBuffer[dh 4][dw 4 di 4 bpp 24]\n[->][outputarray_Log 10]\n66 77 "),
+            std::string::npos);
+}
+
 TEST(CardSide, JpegNeverGoesPastTheOutputCapacity) {
   TestCtrl c;
   c.option = DefaultJobOptions();

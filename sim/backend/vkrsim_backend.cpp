@@ -1,0 +1,149 @@
+// vkrsim as a CUPS backend: the simulated card printer behind a CUPS queue.
+//
+//   DEVICE_URI=vkrsim:/path/to/folder vkrsim job user title copies options [file]
+//
+// With no arguments it prints its discovery line, as every backend does.
+// Otherwise it reads the job's command stream from the file or standard
+// input, answers every command through the CUPS back channel (which the
+// filter reads with cupsBackChannelRead), and keeps what the printer got in
+// the folder named by the URI, one folder per job:
+//
+//   job-<id>/commands.bin    every byte the printer received
+//   job-<id>/printer.log     the readable record of commands and answers
+//   job-<id>/card001_front_color.jpg, ...   the panels of each printed card
+//   job-<id>/card001_front_preview.png, ... the preview of each printed side
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <cups/backend.h>
+#include <cups/cups.h>
+#include <cups/sidechannel.h>
+
+#include "sim/handlers_pts.h"
+#include "sim/sim_core.h"
+
+namespace {
+
+const char kScheme[] = "vkrsim";
+
+// The folder a vkrsim URI names: vkrsim:/dir, vkrsim:///dir or
+// vkrsim://localhost/dir; empty when the URI is not ours or has no path.
+std::string folderOfUri(const char* uri) {
+  if (!uri) return "";
+  std::string text = uri;
+  const std::string prefix = std::string(kScheme) + ":";
+  if (text.compare(0, prefix.size(), prefix) != 0) return "";
+  text.erase(0, prefix.size());
+  if (text.compare(0, 2, "//") == 0) {
+    const size_t slash = text.find('/', 2);
+    if (slash == std::string::npos) return "";
+    const std::string host = text.substr(2, slash - 2);
+    if (!host.empty() && host != "localhost") return "";
+    text.erase(0, slash);
+  }
+  if (text.empty() || text[0] != '/') return "";
+  return text;
+}
+
+// Makes the folder and any missing parents; true when it exists afterwards.
+bool makeFolders(const std::string& path) {
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at == path.size() || path[at] == '/') {
+      const std::string part = path.substr(0, at);
+      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Sends one answer to the filter; the back channel is a pipe that cupsd
+// drains, so a short wait is plenty.
+void answerThroughBackChannel(const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t sent = cupsBackChannelWrite(reinterpret_cast<const char*>(bytes), count, 5.0);
+    if (sent <= 0) {
+      fprintf(stderr, "DEBUG: vkrsim: back channel write failed: %s\n", strerror(errno));
+      return;
+    }
+    bytes += sent;
+    count -= static_cast<size_t>(sent);
+  }
+}
+
+// The number of complete, well-formed print commands the printer received.
+int countCards(const vkrsim::Simulator& sim) {
+  int cards = 0;
+  for (const vkrsim::Frame& frame : sim.frames())
+    if (frame.code == "$PTS" && frame.complete && vkrsim::ParsePtsCommand(frame.params).ok) ++cards;
+  return cards;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  signal(SIGPIPE, SIG_IGN);
+  // cupsd starts backends with umask 077; what the simulator keeps is meant
+  // for people to look at.
+  umask(022);
+  if (argc == 1) {
+    printf("direct %s \"VK4400 simulator\" \"VK4400 card printer simulator\"\n", kScheme);
+    return CUPS_BACKEND_OK;
+  }
+  if (argc < 6 || argc > 7) {
+    fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
+    return CUPS_BACKEND_FAILED;
+  }
+
+  const char* uri = getenv("DEVICE_URI");
+  const std::string folder = folderOfUri(uri ? uri : argv[0]);
+  if (folder.empty()) {
+    fprintf(stderr, "ERROR: The device URI must be vkrsim:/path/to/a/folder (got \"%s\")\n",
+            uri ? uri : argv[0]);
+    return CUPS_BACKEND_STOP;
+  }
+  const std::string jobFolder = folder + "/job-" + argv[1];
+  if (!makeFolders(jobFolder)) {
+    fprintf(stderr, "ERROR: The simulator cannot write to %s: %s\n", jobFolder.c_str(), strerror(errno));
+    return CUPS_BACKEND_STOP;
+  }
+
+  int input = 0;
+  if (argc == 7) {
+    input = open(argv[6], O_RDONLY);
+    if (input < 0) {
+      fprintf(stderr, "ERROR: Unable to open print file %s: %s\n", argv[6], strerror(errno));
+      return CUPS_BACKEND_FAILED;
+    }
+  }
+
+  FILE* capture = fopen((jobFolder + "/commands.bin").c_str(), "wb");
+  FILE* log = fopen((jobFolder + "/printer.log").c_str(), "w");
+  if (!capture || !log) {
+    fprintf(stderr, "ERROR: The simulator cannot write to %s: %s\n", jobFolder.c_str(), strerror(errno));
+    return CUPS_BACKEND_STOP;
+  }
+
+  fprintf(stderr, "INFO: Simulated card printer ready, keeping the job in %s\n", jobFolder.c_str());
+  vkrsim::Simulator sim(answerThroughBackChannel);
+  vkrsim::SetPanelFolder(jobFolder);
+  sim.SetCapture(capture);
+  sim.SetLog(log);
+  sim.Run(input);
+  fclose(capture);
+  fclose(log);
+  if (input != 0) close(input);
+
+  const int cards = countCards(sim);
+  fprintf(stderr, "INFO: Simulated card printer printed %d card%s into %s\n", cards, cards == 1 ? "" : "s",
+          jobFolder.c_str());
+  return CUPS_BACKEND_OK;
+}

@@ -1,0 +1,236 @@
+#!/usr/bin/env bash
+# Prints through a real, private cupsd: our PPD, rastertovkr, commandtovkr
+# and the vkrsim backend, laid out by `cmake --install` into a staging folder
+# the way a system install would lay them, behind CUPS' own filters
+# (imagetoraster, pdftopdf, pdftoraster/gstoraster).
+#
+#   cupsd_e2e.sh BUILD_DIR SOURCE_DIR
+#
+# Exit 0 passed, 1 failed, 77 skipped (cupsd cannot start on this machine;
+# under CI=true that is a failure instead).
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+src=$(cd "$2" && pwd)
+here=$src/tests/cups
+queue=vk4400
+job_timeout=${VKR_E2E_JOB_TIMEOUT:-90}
+
+say() { printf 'cupsd-e2e: %s\n' "$*"; }
+
+root=""
+cupsd_pid=""
+keep_root=""
+
+dump_logs() {
+  [[ -n $root && -f $root/log/error_log ]] || return 0
+  say "last lines of the cupsd error_log ($root/log/error_log):"
+  tail -n 60 "$root/log/error_log" | sed 's/^/  | /'
+}
+
+fail() {
+  say "FAIL: $*"
+  dump_logs
+  keep_root=yes
+  exit 1
+}
+
+skip() {
+  if [[ ${CI:-} == true ]]; then
+    say "FAIL: cupsd cannot run here, and CI must run this test: $*"
+    dump_logs
+    exit 1
+  fi
+  say "SKIP: $*"
+  exit 77
+}
+
+# Stop our cupsd (by its process id) and remove its folders, whatever happened.
+cleanup() {
+  if [[ -n $cupsd_pid ]] && kill -0 "$cupsd_pid" 2>/dev/null; then
+    kill -TERM "$cupsd_pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null
+    wait "$cupsd_pid" 2>/dev/null
+  fi
+  if [[ -n $root && -d $root ]]; then
+    if [[ -n $keep_root || -n ${VKR_E2E_KEEP:-} ]]; then
+      say "left for inspection: $root"
+    else
+      rm -rf "$root"
+    fi
+  fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+for tool in cupsd lpadmin lp lpstat lpinfo cupsenable; do
+  command -v "$tool" >/dev/null || PATH=$PATH:/usr/sbin
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+command -v python3 >/dev/null || skip "python3 is not installed"
+sys_serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
+sys_datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
+[[ -x $sys_serverbin/daemon/cups-driverd ]] || skip "no cups-driverd in $sys_serverbin/daemon (package cups)"
+
+# cupsd runs filters and backends as its unprivileged User (lp), so every
+# folder on the way must be open to it.
+root=$(mktemp -d /tmp/vkr-cupsd.XXXXXX) || fail "cannot make a temporary folder"
+chmod 0755 "$root"
+mkdir -p "$root"/{conf,spool/temp,log,cache,state,serverbin/filter,serverbin/backend,data,out,fixtures}
+chmod 0777 "$root/out"
+
+# --- the driver, installed as a package would install it -----------------
+say "installing the driver into $root/stage"
+DESTDIR=$root/stage cmake --install "$build" --prefix /usr >"$root/install.log" 2>&1 ||
+  { cat "$root/install.log"; fail "cmake --install into the staging folder failed"; }
+find_installed() {
+  find "$root/stage" -path "*/$1" \( -type f -o -type l \) | head -n 1
+}
+our_filter=$(find_installed "cups/filter/rastertovkr")
+our_command_filter=$(find_installed "cups/filter/commandtovkr")
+our_backend=$(find_installed "cups/backend/vkrsim")
+our_ppd=$(find_installed "model/vkr/vk4400.ppd")
+[[ -n $our_filter ]] || fail "the install put no rastertovkr in a CUPS filter folder"
+[[ -n $our_backend ]] || fail "the install put no vkrsim in a CUPS backend folder"
+[[ -n $our_ppd ]] || fail "the install put no vk4400.ppd in a CUPS model folder"
+
+# --- a private ServerBin and DataDir: the system's, plus ours -------------
+for entry in "$sys_serverbin"/*; do
+  name=$(basename "$entry")
+  [[ $name == filter || $name == backend ]] || ln -s "$entry" "$root/serverbin/$name"
+done
+for f in "$sys_serverbin"/filter/*; do ln -s "$f" "$root/serverbin/filter/"; done
+ln -sf "$our_filter" "$root/serverbin/filter/rastertovkr"
+[[ -n $our_command_filter ]] && ln -sf "$our_command_filter" "$root/serverbin/filter/commandtovkr"
+# Only our backend: lpinfo -v then asks no network backend to search.
+ln -s "$our_backend" "$root/serverbin/backend/vkrsim"
+for entry in "$sys_datadir"/*; do
+  [[ $(basename "$entry") == model ]] || ln -s "$entry" "$root/data/"
+done
+ln -s "$(dirname "$(dirname "$our_ppd")")" "$root/data/model"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat >"$root/conf/cups-files.conf" <<EOC
+ServerRoot $root/conf
+ServerBin $root/serverbin
+DataDir $root/data
+CacheDir $root/cache
+StateDir $root/state
+RequestRoot $root/spool
+TempDir $root/spool/temp
+AccessLog $root/log/access_log
+ErrorLog $root/log/error_log
+PageLog $root/log/page_log
+Printcap $root/state/printcap
+FileDevice No
+SystemGroup root
+EOC
+cat >"$root/conf/cupsd.conf" <<EOC
+LogLevel debug
+MaxLogSize 0
+Listen 127.0.0.1:$port
+Listen $root/sock
+Browsing Off
+WebInterface No
+ErrorPolicy abort-job
+PreserveJobHistory Yes
+DefaultPolicy open
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy open>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOC
+
+export CUPS_SERVER=$root/sock
+cupsd -t -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/cupsd-check.log" 2>&1 ||
+  { cat "$root/cupsd-check.log"; skip "cupsd refuses the private configuration"; }
+cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/cupsd.out" 2>&1 &
+cupsd_pid=$!
+for _ in $(seq 100); do
+  lpstat -r 2>/dev/null | grep -q "is running" && break
+  kill -0 "$cupsd_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if ! lpstat -r 2>/dev/null | grep -q "is running"; then
+  cat "$root/log/cupsd.out"
+  skip "cupsd did not start"
+fi
+say "cupsd $cupsd_pid listens on 127.0.0.1:$port and $root/sock"
+
+# --- the queue, the way an administrator makes it -------------------------
+model=$(lpinfo -m 2>"$root/lpinfo.err" | awk '/VK4400/ {print $1; exit}')
+[[ -n $model ]] || { cat "$root/lpinfo.err"; fail "lpinfo -m does not list the VK4400 PPD"; }
+lpinfo -v 2>&1 | grep -q '^direct vkrsim$' || fail "lpinfo -v does not list the vkrsim backend"
+uri="vkrsim:$root/out"
+lpadmin -p "$queue" -E -v "$uri" -m "$model" -o printer-error-policy=abort-job ||
+  fail "lpadmin could not make the queue"
+say "queue $queue: $model on $uri"
+
+# --- printing --------------------------------------------------------------
+python3 "$here/make_fixtures.py" "$root/fixtures" || fail "cannot make the test documents"
+
+# Print one document and wait until cupsd finishes the job; sets job_id.
+print_and_wait() {
+  local what=$1
+  shift
+  local out id state=""
+  out=$(lp -d "$queue" -t "$what" "$@" 2>&1) || fail "lp refused '$what': $out"
+  id=$(sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p' <<<"$out")
+  [[ -n $id ]] || fail "no job id in: $out"
+  local deadline=$((SECONDS + job_timeout))
+  while ((SECONDS < deadline)); do
+    state=$(python3 "$here/ipp_job.py" "$port" "$id" 2>/dev/null)
+    [[ $state =~ job-state=(7|8|9)( |$) ]] && break
+    sleep 1
+  done
+  [[ $state =~ job-state=9( |$) ]] || fail "job $id ('$what') did not complete: $state"
+  say "job $id ('$what') completed"
+  job_id=$id
+}
+
+check() {
+  local label=$1
+  shift
+  python3 "$here/check_cards.py" "$root/out" "$@" || fail "the cards of $label are not what was printed"
+}
+
+print_and_wait "PNG picture" "$root/fixtures/card.png"
+check "job $job_id" --job "$job_id" --sides 1 --panels colour,overlay
+
+print_and_wait "one-page PDF" "$root/fixtures/one-page.pdf"
+check "job $job_id" --job "$job_id" --sides 1 --panels colour,overlay
+plain_pdf_job=$job_id
+
+print_and_wait "one-page PDF, PPD defaults spelled out" \
+  -o CardRibbon=Auto -o CardBrightness=45 -o CardContrast=41 -o CardRed=47 -o CardGreen=47 \
+  -o CardBlue=47 -o CardSharpening=5 -o CardGamma=93 -o CardBlackExtraction=NotUse \
+  -o CardBlackCheck=NoCheck -o ColorStyle=Normal -o CardSaturate=1 -o CardFOverlay=Full \
+  -o CardBOverlay=Full "$root/fixtures/one-page.pdf"
+check "job $job_id" --job "$job_id" --sides 1 --panels colour,overlay --same-as "$plain_pdf_job"
+
+print_and_wait "two-page PDF, two-sided" -o sides=two-sided-long-edge "$root/fixtures/two-page.pdf"
+check "job $job_id" --job "$job_id" --sides 2 --panels colour,overlay
+
+print_and_wait "one-page PDF, stripe left bare, black text panel" -o CardFOverlay=MS \
+  -o CardBlackExtraction=BlackDots "$root/fixtures/one-page.pdf"
+check "job $job_id" --job "$job_id" --sides 1 --panels colour,black,overlay --bare-rows 429:577
+
+print_and_wait "one-page PDF, black ribbon" -o CardRibbon=K -o CardFOverlay=MS \
+  "$root/fixtures/one-page.pdf"
+check "job $job_id" --job "$job_id" --sides 1 --panels colour --black-ribbon
+
+printf '#CUPS-COMMAND\nPrintSelfTestPage\n' >"$root/fixtures/selftest.command"
+print_and_wait "self-test card" -o document-format=application/vnd.cups-command \
+  "$root/fixtures/selftest.command"
+check "job $job_id" --job "$job_id" --self-test
+
+# What the user saw: cupsd turns INFO: lines into the job's state message.
+grep -q 'job-printer-state-message to "Simulated card printer printed 1 card' "$root/log/error_log" ||
+  fail "the backend's INFO: lines never reached the job's state message"
+say "passed"

@@ -22,7 +22,7 @@ class CxImageJPG : public CxImage {
 
   bool Encode(CxFile* hFile);
 
- private:
+ protected:
   void* m_exif;      // EXIF reader: never present here
   int m_nSmoothing;  // smoothing factor used with ENCODE_SMOOTHING
 };

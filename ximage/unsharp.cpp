@@ -1,11 +1,14 @@
 // Gaussian blur and unsharp masking, with the blur's kernel helpers.
 //
-// The blur is separable: every row is blurred into a second image, then every
-// column of that one into a third. Each output byte depends only on the bytes
-// of its own line and channel, in a fixed order of single-precision steps, so
-// the column pass may walk the image row by row (all columns at once) and the
-// interior may form the kernel products itself rather than look them up: the
-// lookup table holds exactly those products, so the bytes are the same.
+// The blur is separable: every row is blurred, then every column of the
+// row-blurred image. Each output byte depends only on the bytes of its own
+// line and channel, through a fixed order of single-precision steps. That
+// leaves the order of the work free: the column pass walks the image row by
+// row (all columns at once) as soon as the row-blurred rows under its window
+// exist, which needs only a ring of kernel-length rows instead of whole
+// intermediate images, and the interior forms the kernel products itself
+// rather than looking them up: the lookup table holds exactly those products
+// (v * kernel[j] rounded to single precision), so the bytes are the same.
 #include "ximage/ximage.h"
 
 #include <algorithm>

@@ -20,6 +20,7 @@ say() { printf 'cupsd-e2e: %s\n' "$*"; }
 
 root=""
 cupsd_pid=""
+watchdog_pid=""
 keep_root=""
 
 dump_logs() {
@@ -47,6 +48,7 @@ skip() {
 
 # Stop our cupsd (by its process id) and remove its folders, whatever happened.
 cleanup() {
+  [[ -n $watchdog_pid ]] && kill "$watchdog_pid" 2>/dev/null
   if [[ -n $cupsd_pid ]] && kill -0 "$cupsd_pid" 2>/dev/null; then
     kill -TERM "$cupsd_pid" 2>/dev/null
     for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
@@ -152,6 +154,13 @@ cupsd -t -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/cups
   { cat "$root/cupsd-check.log"; skip "cupsd refuses the private configuration"; }
 cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/cupsd.out" 2>&1 &
 cupsd_pid=$!
+# Should this script be killed outright (a test time-out), a watchdog still
+# stops our cupsd once the script is gone.
+(
+  while kill -0 $$ 2>/dev/null; do sleep 2; done
+  kill -TERM "$cupsd_pid" 2>/dev/null
+) >/dev/null 2>&1 &
+watchdog_pid=$!
 for _ in $(seq 100); do
   lpstat -r 2>/dev/null | grep -q "is running" && break
   kill -0 "$cupsd_pid" 2>/dev/null || break

@@ -87,7 +87,8 @@ TEST(BlurKernel, EveryTapMatchesThePlainEvaluationExactly) {
 TEST(BlurKernel, UnusableRadiusGivesNoKernel) {
   for (float radius : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                        1e9f}) {
-    float* k = reinterpret_cast<float*>(&radius);  // must be replaced by null
+    float sentinel = 0.0f;
+    float* k = &sentinel;  // must be replaced by null
     EXPECT_EQ(CxImage::gen_convolve_matrix(radius, &k), 0);
     EXPECT_EQ(k, nullptr);
   }

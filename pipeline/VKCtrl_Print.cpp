@@ -3,6 +3,7 @@
 #include "pipeline/VKCtrl_Print.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,15 @@ const StyleTargets kStyleUnknown = {0, 0, 0, 0, 0, 0};
 
 // The gamma target is shown in the log only; gamma itself is never shifted.
 const int kGammaTarget = 100;
+
+// Add an offset to a level without leaving the int range: levels come from
+// the job's options as the user typed them.
+int shifted(int level, int offset) {
+  const int64_t v = static_cast<int64_t>(level) + offset;
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int>(v);
+}
 
 // Largest number of bytes the byte logger shows.
 const int kLogMaxBytes = 509;
@@ -97,12 +107,12 @@ int CVKCtrl_Print::UseDefault() {
           kGammaTarget);
   fprintf(stderr, "\n[2] UseDefault before[%d, %d, %d, %d, %d, %d, %d]", m_nBrightness,
           m_nContrast, m_nRed, m_nGreen, m_nBlue, m_iSharpening, m_Gamma);
-  m_nBrightness += row->brightness - 50;
-  m_nContrast += row->contrast - 50;
-  m_nRed += row->red - 50;
-  m_nGreen += row->green - 50;
-  m_nBlue += row->blue - 50;
-  m_iSharpening += row->sharpening - 5;
+  m_nBrightness = shifted(m_nBrightness, row->brightness - 50);
+  m_nContrast = shifted(m_nContrast, row->contrast - 50);
+  m_nRed = shifted(m_nRed, row->red - 50);
+  m_nGreen = shifted(m_nGreen, row->green - 50);
+  m_nBlue = shifted(m_nBlue, row->blue - 50);
+  m_iSharpening = shifted(m_iSharpening, row->sharpening - 5);
   fprintf(stderr, "\n[2] UseDefault adjust[%d, %d, %d, %d, %d, %d, %d]", m_nBrightness,
           m_nContrast, m_nRed, m_nGreen, m_nBlue, m_iSharpening, m_Gamma);
   return 0;

@@ -1,6 +1,7 @@
 // The adjustment chain of a colour-ribbon card side: colour style, black
 // panel, sharpening, overlay, brightness and contrast with saturation, gamma
 // and the red, green and blue balance.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -64,8 +65,11 @@ int CVKCtrl_Print::MakeLightSaturate(int mode, CxImage& image) {
 
   // With both at 50 the table is the identity.
   if (!(m_nBrightness == 50 && m_nContrast == 50) && isWalkable(image)) {
-    const float factor = static_cast<float>(static_cast<float>(m_nContrast + 50) / 100.0);
-    const float offset = static_cast<float>(m_nBrightness + 78);
+    // Levels as the user typed them may sit near the int limits; the sums are
+    // formed in 64 bits so that they cannot overflow.
+    const float factor =
+        static_cast<float>(static_cast<float>(static_cast<int64_t>(m_nContrast) + 50) / 100.0);
+    const float offset = static_cast<float>(static_cast<int64_t>(m_nBrightness) + 78);
     uint8_t table[256];
     for (int i = 0; i < 256; ++i) {
       float v = static_cast<float>(i - 128) * factor;
@@ -174,7 +178,8 @@ int CVKCtrl_Print::MakeGamma(int mode, CxImage& image) {
 // Turn the gamma option plus delta into the gamma to apply; 100 and negative
 // values mean no change.
 int CVKCtrl_Print::VK_GammaAdjust(int delta, float* gamma) {
-  int v = m_Gamma + delta;
+  // Formed in 64 bits: a gamma option near the int limits must not overflow.
+  int64_t v = static_cast<int64_t>(m_Gamma) + delta;
   if (v < 0) {
     fprintf(stderr, "\n[2] (-) => nGam100");
     v = 100;
@@ -186,6 +191,7 @@ int CVKCtrl_Print::VK_GammaAdjust(int delta, float* gamma) {
   }
   float g = static_cast<float>(static_cast<float>(v) / 100.0);
   if (gamma) *gamma = g;
-  fprintf(stderr, "\n[2] m_Gamma[%d](%d)+[%d] Gamma(%f)[%d]", m_Gamma, delta, 100, g, v);
+  fprintf(stderr, "\n[2] m_Gamma[%d](%d)+[%d] Gamma(%f)[%lld]", m_Gamma, delta, 100, g,
+          static_cast<long long>(v));
   return 1;
 }

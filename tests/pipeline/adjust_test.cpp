@@ -1,5 +1,7 @@
 // The adjustment chain: lightness table, saturation, colour balance, gamma,
 // sharpening and the order of the steps.
+#include <climits>
+
 #include "pipeline_support.h"
 
 namespace {
@@ -75,6 +77,11 @@ TEST(Lightness, TableValuesForTheDefaultsAndExtremes) {
   t = LightnessTable(100000, 100000);
   EXPECT_EQ(t[0], 0);
   EXPECT_EQ(t[255], 255);
+  t = LightnessTable(INT32_MAX, INT32_MAX);
+  EXPECT_EQ(t[0], 0);
+  EXPECT_EQ(t[128], 255);
+  t = LightnessTable(INT32_MIN, 50);
+  EXPECT_EQ(t[255], 0);
 }
 
 TEST(Lightness, WhitePixelsAreSkippedAndNeutralLevelsChangeNothing) {
@@ -206,6 +213,15 @@ TEST(Gamma, HundredAndNegativeMeanNoChange) {
   // A positive delta on 100 is a real change.
   StderrOf([&] { EXPECT_EQ(c.VK_GammaAdjust(3, &g), 1); });
   EXPECT_EQ(g, 1.03f);
+}
+
+TEST(Gamma, OptionNearTheIntLimitIsAppliedNotWrapped) {
+  TestCtrl c;
+  c.m_Gamma = INT32_MAX;
+  float g = 0;
+  std::string log = StderrOf([&] { EXPECT_EQ(c.VK_GammaAdjust(0, &g), 1); });
+  EXPECT_EQ(g, static_cast<float>(static_cast<float>(INT32_MAX) / 100.0));
+  EXPECT_NE(log.find("[2147483647]"), std::string::npos);
 }
 
 TEST(Gamma, ZeroIsRefusedByTheToolkitAndLeavesThePicture) {

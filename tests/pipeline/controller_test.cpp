@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <climits>
 #include <csignal>
 #include <unistd.h>
 
@@ -124,6 +125,14 @@ TEST(ColourStyle, OffsetsAccumulateWhenCopiesAreNotReloaded) {
     c.UseDefault();
   });
   EXPECT_EQ(Levels(c), (std::vector<int>{59, 31, 39, 35, 39, 12, 93}));
+}
+
+TEST(ColourStyle, LevelsNearTheIntLimitsStayAtTheLimits) {
+  CVKCtrl_Print c;
+  c.m_nStyle = 0;
+  SetLevels(c, INT32_MAX, INT32_MIN, INT32_MIN, 47, 47, INT32_MAX - 1, 93);
+  StderrOf([&] { c.UseDefault(); });
+  EXPECT_EQ(Levels(c), (std::vector<int>{INT32_MAX, INT32_MIN, INT32_MIN, 41, 43, INT32_MAX, 93}));
 }
 
 TEST(ByteLog, ShowsUpTo509BytesBetweenFramingLines) {

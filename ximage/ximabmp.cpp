@@ -44,6 +44,7 @@ bool rowsCannotFit(CxFile* f, int64_t dataStart, uint32_t w, uint32_t h, uint32_
   if (size < 0 || w == 0 || h == 0) return false;
   if ((float)w * (float)h * (float)bpp * 0.125f > (float)CXIMAGE_MAX_MEMORY) return false;
   uint64_t rows = (((uint64_t)bpp * w + 31) / 32) * 4 * h;
+  if (rows > (uint64_t)CXIMAGE_MAX_MEMORY) return false;
   if (dataStart < 0 || dataStart > size) return true;
   return rows > (uint64_t)(size - dataStart);
 }
@@ -177,10 +178,15 @@ bool CxImageBMP::Decode(CxFile* hFile) {
       break;
     }
 
+    // Compressed rows are never decoded: refuse them before allocating.
+    if (fileCompression != 0) {
+      strcpy(message, "unknown compression");
+      break;
+    }
+
     // Refuse before allocating when the data cannot hold the rows at all;
     // the exact check follows the read.
-    if (fileCompression == 0 &&
-        rowsCannotFit(hFile, bfOffBits ? off + (int64_t)bfOffBits : hFile->Tell(),
+    if (rowsCannotFit(hFile, bfOffBits ? off + (int64_t)bfOffBits : hFile->Tell(),
                       (uint32_t)head.biWidth, (uint32_t)head.biHeight, fileBitCount)) {
       strcpy(message, kShortData);
       break;
@@ -222,10 +228,6 @@ bool CxImageBMP::Decode(CxFile* hFile) {
     }
 
     if (bfOffBits != 0) hFile->Seek(off + (int64_t)bfOffBits, 0);
-    if (fileCompression != 0) {
-      strcpy(message, "unknown compression");
-      break;
-    }
     size_t want = head.biSizeImage;
     if (hFile->Read(info.pImage, 1, want) != want) {
       strcpy(message, kShortData);

@@ -90,10 +90,15 @@ void* CxImage::Create(uint32_t dwWidth, uint32_t dwHeight, uint32_t wBpp, uint32
     return nullptr;
   }
 
-  // The float check above can let through a few bytes over the limit, never
-  // gigabytes, so the 64-bit sizes below stay well inside 32 bits.
+  // The check above counts bits, not padded rows: a narrow, very tall image
+  // can need up to 32 times more. The padded rows must fit the limit too, or
+  // their size would not even fit the header's 32-bit field.
   uint64_t effWidth = (((uint64_t)wBpp * dwWidth + 31) / 32) * 4;
   uint64_t sizeImage = effWidth * dwHeight;
+  if (sizeImage > (uint64_t)CXIMAGE_MAX_MEMORY) {
+    SetError("CXIMAGE_MAX_MEMORY exceeded");
+    return nullptr;
+  }
 
   head.biSize = sizeof(BITMAPINFOHEADER);
   head.biWidth = (int32_t)dwWidth;

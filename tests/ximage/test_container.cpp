@@ -68,6 +68,11 @@ TEST(ImageCreate, ZeroSizeAndOversizeFailWithTheirTexts) {
   // One row over 256 MiB at 8 bits per pixel.
   EXPECT_EQ(big.Create(16385, 16384, 8, 0), nullptr);
   EXPECT_STREQ(big.GetLastError(), "CXIMAGE_MAX_MEMORY exceeded");
+  // One pixel a row at 1 bit counts as 1/8 byte but takes a 4-byte row:
+  // 2^30 rows pass the bit count yet need 4 GiB, more than a size field holds.
+  EXPECT_EQ(big.Create(1, 1u << 30, 1, 0), nullptr);
+  EXPECT_STREQ(big.GetLastError(), "CXIMAGE_MAX_MEMORY exceeded");
+  EXPECT_FALSE(big.IsValid());
 }
 
 TEST(ImageCreate, BitDepthIsNormalisedWithItsPalette) {

@@ -143,6 +143,7 @@ bool CxImage::Destroy() {
   pAlpha = nullptr;
   free(pDib);
   pDib = nullptr;
+  info.pImage = nullptr;
   return true;
 }
 

@@ -62,8 +62,10 @@ class FakePrinter : public PrinterIO {
 
   // A command frame: ESC, code, big-endian parameter count, parameters, CR.
   static Bytes Frame(const std::string& code, const Bytes& params) {
-    Bytes f{0x1B};
-    f.insert(f.end(), code.begin(), code.end());
+    Bytes f;
+    f.reserve(10 + params.size());
+    f.push_back(0x1B);
+    for (char c : code) f.push_back(uint8_t(c));
     uint32_t n = uint32_t(params.size());
     f.push_back(uint8_t(n >> 24));
     f.push_back(uint8_t(n >> 16));
@@ -78,8 +80,10 @@ class FakePrinter : public PrinterIO {
   // length, payload, CR.
   static Bytes Reply(uint8_t statusClass, uint8_t statusCode, const Bytes& payload = {},
                      const std::string& code = "RPLY") {
-    Bytes r{0x1B};
-    r.insert(r.end(), code.begin(), code.begin() + 4);
+    Bytes r;
+    r.reserve(12 + payload.size());
+    r.push_back(0x1B);
+    for (size_t i = 0; i < 4; ++i) r.push_back(uint8_t(i < code.size() ? code[i] : ' '));
     r.push_back(statusClass);
     r.push_back(statusCode);
     uint32_t n = uint32_t(payload.size());

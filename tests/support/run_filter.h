@@ -1,0 +1,90 @@
+// Runs the real rastertovkr binary against the printer simulator, the way
+// CUPS would run it against a printer, and collects everything a user or
+// the printer would notice.
+//
+//   vkrtest::FilterSetup setup;
+//   setup.Options("CardRibbon=K CardBlackCheck=Check");
+//   setup.simRules = {"$PJS ack 01 05 00 00 00 00 00", "!CRS ack 00 35"};
+//   setup.stdinBytes = rasterBytes;            // or setup.inputFile = path
+//   vkrtest::FilterRun run = vkrtest::RunFilter(setup);
+//   EXPECT_EQ(run.exitStatus, 0);
+//   EXPECT_TRUE(run.LogHas("DEBUG: pJob[0] = 0\n"));
+//   EXPECT_EQ(run.Codes(), (std::vector<std::string>{"$PJS", "!GVT", "!CRS"}));
+//
+// Wiring: the filter's standard output goes to vkrsim's standard input; the
+// simulator's answers come back on the filter's descriptor 3 (its CUPS back
+// channel); its standard error is collected. The filter runs with the
+// vkr_nosleep preload (no usleep pauses; "/tmp/test..." files land in
+// `tmpDir`), with PPD set to the small test PPD unless told otherwise. A
+// silent printer still costs the real five-second back-channel time-out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/sim_core.h"
+
+namespace vkrtest {
+
+// How to run the filter.
+struct FilterSetup {
+  // Arguments after the program name: job, user, title, copies, options.
+  std::vector<std::string> args = {"1", "user", "title", "1", ""};
+  // Sets the options argument (argument 5).
+  FilterSetup& Options(const std::string& options) {
+    if (args.size() > 4) args[4] = options;
+    return *this;
+  }
+  // Input file given as argument 6 (empty: none, the raster is read from
+  // standard input).
+  std::string inputFile;
+  // What the filter finds on its standard input.
+  std::vector<uint8_t> stdinBytes;
+  // Simulator rules (see sim/sim_script.h) and an optional script file.
+  std::vector<std::string> simRules;
+  std::string simScript;
+  // PPD: set to this path (the test PPD by default) unless setPpd is false.
+  bool setPpd = true;
+  std::string ppd;
+  // Extra environment variables for the filter (e.g. FINAL_CONTENT_TYPE).
+  std::vector<std::pair<std::string, std::string>> env;
+  // Folder that stands for "/tmp/test..." files; a fresh one, removed
+  // afterwards, when empty.
+  std::string tmpDir;
+  // The run is killed after this long.
+  double timeoutSeconds = 60;
+};
+
+// What came out of one run.
+struct FilterRun {
+  int exitStatus = -1;                // the filter's exit status; 128 + signal when killed
+  std::string log;                    // the filter's standard error
+  std::vector<uint8_t> printerBytes;  // every byte the filter wrote to standard output
+  std::vector<vkrsim::Frame> frames;  // printerBytes split into command frames
+  std::string simLog;                 // the simulator's record of frames and answers
+  std::string simErrors;              // the simulator's own standard error
+  bool timedOut = false;
+
+  // The command codes sent, in order.
+  std::vector<std::string> Codes() const;
+  bool LogHas(const std::string& text) const { return log.find(text) != std::string::npos; }
+  // Position of text in the log (npos when absent), for checking order.
+  size_t LogAt(const std::string& text) const { return log.find(text); }
+  // The standard output as text (where the usage line and image-log failures go).
+  std::string PrinterText() const { return std::string(printerBytes.begin(), printerBytes.end()); }
+};
+
+FilterRun RunFilter(const FilterSetup& setup);
+
+// A fresh empty folder under the system's temporary folder, and its removal.
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
+
+// Paths of the built programs and test data.
+const char* FilterBinary();
+const char* SimulatorBinary();
+const char* TestDataDir();
+
+}  // namespace vkrtest

@@ -75,8 +75,10 @@ std::vector<std::string> filterEnvironment(const FilterSetup& setup, const std::
     for (const char* name : kControlled) controlled |= strncmp(*e, name, strlen(name)) == 0;
     if (!controlled) env.push_back(*e);
   }
-  env.push_back(std::string("LD_PRELOAD=") + VKR_NOSLEEP_LIB);
-  env.push_back("VKR_TEST_TMPDIR=" + tmpDir);
+  if (setup.noSleep) {
+    env.push_back(std::string("LD_PRELOAD=") + VKR_NOSLEEP_LIB);
+    env.push_back("VKR_TEST_TMPDIR=" + tmpDir);
+  }
   // A sanitizer build must accept the preload standing before its runtime.
   env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
   if (setup.setPpd)

@@ -53,6 +53,9 @@ struct FilterSetup {
   // Folder that stands for "/tmp/test..." files; a fresh one, removed
   // afterwards, when empty.
   std::string tmpDir;
+  // Run with the vkr_nosleep preload (no pauses, "/tmp/test..." files in
+  // tmpDir); false runs the binary exactly as shipped, pauses and all.
+  bool noSleep = true;
   // The run is killed after this long.
   double timeoutSeconds = 60;
 };

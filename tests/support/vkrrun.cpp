@@ -1,0 +1,64 @@
+// vkrrun: runs rastertovkr against the printer simulator once and shows what
+// happened: the filter's log, the printer's record of every command and
+// answer, and the exit status (which vkrrun also exits with).
+//
+//   vkrrun [--real-time] [--options TEXT] [--input FILE | --stdin FILE]
+//          [--ppd FILE | --no-ppd] [--rule RULE]... [--script FILE]
+//
+// --real-time runs the binary as shipped (one-second pauses); otherwise the
+// pauses are removed as in the tests.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "support/run_filter.h"
+
+int main(int argc, char* argv[]) {
+  vkrtest::FilterSetup setup;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (arg == "--real-time") {
+      setup.noSleep = false;
+      continue;
+    }
+    if (arg == "--no-ppd") {
+      setup.setPpd = false;
+      continue;
+    }
+    if (value == nullptr) {
+      fprintf(stderr, "vkrrun: %s needs a value\n", arg.c_str());
+      return 2;
+    }
+    ++i;
+    if (arg == "--options") {
+      setup.Options(value);
+    } else if (arg == "--input") {
+      setup.inputFile = value;
+    } else if (arg == "--stdin") {
+      std::ifstream in(value, std::ios::binary);
+      if (!in) return fprintf(stderr, "vkrrun: cannot read %s\n", value), 2;
+      setup.stdinBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else if (arg == "--ppd") {
+      setup.ppd = value;
+    } else if (arg == "--rule") {
+      setup.simRules.push_back(value);
+    } else if (arg == "--script") {
+      setup.simScript = value;
+    } else {
+      fprintf(stderr, "vkrrun: unknown option %s\n", arg.c_str());
+      return 2;
+    }
+  }
+  vkrtest::FilterRun run = vkrtest::RunFilter(setup);
+  printf("=== rastertovkr standard error ===\n%s\n", run.log.c_str());
+  printf("=== printer (vkrsim) record: every command received and its answer ===\n%s\n",
+         run.simLog.c_str());
+  if (!run.simErrors.empty()) printf("=== vkrsim errors ===\n%s\n", run.simErrors.c_str());
+  printf("=== %zu bytes written to the printer in %zu commands; rastertovkr exit status %d%s ===\n",
+         run.printerBytes.size(), run.frames.size(), run.exitStatus,
+         run.timedOut ? " (killed: time-out)" : "");
+  return run.exitStatus;
+}

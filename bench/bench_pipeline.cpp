@@ -222,14 +222,13 @@ void BM_SideSteps(benchmark::State& state) {
       decoded.Create(kPageWidth, kPageHeight, 24, CXIMAGE_FORMAT_BMP);
       decoded.Clear(255);
       decoded.Decode(page.data(), static_cast<uint32_t>(page.size()), CXIMAGE_FORMAT_BMP);
-      card = decoded;
+      card.Transfer(decoded, true);
       for (int y = 0; y < kPageHeight; ++y) {
-        const uint8_t* src = decoded.GetBits(y);
-        uint8_t* dst = card.GetBits(y);
-        for (int x = 0; x < kPageWidth; ++x) {
-          dst[3 * x] = src[3 * x + 2];
-          dst[3 * x + 1] = src[3 * x + 1];
-          dst[3 * x + 2] = src[3 * x];
+        uint8_t* p = card.GetBits(y);
+        for (int x = 0; x < kPageWidth; ++x, p += 3) {
+          const uint8_t first = p[0];
+          p[0] = p[2];
+          p[2] = first;
         }
       }
       card.RotateRight(nullptr);

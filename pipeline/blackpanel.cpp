@@ -78,32 +78,27 @@ int CVKCtrl_Print::MakeColorK(int /*mode*/, CxImage& image) {
     }
   }
 
-  // Widening: a dot whose blue is exactly 0 blackens its left neighbour. The
-  // test reads the candidates, the change goes to a copy, so a widened pixel
-  // never widens further.
-  CxImage widened(black);
-  if (width >= 3 && height >= 3 && isWalkable(widened)) {
+  // Widening: a dot whose blue is exactly 0 blackens its left neighbour. A
+  // widened pixel never widens further: walking each row left to right, the
+  // pixel changed (x - 1) has already been tested, and the pixel tested (x)
+  // is still as extraction left it.
+  if (width >= 3 && height >= 3) {
     for (int y = 1; y <= height - 2; ++y) {
-      const uint8_t* dots = black.GetBits(y);
-      uint8_t* out = widened.GetBits(y);
+      uint8_t* row = black.GetBits(y);
       for (int x = 1; x <= width - 2; ++x) {
-        if (dots[3 * x] == 0) setPixel(out + 3 * (x - 1), 0, 0, 0);
+        if (row[3 * x] == 0) setPixel(row + 3 * (x - 1), 0, 0, 0);
       }
     }
   }
-  if (m_nLogImage > 1) DumpImageBmp(*this, widened, "MakeColorK2", 1002);
+  if (m_nLogImage > 1) DumpImageBmp(*this, black, "MakeColorK2", 1002);
 
-  // The widened candidates are the black panel.
-  if ((m_nColorType & ~16) == 0) {
-    m_srcImgK = widened;
-    nFileSize[3] = 256;
-  } else {
-    m_srcImgK2 = widened;
-    nFileSize[6] = 256;
-  }
+  // The widened candidates are the black panel; the slot takes them over.
+  CxImage& slot = (m_nColorType & ~16) == 0 ? m_srcImgK : m_srcImgK2;
+  slot.Transfer(black, true);
+  nFileSize[(m_nColorType & ~16) == 0 ? 3 : 6] = 256;
   fprintf(stderr, "\n[2] MakeColorK: m_nColorType %d (%d,%d)", m_nColorType, nFileSize[3],
           nFileSize[6]);
-  if (m_nLogImage > 1) DumpImageBmp(*this, widened, "MakeColorK", 1002);
+  if (m_nLogImage > 1) DumpImageBmp(*this, slot, "MakeColorK", 1002);
   return 1;
 }
 

@@ -108,17 +108,18 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
     return kSideFailed;
   }
 
-  card = decoded;
+  // The decoded image becomes the card image; it is handed over rather than
+  // copied, since nothing reads the decoded image afterwards.
+  card.Transfer(decoded, true);
   fprintf(stderr, "srcImgK\n");
 
   // The page arrives in red, green, blue order; the image keeps blue, green, red.
   for (int y = 0; y < height; ++y) {
-    const uint8_t* src = decoded.GetBits(y);
-    uint8_t* dst = card.GetBits(y);
-    for (int x = 0; x < width; ++x, src += 3, dst += 3) {
-      dst[0] = src[2];
-      dst[1] = src[1];
-      dst[2] = src[0];
+    uint8_t* p = card.GetBits(y);
+    for (int x = 0; x < width; ++x, p += 3) {
+      const uint8_t first = p[0];
+      p[0] = p[2];
+      p[2] = first;
     }
   }
   fprintf(stderr, "srcImg (nGetWidth %d, nGetHeight %d)\n", static_cast<int>(card.GetWidth()),

@@ -147,6 +147,10 @@ FilterRun RunFilter(const FilterSetup& setup) {
     simArgs.push_back("--script");
     simArgs.push_back(setup.simScript);
   }
+  if (!setup.simPanels.empty()) {
+    simArgs.push_back("--panels");
+    simArgs.push_back(setup.simPanels);
+  }
   for (const std::string& rule : setup.simRules) {
     simArgs.push_back("--rule");
     simArgs.push_back(rule);

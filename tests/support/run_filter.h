@@ -45,6 +45,8 @@ struct FilterSetup {
   // Simulator rules (see sim/sim_script.h) and an optional script file.
   std::vector<std::string> simRules;
   std::string simScript;
+  // Folder where the simulator keeps every card's panels (empty: none).
+  std::string simPanels;
   // PPD: set to this path (the test PPD by default) unless setPpd is false.
   bool setPpd = true;
   std::string ppd;

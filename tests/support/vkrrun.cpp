@@ -4,9 +4,11 @@
 //
 //   vkrrun [--real-time] [--options TEXT] [--input FILE | --stdin FILE]
 //          [--ppd FILE | --no-ppd] [--rule RULE]... [--script FILE]
+//          [--panels DIR]
 //
 // --real-time runs the binary as shipped (one-second pauses); otherwise the
-// pauses are removed as in the tests.
+// pauses are removed as in the tests. --panels makes the simulator keep every
+// card's panels and a preview in DIR.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -45,6 +47,8 @@ int main(int argc, char* argv[]) {
       setup.ppd = value;
     } else if (arg == "--rule") {
       setup.simRules.push_back(value);
+    } else if (arg == "--panels") {
+      setup.simPanels = value;
     } else if (arg == "--script") {
       setup.simScript = value;
     } else {

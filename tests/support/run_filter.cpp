@@ -19,6 +19,7 @@ extern char** environ;
 namespace vkrtest {
 
 const char* FilterBinary() { return VKR_FILTER_BIN; }
+const char* CommandFilterBinary() { return VKR_COMMAND_FILTER_BIN; }
 const char* SimulatorBinary() { return VKR_SIM_BIN; }
 const char* TestDataDir() { return VKR_TEST_DATA_DIR; }
 
@@ -155,7 +156,8 @@ FilterRun RunFilter(const FilterSetup& setup) {
     simArgs.push_back("--rule");
     simArgs.push_back(rule);
   }
-  std::vector<std::string> filterArgs = {"rastertovkr"};
+  const std::string program = setup.program.empty() ? FilterBinary() : setup.program;
+  std::vector<std::string> filterArgs = {program.substr(program.rfind('/') + 1)};
   filterArgs.insert(filterArgs.end(), setup.args.begin(), setup.args.end());
   if (!setup.inputFile.empty()) filterArgs.push_back(setup.inputFile);
   std::vector<std::string> env = filterEnvironment(setup, tmpDir);
@@ -181,7 +183,7 @@ FilterRun RunFilter(const FilterSetup& setup) {
     // cupsd hands filters a non-blocking back channel: after a read's
     // time-out the read itself then fails instead of waiting on.
     fcntl(3, F_SETFL, fcntl(3, F_GETFL) | O_NONBLOCK);
-    execve(FilterBinary(), filterArgv.data(),
+    execve(program.c_str(), filterArgv.data(),
            filterEnv.data());
     _exit(127);
   }

@@ -30,6 +30,9 @@ namespace vkrtest {
 
 // How to run the filter.
 struct FilterSetup {
+  // The filter program to run (rastertovkr when empty; CommandFilterBinary()
+  // for the command filter).
+  std::string program;
   // Arguments after the program name: job, user, title, copies, options.
   std::vector<std::string> args = {"1", "user", "title", "1", ""};
   // Sets the options argument (argument 5).
@@ -89,6 +92,7 @@ void RemoveTree(const std::string& path);
 
 // Paths of the built programs and test data.
 const char* FilterBinary();
+const char* CommandFilterBinary();
 const char* SimulatorBinary();
 const char* TestDataDir();
 

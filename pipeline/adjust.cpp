@@ -3,7 +3,6 @@
 // and the red, green and blue balance.
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "pipeline/VKCtrl_Print.h"
 #include "pipeline/imagedump.h"
@@ -35,24 +34,20 @@ int CVKCtrl_Print::ImageEffect(CxImage& image) {
 
 // Sharpen the card image with an unsharp mask of radius 0.1.
 int CVKCtrl_Print::MakeShapening(int /*mode*/, CxImage& image) {
-  CxImage sharpened(image);
   int amount = m_iSharpening;
   if (amount > kMaxSharpening) amount = kMaxSharpening;
   if (amount < 0) amount = 0;
   fprintf(stderr, "[->][nVal %d  m_iSharpening %d radius %f]\n", amount, m_iSharpening,
           kSharpenRadius);
-  if (m_nLogImage > 1) DumpImageBmp(*this, sharpened, "MakeShapening", 2000);
+  if (m_nLogImage > 1 && image.IsValid()) DumpImageBmp(*this, image, "MakeShapening", 2000);
 
-  sharpened.UnsharpMask(kSharpenRadius, static_cast<float>(amount), 0);
+  // The mask is applied to the card image itself: it keeps the image's size
+  // and settings and changes only pixel bytes, so the result is that of
+  // sharpening a copy and copying its pixel rows back. When it cannot run,
+  // the image stays as it was.
+  image.UnsharpMask(kSharpenRadius, static_cast<float>(amount), 0);
 
-  if (isWalkable(image) && isWalkable(sharpened) &&
-      sharpened.GetWidth() == image.GetWidth() && sharpened.GetHeight() == image.GetHeight()) {
-    const size_t rowBytes = 3 * static_cast<size_t>(image.GetWidth());
-    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
-      memcpy(image.GetBits(y), sharpened.GetBits(y), rowBytes);
-    }
-  }
-  if (m_nLogImage > 1) DumpImageBmp(*this, image, "MakeShapening", 2001);
+  if (m_nLogImage > 1 && image.IsValid()) DumpImageBmp(*this, image, "MakeShapening", 2001);
   return 1;
 }
 

@@ -1,6 +1,8 @@
 // Colour and black separation: near-black dots move from the colour picture
 // to the black panel; black-only ribbons get a picture reduced to black.
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "pipeline/VKCtrl_Print.h"
 #include "pipeline/imagedump.h"
@@ -19,18 +21,22 @@ void setPixel(uint8_t* p, uint8_t blue, uint8_t green, uint8_t red) {
   p[2] = red;
 }
 
-}  // namespace
-
-// Tell whether a pixel is a black dot: every channel below the black level
-// and the channels close to each other.
-int CVKCtrl_Print::VK_PrintRGB_Black(uint8_t red, uint8_t green, uint8_t blue) {
-  const int level = m_nBlackLevel;
-  if (red >= level || green >= level || blue >= level) return 0;
+// The black-dot test: every channel below the level and the channels close
+// to each other.
+inline bool isBlackDot(int level, int red, int green, int blue) {
+  if (red >= level || green >= level || blue >= level) return false;
   int hi = red > green ? red : green;
   hi = hi > blue ? hi : blue;
   int lo = red < green ? red : green;
   lo = lo < blue ? lo : blue;
-  return hi - lo <= 9 ? 1 : 0;
+  return hi - lo <= 9;
+}
+
+}  // namespace
+
+// Tell whether a pixel is a black dot at the controller's black level.
+int CVKCtrl_Print::VK_PrintRGB_Black(uint8_t red, uint8_t green, uint8_t blue) {
+  return isBlackDot(m_nBlackLevel, red, green, blue) ? 1 : 0;
 }
 
 // Move the black dots of the card image into the side's black panel, fill the
@@ -39,54 +45,65 @@ int CVKCtrl_Print::VK_PrintRGB_Black(uint8_t red, uint8_t green, uint8_t blue) {
 int CVKCtrl_Print::MakeColorK(int /*mode*/, CxImage& image) {
   if (m_nBlackUse == 0) return 0;
 
-  CxImage black(image);
-  if (m_nLogImage > 1) DumpImageBmp(*this, black, "MakeColorK", 1000);
+  // The black panel starts as the card image's twin (size, settings); its
+  // pixels are written by the extraction below, each either the dot found
+  // there or white, so they need not be copied first.
+  CxImage black(image, false, true, true);
+  if (m_nLogImage > 1 && image.IsValid()) DumpImageBmp(*this, image, "MakeColorK", 1000);
 
-  const bool walkable = isWalkable(image) && isWalkable(black);
+  const bool walkable = isWalkable(image) && isWalkable(black) &&
+                        black.GetEffWidth() == image.GetEffWidth();
   const int width = walkable ? static_cast<int>(image.GetWidth()) : 0;
   const int height = walkable ? static_cast<int>(image.GetHeight()) : 0;
+  const size_t rowBytes = 3 * static_cast<size_t>(width);
+  const size_t padBytes = walkable ? image.GetEffWidth() - rowBytes : 0;
+  const int level = m_nBlackLevel;
 
   int count = 0;
+  // Rows holding at least one dot; the later passes only change such rows.
+  std::vector<uint8_t> rowHasDots(static_cast<size_t>(height), 0);
   for (int y = 0; y < height; ++y) {
+    const int before = count;
     uint8_t* src = image.GetBits(y);
     uint8_t* dst = black.GetBits(y);
+    // Row padding as a whole copy would have it.
+    memcpy(dst + rowBytes, src + rowBytes, padBytes);
     for (int x = 0; x < width; ++x, src += 3, dst += 3) {
-      if (VK_PrintRGB_Black(src[2], src[1], src[0])) {
+      if (isBlackDot(level, src[2], src[1], src[0])) {
+        setPixel(dst, src[0], src[1], src[2]);
         setPixel(src, 255, 255, 255);
         ++count;
       } else {
         setPixel(dst, 255, 255, 255);
       }
     }
+    rowHasDots[static_cast<size_t>(y)] = count != before;
   }
+  if (!walkable && image.IsValid()) black.Copy(image);  // nothing walked: a plain copy
   fprintf(stderr, "\n[2] Black Panel - dot count = %d, m_nLogImage = %d", count, m_nLogImage);
   if (m_nLogImage > 1) DumpImageBmp(*this, black, "MakeColorK", 1001);
 
   if (count == 0) return 1;
 
-  // Hole repair, left to right so that a run of dots takes the colour just
-  // left of the run. The border rows and columns keep their white holes.
+  // Hole repair and widening, in one walk along each inner row with dots.
+  // Repair: a dot's pixel in the card image takes the colour of the pixel on
+  // its left, repaired or not, so a run of dots takes the colour just left
+  // of the run; the border rows and columns keep their white holes.
+  // Widening: a dot whose blue is exactly 0 blackens its left neighbour in
+  // the black panel. Walking left to right, the pixel widened (x - 1) has
+  // been tested and repaired already and the pixel tested (x) is still as
+  // extraction left it, so a widened pixel never widens further and the
+  // repair always reads the candidates.
   if (width >= 3 && height >= 3) {
     for (int y = 1; y <= height - 2; ++y) {
+      if (!rowHasDots[static_cast<size_t>(y)]) continue;
       uint8_t* row = image.GetBits(y);
-      const uint8_t* dots = black.GetBits(y);
+      uint8_t* dots = black.GetBits(y);
       for (int x = 1; x <= width - 2; ++x) {
-        if (dots[3 * x] != 255) {
-          setPixel(row + 3 * x, row[3 * x - 3], row[3 * x - 2], row[3 * x - 1]);
-        }
-      }
-    }
-  }
-
-  // Widening: a dot whose blue is exactly 0 blackens its left neighbour. A
-  // widened pixel never widens further: walking each row left to right, the
-  // pixel changed (x - 1) has already been tested, and the pixel tested (x)
-  // is still as extraction left it.
-  if (width >= 3 && height >= 3) {
-    for (int y = 1; y <= height - 2; ++y) {
-      uint8_t* row = black.GetBits(y);
-      for (int x = 1; x <= width - 2; ++x) {
-        if (row[3 * x] == 0) setPixel(row + 3 * (x - 1), 0, 0, 0);
+        const uint8_t blue = dots[3 * x];
+        if (blue == 255) continue;
+        setPixel(row + 3 * x, row[3 * x - 3], row[3 * x - 2], row[3 * x - 1]);
+        if (blue == 0) setPixel(dots + 3 * (x - 1), 0, 0, 0);
       }
     }
   }

@@ -161,12 +161,13 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
     if (status == 0) fprintf(stderr, "[->][load  %s ]\n", card.GetLastError());
   }
 
+  // The slots take the card image over; it is not used after this.
   if (nColorType == 16) {
-    m_srcImg = card;
+    m_srcImg.Transfer(card, true);
     fprintf(stderr, "[->][MakeImageBuf %d nColorType %d m_srcImg %d]\n", size, 16,
             static_cast<int>(m_srcImg.GetWidth()));
   } else if (nColorType == 32) {
-    m_srcImg2 = card;
+    m_srcImg2.Transfer(card, true);
     fprintf(stderr, "[->][MakeImageBuf %d nColorType %d m_srcImg2 %d]\n", size, 32,
             static_cast<int>(m_srcImg2.GetWidth()));
   } else if (nColorType == 0) {

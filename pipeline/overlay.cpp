@@ -111,14 +111,11 @@ int CVKCtrl_Print::VK_Image_VarnishSendEx(int nType, tagRECT black, tagRECT whit
     paintArea(mask, 0, whiteArea2, bare);
   }
 
-  if ((m_nColorType & ~16) == 0) {
-    m_srcImgO = mask;
-    nFileSize[2] = 256;
-  } else {
-    m_srcImgO2 = mask;
-    nFileSize[5] = 256;
-  }
-  const CxImage& stored = (m_nColorType & ~16) == 0 ? m_srcImgO : m_srcImgO2;
+  // The slot takes the finished mask over; nothing else holds it.
+  const bool front = (m_nColorType & ~16) == 0;
+  CxImage& stored = front ? m_srcImgO : m_srcImgO2;
+  stored.Transfer(mask, true);
+  nFileSize[front ? 2 : 5] = 256;
   fprintf(stderr, "\n[2] Varnish Area: m_nColorType %d (%d,%d) [%d]", m_nColorType,
           nFileSize[2], nFileSize[5], static_cast<int>(stored.GetWidth()));
   return kVarnishDone;

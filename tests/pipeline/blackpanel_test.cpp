@@ -218,3 +218,67 @@ TEST(Monochrome, NarrowAndEmptyImages) {
   EXPECT_EQ(log, "\n[2] VK_Image_Change: 0");
   EXPECT_FALSE(empty.IsValid());
 }
+
+namespace {
+
+// The separation done the long way, one whole-image pass per step with its
+// own copies: extraction, hole repair, widening read from the candidates
+// and written to a copy of them.
+void SeparateStepByStep(CxImage& image, CxImage& panel) {
+  const int w = static_cast<int>(image.GetWidth()), h = static_cast<int>(image.GetHeight());
+  CxImage k(image);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      Rgb p = PixelAt(image, x, y);
+      bool dot = p.r < 10 && p.g < 10 && p.b < 10;
+      if (dot) {
+        SetPixelAt(image, x, y, kWhite);
+      } else {
+        SetPixelAt(k, x, y, kWhite);
+      }
+    }
+  for (int y = 1; y <= h - 2; ++y)
+    for (int x = 1; x <= w - 2; ++x)
+      if (PixelAt(k, x, y).b != 255) SetPixelAt(image, x, y, PixelAt(image, x - 1, y));
+  CxImage t2(k);
+  for (int y = 1; y <= h - 2; ++y)
+    for (int x = 1; x <= w - 2; ++x)
+      if (PixelAt(k, x, y).b == 0) SetPixelAt(t2, x - 1, y, kBlack);
+  panel = t2;
+}
+
+}  // namespace
+
+TEST(BlackSeparation, SameBytesAsTheStepByStepSeparation) {
+  // Dense random near-black dots (many with blue 0, many in runs) over a
+  // colour picture, odd sizes so that rows carry padding.
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+  };
+  CxImage original = FilledImage(61, 37, kBackground);
+  for (int y = 0; y < 37; ++y)
+    for (int x = 0; x < 61; ++x) {
+      uint32_t r = next() % 8;
+      if (r < 3) {
+        SetPixelAt(original, x, y,
+                   Rgb{static_cast<uint8_t>(next() % 10), static_cast<uint8_t>(next() % 10),
+                       static_cast<uint8_t>(r == 0 ? 0 : next() % 10)});
+      } else if (r == 3) {
+        SetPixelAt(original, x, y,
+                   Rgb{static_cast<uint8_t>(next()), static_cast<uint8_t>(next()),
+                       static_cast<uint8_t>(next())});
+      }
+    }
+  CxImage expectedImage(original), expectedPanel(0);
+  SeparateStepByStep(expectedImage, expectedPanel);
+
+  TestCtrl c;
+  c.m_nBlackUse = 1;
+  c.m_nLogImage = 0;
+  CxImage image(original);
+  StderrOf([&] { c.MakeColorK(0, image); });
+  EXPECT_TRUE(SamePixels(image, expectedImage));
+  EXPECT_TRUE(SamePixels(c.m_srcImgK, expectedPanel));
+}

@@ -15,12 +15,15 @@ build=${VKR_BUILD_DIR:-$here/build}
 out="$build/main-job"
 rm -rf "$out"
 mkdir -p "$out/panels"
-# The job: one card side of CUPS raster, as CUPS would hand it to the filter.
-"$build/sim/rasterwrite/vkr-rasterwrite" -o "$out/card.ras"
+# The job: the sample member card shipped in sim/samples (drawn by our own
+# vkr-rasterwrite --sample-card), turned into one page of CUPS raster with
+# libcups's raster writer, as CUPS would hand it to the filter.
+"$build/sim/rasterwrite/vkr-rasterwrite" --input "$here/sim/samples/member-card.ppm" \
+  -o "$out/card.ras"
 
 status=0
 "$build/tests/support/vkrrun" --real-time --ppd "$here/ppd/vk4400.ppd" \
-  --options "CardBrightness=50 ColorStyle=Normal" \
+  --options "CardBrightness=50 ColorStyle=Normal CardBlackExtraction=BlackDots" \
   --stdin "$out/card.ras" --panels "$out/panels" "$@" > "$out/run.txt" || status=$?
 cat "$out/run.txt"
 echo "main-job: panels and preview in $out/panels:"

@@ -136,12 +136,16 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
     imageSize = pad ? lines * (lineBytes + pad) : 3 * (size_t)size / 4;
   else
     imageSize = pad ? lines * (lineBytes + pad) : (size_t)size;
-  // The request buffer holds the BMP now and the command later.
-  std::vector<uint8_t> request(std::max(inputSized, kBmpHeaderSize + imageSize + 3));
-  memset(request.data(), 0, 4);
+  // The request buffer holds the BMP; every byte of it is written below, so
+  // it is not cleared first. The command gets a buffer of its own, sized
+  // from the panels it carries.
+  const size_t requestSize = std::max(inputSized, kBmpHeaderSize + imageSize + 3);
+  std::unique_ptr<uint8_t[]> requestBuffer(new uint8_t[requestSize]);
+  uint8_t* const request = requestBuffer.get();
+  memset(request, 0, 4);
   uint8_t header[kBmpHeaderSize];
   memcpy(header, kBmpTemplate, sizeof(header));
-  uint8_t* rowsOut = request.data() + kBmpHeaderSize;
+  uint8_t* rowsOut = request + kBmpHeaderSize;
 
   if (!cmyk && pad) {
     fprintf(stderr, "[->][getlen %d ]\n", (int)(lineBytes % 4));
@@ -181,10 +185,11 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
       }
       for (size_t p = 0; p < pad && i < imageSize; ++p) rowsOut[i++] = 0;
     }
+    if (i < imageSize) memset(rowsOut + i, 0, imageSize - i);  // a short last pixel
     fprintf(stderr, "[VKCL_PTSEx] nTxSize %d i %d j %d\n", (int)(imageSize + kBmpHeaderSize),
             (int)i, (int)j);
   }
-  memcpy(request.data(), header, sizeof(header));
+  memcpy(request, header, sizeof(header));
   const int bmpLength = (int)(imageSize + kBmpHeaderSize);
 
   fprintf(stderr, "VKCL_PTSEx MakeImageBuf before %d, dw %d, dh %d\n", bmpLength, width, height);
@@ -195,7 +200,7 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
   const size_t imageCapacity = panelCapacity(inputSized, width, height);
   std::unique_ptr<uint8_t[]> image(new uint8_t[imageCapacity]);
   memset(image.get(), 0, 4);
-  const int n = MakeImageBuf(side, request.data(), bmpLength, width, height, image.get(),
+  const int n = MakeImageBuf(side, request, bmpLength, width, height, image.get(),
                              imageCapacity);
 
   // A side the pipeline could not prepare (result 0), or a single-sided card
@@ -210,9 +215,10 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
     return 20;
   }
 
-  memset(request.data(), 0, 4);
+  requestBuffer.reset();
   fprintf(stderr, "VKCL_PTSEx VK_PTSCmdExecute g_Dev.poption.nRibbon : %d\r\n", poption.nRibbon);
-  VK_PTSCmdExecute(side, request, image.get(), n);
+  std::vector<uint8_t> cmd;
+  VK_PTSCmdExecute(side, cmd, image.get(), n);
   return 0;
 }
 

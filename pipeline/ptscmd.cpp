@@ -87,27 +87,27 @@ int CVKCtrl_Print::MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size
   const int now = (int)time(nullptr);
   fprintf(stderr, "[->][MakeImagejpg nColorType 0x%X\n", slot);
 
-  CxImage image;
-  const CxImage* source = nullptr;
+  // The slot is encoded where it is (encoding reads its pixels and notes
+  // only its last error); an unknown slot code encodes an empty image, which
+  // fails.
+  CxImage empty;
+  CxImage* image = &empty;
   const char* name = nullptr;
   switch (slot) {
-    case VK_SLOT_FRONT: source = &m_srcImg; name = "m_srcImg"; break;
-    case VK_SLOT_FRONT_K: source = &m_srcImgK; name = "m_srcImgK"; break;
-    case VK_SLOT_FRONT_O: source = &m_srcImgO; name = "m_srcImgO"; break;
-    case VK_SLOT_BACK: source = &m_srcImg2; name = "m_srcImg2"; break;
-    case VK_SLOT_BACK_K: source = &m_srcImgK2; name = "m_srcImgK2"; break;
-    case VK_SLOT_BACK_O: source = &m_srcImgO2; name = "m_srcImgO2"; break;
+    case VK_SLOT_FRONT: image = &m_srcImg; name = "m_srcImg"; break;
+    case VK_SLOT_FRONT_K: image = &m_srcImgK; name = "m_srcImgK"; break;
+    case VK_SLOT_FRONT_O: image = &m_srcImgO; name = "m_srcImgO"; break;
+    case VK_SLOT_BACK: image = &m_srcImg2; name = "m_srcImg2"; break;
+    case VK_SLOT_BACK_K: image = &m_srcImgK2; name = "m_srcImgK2"; break;
+    case VK_SLOT_BACK_O: image = &m_srcImgO2; name = "m_srcImgO2"; break;
     default: break;
   }
-  if (source) {
-    fprintf(stderr, "[->][MakeImagejpg %s %d\n", name, (int)source->GetWidth());
-    image = *source;
-  }
+  if (name) fprintf(stderr, "[->][MakeImagejpg %s %d\n", name, (int)image->GetWidth());
 
   uint8_t* jpeg = nullptr;
   int32_t jpegSize = 0;
-  if (!image.Encode(jpeg, jpegSize, CXIMAGE_FORMAT_JPG) || !jpeg || jpegSize < 1) {
-    fprintf(stderr, "[->][error info  %s ]\n", image.GetLastError());
+  if (!image->Encode(jpeg, jpegSize, CXIMAGE_FORMAT_JPG) || !jpeg || jpegSize < 1) {
+    fprintf(stderr, "[->][error info  %s ]\n", image->GetLastError());
     free(jpeg);
     panel.clear();
     if (size) *size = 0;
@@ -122,7 +122,7 @@ int CVKCtrl_Print::MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size
     write_tests(index, m_szTestTag, jpeg, (size_t)jpegSize);
   }
 
-  fprintf(stderr, "[->][true  %s %d %X %X]\n", image.GetLastError(), (int)jpegSize, jpeg[0],
+  fprintf(stderr, "[->][true  %s %d %X %X]\n", image->GetLastError(), (int)jpegSize, jpeg[0],
           jpegSize > 1 ? jpeg[1] : 0);
   panel.assign(jpeg, jpeg + jpegSize);
   free(jpeg);

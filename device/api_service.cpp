@@ -25,16 +25,16 @@ int CardInsert(void) {
   return result;
 }
 
-// Card ejection has no printer command; the printer ejects on its own.
+// Card ejection: no printer command stands behind it.
 int CardEject(void) { return noCommand("CardEject"); }
 
-// Card rejection has no printer command.
+// Card rejection: no printer command stands behind it.
 int CardReject(void) { return noCommand("CardReject"); }
 
-// Ribbon synchronisation has no printer command.
+// Ribbon synchronisation: no printer command stands behind it.
 int RibbonSync(void) { return noCommand("RibbonSync"); }
 
-// Cleaning has no printer command; the printer's cleaning is run on the printer.
+// Cleaning: no printer command stands behind it.
 int CleaningPrinter(void) { return noCommand("CleaningPrinter"); }
 
 // Asks for the printer's self-test print.

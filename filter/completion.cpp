@@ -36,7 +36,9 @@ void releaseJob(FilterJob& job) {
 int CompletionWait(FilterJob& job) {
   Printer().Pause(kSettleUsec);
   for (;;) {
+    if (JobCanceled()) return StopCanceledJob();
     Printer().Pause(kPollUsec);
+    if (JobCanceled()) return StopCanceledJob();
     const int result = PrintJobStatus(job.jobStatus);
     const unsigned char* s = job.jobStatus;
     fprintf(stderr, "DEBUG: PJS[nRet=%d][%x][%x][%x][%x][%x][%x][%x]\r\n", result, s[0], s[1],

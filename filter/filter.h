@@ -94,6 +94,15 @@ POPTION ReadCardOptions(int num_options, cups_option_t* options, int detectedRib
 // print-rendering-intent to a page header (the image-log copy's).
 void ApplyPageOptions(int num_options, cups_option_t* options, cups_page_header2_t* header);
 
+// --- cancellation (cancel.cpp) ---
+// Installs the SIGTERM handler (CUPS cancelling the job) and ignores SIGPIPE,
+// so that a printer stream that has gone away fails its write (PrinterIO.h).
+void InstallSignalHandlers();
+// Whether the job has been cancelled; the steps check it at safe points.
+bool JobCanceled();
+// Logs the cancellation and returns the exit status of a cancelled job (1).
+int StopCanceledJob();
+
 // --- page loop (pageloop.cpp) and completion wait (completion.cpp) ---
 // Turns every raster page into card sides and sends them to the printer.
 int PageLoop(FilterJob& job);

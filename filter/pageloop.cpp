@@ -215,6 +215,7 @@ int gatherPage(FilterJob& job, const cups_page_header2_t& h, const PageFrame& f,
     placeLineOnFrame(job, line.data(), f.linesize, sixteenBit);
   }
   for (uint32_t y = 0; y < h.cupsHeight; ++y) {
+    if (JobCanceled()) return StopCanceledJob();
     if (cupsRasterReadPixels(job.inputRaster, line.data() + lineoffset, h.cupsBytesPerLine) <
         h.cupsBytesPerLine) {
       _cupsLangPrintFilter(stderr, "ERROR", "%s", "Error reading raster data.");
@@ -275,7 +276,8 @@ int handOverPage(FilterJob& job, const cups_page_header2_t& h, const PageFrame& 
 int PageLoop(FilterJob& job) {
   cups_page_header2_t header;
   bool frontPending = false;
-  while (job.inputRaster != nullptr && cupsRasterReadHeader2(job.inputRaster, &header)) {
+  while (!JobCanceled() && job.inputRaster != nullptr &&
+         cupsRasterReadHeader2(job.inputRaster, &header)) {
     logHeader(header);
     ++job.page;
     fprintf(stderr, "test PAGE: %d %d\n", job.page, int(header.NumCopies));
@@ -310,11 +312,13 @@ int PageLoop(FilterJob& job) {
 
     status = gatherPage(job, header, frame, white);
     if (status != kGoOn) return status;
+    if (JobCanceled()) return StopCanceledJob();
     status = handOverPage(job, header, frame, frontPending);
     if (status != kGoOn) return status;
     job.pageFill = 0;
   }
 
+  if (JobCanceled()) return StopCanceledJob();
   // A two-sided job with an odd number of card sides ends on a front.
   if (frontPending) {
     fprintf(stderr, "DEBUG: Last card front has no back; printing it as a one-sided card.\n");

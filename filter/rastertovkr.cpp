@@ -13,12 +13,14 @@ int main(int argc, char* argv[]) {
       OpenPpd,        ReadOptions, OpenImageLog,  OpenRasterStreams, PageLoop,
       CompletionWait,
   };
+  InstallSignalHandlers();
   FilterJob job;
   job.argc = argc;
   job.argv = argv;
   for (auto step : steps) {
     int status = step(job);
     if (status != kGoOn) return status;
+    if (JobCanceled()) return StopCanceledJob();
   }
   return 0;
 }

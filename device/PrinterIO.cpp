@@ -1,22 +1,71 @@
 // The real printer exchange and the switch that tests use to replace it.
 #include "device/PrinterIO.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cups/cups.h>
 #include <cups/sidechannel.h>
 
-size_t StdPrinterIO::Write(const void* bytes, size_t count) {
-  return fwrite(bytes, 1, count, stdout);
+namespace {
+
+// The printer stream has gone away (the backend ended, standard output was
+// closed): nothing more can reach the printer, so the job ends here rather
+// than going on to talk to nobody.
+[[noreturn]] void printerStreamLost() {
+  const int error = errno;
+  fprintf(stderr, "ERROR: Unable to write print data: %s\n", strerror(error));
+  exit(1);
 }
 
-void StdPrinterIO::Flush() { fflush(stdout); }
+double secondsNow() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+size_t StdPrinterIO::Write(const void* bytes, size_t count) {
+  const size_t written = fwrite(bytes, 1, count, stdout);
+  if (written < count) printerStreamLost();
+  return written;
+}
+
+void StdPrinterIO::Flush() {
+  if (fflush(stdout) != 0) printerStreamLost();
+}
 
 void StdPrinterIO::Pause(unsigned int usec) { usleep(usec); }
 
 ssize_t StdPrinterIO::ReadBack(void* buffer, size_t count, double timeout) {
-  return cupsBackChannelRead(static_cast<char*>(buffer), count, timeout);
+  // cupsBackChannelRead waits on descriptor 3 and retries for as long as the
+  // wait fails, so a program started without a back channel (descriptor 3
+  // closed) would spin there for ever: such a read fails at once instead.
+  if (fcntl(3, F_GETFD) == -1) return -1;
+  // After its wait runs out, cupsBackChannelRead still reads: on a blocking
+  // back channel a silent printer would hold the job there for ever. cupsd
+  // hands filters a non-blocking one; make sure of it whoever started us.
+  const int flags = fcntl(3, F_GETFL);
+  if (flags != -1 && !(flags & O_NONBLOCK)) fcntl(3, F_SETFL, flags | O_NONBLOCK);
+  // A signal (CUPS cancelling the job) breaks off cupsBackChannelRead's wait
+  // with -1. The printer's answer is still on its way, so the wait goes on
+  // for the rest of its time; the job stops after the exchange instead of
+  // taking the interruption for a silent printer.
+  const double deadline = secondsNow() + timeout;
+  double left = timeout;
+  for (;;) {
+    errno = 0;
+    const ssize_t got = cupsBackChannelRead(static_cast<char*>(buffer), count, left);
+    if (got >= 0 || errno != EINTR) return got;
+    left = deadline - secondsNow();
+    if (left <= 0) return 0;
+  }
 }
 
 namespace {

@@ -21,7 +21,10 @@ class PrinterIO {
   virtual ssize_t ReadBack(void* buffer, size_t count, double timeout) = 0;
 };
 
-// The real printer: stdout, usleep and cupsBackChannelRead.
+// The real printer: stdout, usleep and cupsBackChannelRead. A write or flush
+// that fails (standard output closed, the backend gone; SIGPIPE must be
+// ignored to see it) logs "ERROR: Unable to write print data: ..." and ends
+// the process with exit status 1.
 class StdPrinterIO : public PrinterIO {
  public:
   size_t Write(const void* bytes, size_t count) override;

@@ -1,0 +1,67 @@
+// Runs the real rastertovkr against the printer simulator with this test
+// program standing between them, as the CUPS backend and the cable would:
+// every byte the filter writes passes through here on its way to vkrsim, and
+// every answer on its way back. That lets a test do what the plain harness
+// cannot: cancel the job (SIGTERM) after a given command or while a command
+// is being written, take the printer stream away (backend gone), close the
+// back channel, or deliver an answer in two writes with a pause between.
+//
+//   faultrelay::RelaySetup setup;
+//   setup.stdinBytes = raster;
+//   setup.sigtermAfterFrames = 1;       // cancel once "$PJS" has gone out
+//   faultrelay::RelayRun run = faultrelay::Run(setup);
+//
+// The filter runs with the vkr_nosleep preload (no pauses) and the test PPD.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/sim_core.h"
+
+namespace faultrelay {
+
+struct RelaySetup {
+  std::vector<std::string> args = {"1", "user", "title", "1", ""};
+  std::vector<uint8_t> stdinBytes;
+  std::vector<std::string> simRules;
+
+  // Cancel: SIGTERM once this many whole frames have reached the printer
+  // (0: never). With sigtermMidFrame, SIGTERM is sent instead as soon as the
+  // next frame has begun but not ended, and the printer then reads slowly so
+  // that the signal lands while the filter is still writing.
+  int sigtermAfterFrames = 0;
+  bool sigtermMidFrame = false;
+  // Backend gone: the printer stream is closed once this many whole frames
+  // have passed (-1: never).
+  int closeStdoutAfterFrames = -1;
+  // The back channel is closed from the start: every read finds its end.
+  bool backChannelClosed = false;
+  // The answer to frame number splitFrame (1-based; 0: none) reaches the
+  // filter in two writes: splitAt bytes, then the rest splitDelayMs later.
+  int splitFrame = 0;
+  size_t splitAt = 6;
+  int splitDelayMs = 300;
+
+  double timeoutSeconds = 60;
+};
+
+struct RelayRun {
+  int exitStatus = -1;  // 128 + signal when the filter was killed by one
+  bool timedOut = false;
+  std::string log;                    // the filter's standard error
+  std::vector<uint8_t> printerBytes;  // everything the filter wrote to standard output
+  std::vector<vkrsim::Frame> frames;  // printerBytes split into frames
+  int framesAtSignal = -1;            // whole frames seen when SIGTERM was sent
+  double seconds = 0;                 // the filter's run time
+
+  bool LogHas(const std::string& text) const { return log.find(text) != std::string::npos; }
+  std::vector<std::string> Codes() const;
+  // Every frame the filter wrote is whole: code, declared length, CR.
+  bool AllFramesWhole() const;
+};
+
+RelayRun Run(const RelaySetup& setup);
+
+}  // namespace faultrelay

@@ -1,0 +1,180 @@
+// The printer side of the fault matrix, through the real filter and the
+// simulator: a printer that is silent at each exchange, refuses, reports an
+// error number, answers with a broken, split, overlong or short reply, or
+// whose back channel is closed. Every case ends in its defined outcome (the
+// stated line and exit 1, or a completed job) within the stated waits, and
+// every command the filter wrote is whole.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+#include "fault_relay.h"
+#include "raster_pages.h"
+
+using namespace rastertest;
+
+namespace {
+
+using Codes = std::vector<std::string>;
+
+const Codes kPreflight = {"$PJS", "!GVT", "!CRS"};
+const Codes kWholeJob = {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS"};
+const Codes kResetAtStart = {"$PJS", "$CPJ", "!CSS", "!RCE"};
+const Codes kResetAtEnd = {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$CPJ", "!CSS", "!RCE"};
+const char kIdle[] = "$PJS ack 00 05 00 00 00 00 00";
+const char kStartReset[] =
+    "ERROR: The printer did not report its status and was reset; the job was not printed.\n";
+const char kEndReset[] = "ERROR: The printer did not report the end of the job and was reset";
+
+struct Case {
+  const char* name;
+  std::vector<std::string> rules;
+  int exitStatus;
+  std::vector<std::string> lines;  // each must be in the log
+  Codes codes;
+  // Relay faults.
+  int splitFrame = 0;
+  size_t splitAt = 6;
+  bool backChannelClosed = false;
+};
+
+faultrelay::RelayRun runCase(const Case& c) {
+  faultrelay::RelaySetup setup;
+  setup.stdinBytes = WriteRaster({Filled(Rgb{120, 140, 160})});
+  setup.simRules = c.rules;
+  setup.splitFrame = c.splitFrame;
+  setup.splitAt = c.splitAt;
+  setup.splitDelayMs = 400;
+  setup.backChannelClosed = c.backChannelClosed;
+  return faultrelay::Run(setup);
+}
+
+void expectOutcome(const Case& c, const faultrelay::RelayRun& run, double maxSeconds) {
+  SCOPED_TRACE(c.name);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, c.exitStatus) << run.log;
+  for (const std::string& line : c.lines) EXPECT_TRUE(run.LogHas(line)) << line << "\n" << run.log;
+  EXPECT_EQ(run.Codes(), c.codes);
+  EXPECT_TRUE(run.AllFramesWhole());
+  EXPECT_LT(run.seconds, maxSeconds);
+}
+
+// Cases without a silent exchange take well under a second each, plus the
+// card pipeline for the ones that reach the card.
+void runSerially(const std::vector<Case>& cases) {
+  for (const Case& c : cases) expectOutcome(c, runCase(c), 4.0);
+}
+
+}  // namespace
+
+TEST(PrinterFaults, SilentAtEachExchangeCostsOneReadTimeOut) {
+  const std::vector<Case> cases = {
+      {"status at start", {"$PJS silent"}, 1, {"DEBUG: PJS [nRet=-1]", kStartReset}, kResetAtStart},
+      {"version", {"!GVT silent"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
+      {"ribbon", {"!CRS silent"}, 1, {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
+      // The card command's answer is only logged: the job status decides.
+      {"card", {"$PTS silent"}, 0, {"(-1)\n", "DEBUG: pJob[0] = 0\n"}, kWholeJob},
+      {"status at end", {kIdle, "$PJS silent"}, 1, {"DEBUG: PJS[nRet=-1]", kEndReset}, kResetAtEnd},
+  };
+  // Each case waits out one real five-second read; they run side by side.
+  std::vector<std::future<faultrelay::RelayRun>> runs;
+  for (const Case& c : cases) runs.push_back(std::async(std::launch::async, runCase, c));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const faultrelay::RelayRun run = runs[i].get();
+    expectOutcome(cases[i], run, 12.0);
+    EXPECT_GE(run.seconds, 4.5) << cases[i].name << ": the read time-out is five seconds";
+  }
+}
+
+TEST(PrinterFaults, RefusalsAndErrorNumbers) {
+  runSerially({
+      {"NAK status at start", {"$PJS nak"}, 1, {"DEBUG: PJS [nRet=9]", kStartReset}, kResetAtStart},
+      {"NAK version", {"!GVT nak"}, 1, {"DEBUG: GetPrinterVersion Error 9\n"}, {"$PJS", "!GVT"}},
+      {"NAK ribbon", {"!CRS nak"}, 1, {"DEBUG: CheckRibbonSensor Error 9\n"}, kPreflight},
+      {"NAK card", {"$PTS nak"}, 0, {"DEBUG: pJob[0] = 0\n"}, kWholeJob},
+      {"NAK status at end", {kIdle, "$PJS nak"}, 1, {"DEBUG: PJS[nRet=9]", kEndReset}, kResetAtEnd},
+      {"NAK cancel", {"$PJS nak", "$CPJ nak"}, 1, {"DEBUG: CancelPrintJob Error 9\n"},
+       {"$PJS", "$CPJ"}},
+      {"error 03 version", {"!GVT error 03"}, 1, {"DEBUG: GetPrinterVersion Error 3\n"},
+       {"$PJS", "!GVT"}},
+      {"error ff ribbon", {"!CRS error ff"}, 1, {"DEBUG: CheckRibbonSensor Error 255\n"}, kPreflight},
+      {"error class with the NAK code", {"!GVT error 15"}, 1,
+       {"DEBUG: GetPrinterVersion Error 9\n"}, {"$PJS", "!GVT"}},
+      {"error code outside the error class", {"!GVT status 00 03 01 02 03 04"}, 0,
+       {"DEBUG: GetPrinterVersion (1 2 3 4)\n"}, kWholeJob},
+      {"error 42 status at start", {"$PJS error 42"}, 1, {"DEBUG: PJS [nRet=66]", kStartReset},
+       kResetAtStart},
+      {"error 07 status at end", {kIdle, "$PJS error 07"}, 1, {"DEBUG: PJS[nRet=7]", kEndReset},
+       kResetAtEnd},
+      {"error 05 clearing", {"$PJS nak", "!RCE error 05"}, 1, {"DEBUG: ClearErrorStatus Error 5\n"},
+       kResetAtStart},
+      {"error 05 clearing at end", {kIdle, "$PJS nak", "!RCE error 05"}, 1,
+       {"ERROR: ClearErrorStatus :: Fail !!, nRet = [5]\n", "DEBUG: ClearErrorStatus Error 5\n"},
+       kResetAtEnd},
+  });
+}
+
+TEST(PrinterFaults, MalformedRepliesCountAsNoReply) {
+  runSerially({
+      {"no ESC version", {"!GVT ack 01 02 03 04 noesc"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
+       {"$PJS", "!GVT"}},
+      {"no ESC status", {"$PJS ack 00 05 00 00 00 00 00 noesc"}, 1,
+       {"DEBUG: PJS [nRet=-1]", kStartReset}, kResetAtStart},
+      {"no CR after a payload", {"!GVT ack 01 02 03 04 nocr"}, 1,
+       {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
+      // Without a payload the length field alone delimits the reply.
+      {"no CR, no payload", {"!CRS ack nocr"}, 0, {"DEBUG: pJob[0] = 0\n"}, kWholeJob},
+      {"length beyond the data", {"!GVT ack 01 02 03 04 len=100"}, 1,
+       {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
+      {"largest length", {"!CRS ack 00 35 len=2147483647"}, 1,
+       {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
+      {"negative length", {"$PJS ack 01 05 00 00 00 00 00 len=-5"}, 0,
+       {"DEBUG: PJS [nRet=0][0][0][0][0][0][0][0]"}, kWholeJob},
+      {"garbage", {"!GVT raw 00 ff 1b 0d"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
+       {"$PJS", "!GVT"}},
+      {"bare ESC", {"!CRS raw 1b"}, 1, {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
+  });
+}
+
+TEST(PrinterFaults, ReplySplitAcrossTwoWritesIsParsedFromTheFirstPiece) {
+  // The filter reads the back channel once: the first piece alone is no
+  // reply, and the rest, arriving later, is no reply to the next command.
+  Case version{"version", {}, 1, {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}};
+  version.splitFrame = 2;
+  Case header{"version, payload missing", {}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
+              {"$PJS", "!GVT"}};
+  header.splitFrame = 2;
+  header.splitAt = 12;
+  Case start{"status at start", {}, 1, {"DEBUG: CancelPrintJob Error -1\n"}, {"$PJS", "$CPJ"}};
+  start.splitFrame = 1;
+  Case end{"status at end", {}, 1, {"ERROR: CancelPrintJob :: Fail !!, nRet = [-1]\n"},
+           {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$CPJ"}};
+  end.splitFrame = 5;
+  runSerially({version, header, start, end});
+}
+
+TEST(PrinterFaults, OverlongRepliesStayWithinTheReadAndFailTheJob) {
+  runSerially({
+      // 9000 bytes of payload: one read takes 8191 of them and the reply
+      // area 4096; the length field claims more than arrived.
+      {"version", {"!GVT ack 01 02 03 04 fill=9000"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
+       {"$PJS", "!GVT"}},
+      {"ribbon", {"!CRS ack 00 35 fill=9000"}, 1, {"(8191)\n", "DEBUG: CheckRibbonSensor Error -1\n"},
+       kPreflight},
+      // The card's answer is read 63 bytes at most; what is left of it is
+      // no answer to the status polls that follow.
+      {"card", {"$PTS ack fill=9000"}, 1, {"ERROR: CancelPrintJob :: Fail !!, nRet = [-1]\n"},
+       {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$CPJ"}},
+  });
+}
+
+TEST(PrinterFaults, ClosedBackChannelFailsAtOnce) {
+  Case closed{"closed", {}, 1, {"DEBUG: PJS [nRet=-1]", "DEBUG: CancelPrintJob Error -1\n"},
+              {"$PJS", "$CPJ"}};
+  closed.backChannelClosed = true;
+  const faultrelay::RelayRun run = runCase(closed);
+  // The end of the back channel is seen at once, not after the time-out.
+  expectOutcome(closed, run, 2.0);
+}

@@ -70,8 +70,9 @@ void runCommand(uint8_t selector) {
     case 19: {
       Out o(VK_TRACK_SIZE);
       std::unique_ptr<int> length(new int(-1));
+      // The length, when written, tells how many bytes pData holds.
       MS_ReadTrackData(3, o.bytes.get(), length.get());
-      if (*length < 0 || *length > VK_TRACK_SIZE) abort();
+      if (*length < -1 || *length > VK_TRACK_SIZE) abort();
       break;
     }
     case 20: { Out o(VK_REPLY_SIZE); MS_EraseTrackData(1, o.bytes.get()); break; }

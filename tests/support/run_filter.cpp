@@ -69,7 +69,8 @@ std::vector<char*> cStrings(std::vector<std::string>& strings) {
 // The filter's environment: ours without the variables the run controls.
 std::vector<std::string> filterEnvironment(const FilterSetup& setup, const std::string& tmpDir) {
   static const char* const kControlled[] = {"PPD=", "FINAL_CONTENT_TYPE=", "LD_PRELOAD=",
-                                            "VKR_TEST_TMPDIR=", "ASAN_OPTIONS="};
+                                            "VKR_TEST_TMPDIR=", "ASAN_OPTIONS=",
+                                            "UBSAN_OPTIONS="};
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     bool controlled = false;
@@ -80,8 +81,12 @@ std::vector<std::string> filterEnvironment(const FilterSetup& setup, const std::
     env.push_back(std::string("LD_PRELOAD=") + VKR_NOSLEEP_LIB);
     env.push_back("VKR_TEST_TMPDIR=" + tmpDir);
   }
-  // A sanitizer build must accept the preload standing before its runtime.
-  env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+  // A sanitizer build must accept the preload standing before its runtime;
+  // what the filter leaves to the process exit is released there by design.
+  // A sanitizer's finding exits with its own status, never with the 1 that
+  // the filter's failures use.
+  env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0:exitcode=86");
+  env.push_back("UBSAN_OPTIONS=print_stacktrace=1:exitcode=87");
   if (setup.setPpd)
     env.push_back("PPD=" + (setup.ppd.empty() ? std::string(VKR_TEST_DATA_DIR) + "/test.ppd" : setup.ppd));
   for (const auto& kv : setup.env) env.push_back(kv.first + "=" + kv.second);

@@ -17,6 +17,8 @@ const int kBmpHeaderSize = 54;
 const int kCardLong = 1013;
 const int kCardShort = 643;
 const int kWidestUnscaled = 1000;
+// Largest page side the print call takes (the page loop refuses larger ones).
+const int kMaxSide = 16384;
 
 // The 54-byte BMP header with every value that does not depend on the page.
 const uint8_t kBmpTemplate[kBmpHeaderSize] = {
@@ -84,6 +86,12 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
   if (!data || size < 0) size = 0;
   const int side = nColorType & 0xFF;
   const bool cmyk = (nColorType & 0x100) != 0;
+  // No card side is wider or taller than this; a caller's absurd size must
+  // not make the rows below ask for gigabytes.
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) {
+    fprintf(stderr, "DEBUG: Card side of %d x %d pixels not printed.\n", width, height);
+    return VK_ERR_REFUSED;
+  }
 
   // A front still waiting for its back would be lost under a new card: it
   // goes out on its own first.

@@ -295,3 +295,17 @@ TEST(PrintCalls, FinishedJpegGoesOutAsTheColourPanelAndReadsTwice) {
   EXPECT_EQ(log.find("VKCL_PTSEx nTxSize"), std::string::npos);
   EXPECT_TRUE(ParsePts(printer.written).ok);
 }
+
+TEST(CardSide, AbsurdPageSizeIsRefusedBeforeAnyBuffer) {
+  FakePrinter printer;
+  FreshJob(NeutralOptions());
+  Bytes page(300, 0);
+  for (auto size : {std::pair<int, int>{1000000000, 1}, {643, 0}, {0, 1013}, {-5, 10}, {20000, 2}}) {
+    std::string log = StderrOf([&] {
+      EXPECT_EQ(OneCmdPrintingEx(1, 0, page.data(), int(page.size()), size.first, size.second),
+                VK_ERR_REFUSED);
+    });
+    EXPECT_EQ(log.find("MakeImageBuf"), std::string::npos);
+  }
+  EXPECT_TRUE(printer.written.empty());
+}

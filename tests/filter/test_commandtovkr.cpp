@@ -3,7 +3,14 @@
 // and its exit status when the printer refuses or does not answer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +34,43 @@ vkrtest::FilterRun runCommands(const std::string& commands,
   vkrtest::FilterSetup setup = commandJob(commands);
   setup.simRules = rules;
   return vkrtest::RunFilter(setup);
+}
+
+// Runs the command filter the way a person might from a shell: no back
+// channel at all (descriptor 3 closed). Returns the exit status (-1 when it
+// had to be killed after timeoutSeconds) and the log.
+int runWithoutBackChannel(const std::string& commands, std::string* log, int timeoutSeconds) {
+  const std::string dir = vkrtest::MakeTempDir();
+  const std::string in = dir + "/job.cmd", err = dir + "/filter.err";
+  std::ofstream(in) << commands;
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(open(in.c_str(), O_RDONLY), 0);
+    dup2(open("/dev/null", O_WRONLY), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    for (int fd = 3; fd < 64; ++fd) close(fd);
+    execl(vkrtest::CommandFilterBinary(), "commandtovkr", "1", "user", "title", "1", "",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  int exitStatus = -1;
+  for (int waited = 0; waited < timeoutSeconds * 100; ++waited) {
+    if (waitpid(child, &status, WNOHANG) == child) {
+      exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    usleep(10000);
+  }
+  if (exitStatus == -1) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  std::stringstream text;
+  text << std::ifstream(err).rdbuf();
+  *log = text.str();
+  vkrtest::RemoveTree(dir);
+  return exitStatus;
 }
 
 }  // namespace
@@ -165,4 +209,13 @@ TEST(CommandFilter, WhatIsNotACommandFileIsRefused) {
   vkrtest::FilterRun usage = vkrtest::RunFilter(shortArgs);
   EXPECT_EQ(usage.exitStatus, 1);
   EXPECT_TRUE(usage.LogHas("Usage: commandtovkr job-id user title copies options [file]\n"));
+}
+
+TEST(CommandFilter, NoBackChannelFailsTheJobInsteadOfHanging) {
+  std::string log;
+  int status = runWithoutBackChannel("#CUPS-COMMAND\nReportLevels\n", &log, 20);
+  EXPECT_EQ(status, 1) << log;
+  EXPECT_NE(log.find("ERROR: Ribbon count query failed: the printer did not answer (-1)\n"),
+            std::string::npos)
+      << log;
 }

@@ -29,4 +29,22 @@ cat "$out/run.txt"
 echo "main-job: panels and preview in $out/panels:"
 ls "$out/panels"
 echo "main-job: rastertovkr exited with status $status"
+
+# The card preview: what the printer would have printed on the card's front
+# (the colour panel, the black panel over it, uncoated areas hatched), drawn
+# from the kept panels with the cardpreview command.
+front=$out/panels/card001_front
+if [[ -f ${front}_color.jpg ]]; then
+  preview=(--colour "${front}_color.jpg")
+  [[ -f ${front}_black.jpg ]] && preview+=(--black "${front}_black.jpg")
+  [[ -f ${front}_overlay.jpg ]] && preview+=(--overlay "${front}_overlay.jpg")
+  if "$build/sim/preview/cardpreview" "${preview[@]}" "$out/card-preview.png" >/dev/null; then
+    echo "main-job: card preview, open it to see the printed card: $out/card-preview.png"
+  else
+    status=1
+  fi
+else
+  echo "main-job: no card reached the printer, so there is no card preview"
+  [[ $status -ne 0 ]] || status=1
+fi
 exit "$status"

@@ -34,6 +34,9 @@ void releaseJob(FilterJob& job) {
 // Waits until the printer reports that the job has ended; returns the exit
 // status.
 int CompletionWait(FilterJob& job) {
+  // The INFO lines become the job's state message in CUPS: what the user
+  // sees while the filter sits here for several seconds.
+  fprintf(stderr, "INFO: Waiting for the printer to finish the card\n");
   Printer().Pause(kSettleUsec);
   for (;;) {
     if (JobCanceled()) return StopCanceledJob();
@@ -55,8 +58,12 @@ int CompletionWait(FilterJob& job) {
       }
       return status;
     }
-    if (s[0] == 1) continue;
+    if (s[0] == 1) {
+      fprintf(stderr, "INFO: The printer is still printing the card\n");
+      continue;
+    }
     fprintf(stderr, "DEBUG: pJob[0] = %d\n", s[0]);
+    fprintf(stderr, "INFO: The printer has finished the card\n");
     releaseJob(job);
     return 0;
   }

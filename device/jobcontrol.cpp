@@ -39,7 +39,8 @@ int CVKDevice::VKCL_PrintJobStatus(uint8_t* out, int outCapacity) {
   if (result != 0) return result;
   int length = 0;
   GetResultData(area, &length, kJobStatusArea);
-  fprintf(stderr, "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [%d]\n", length);
+  // The log tells how much the printer sent; the copy keeps what fits.
+  fprintf(stderr, "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [%d]\n", nRcvlen);
   if (length >= 1 && out != nullptr) memcpy(out, area, size_t(std::min(length, outCapacity)));
   return 0;
 }

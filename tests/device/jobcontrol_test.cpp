@@ -94,7 +94,7 @@ TEST(JobControl, LongJobStatusPayloadStopsAtTheCallersBuffer) {
   EXPECT_EQ(result, 0);
   EXPECT_EQ(out[VK_JOBSTATUS_SIZE - 1], 0x11);
   EXPECT_EQ(out[VK_JOBSTATUS_SIZE], 0xEE);
-  EXPECT_TRUE(contains(log, "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [128]\n"));
+  EXPECT_TRUE(contains(log, "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [500]\n"));
 }
 
 TEST(JobControl, AckWithoutPayloadLeavesOutputsUntouched) {

@@ -223,7 +223,20 @@ TEST(PageLoop, ImageLogCopyCarriesTheFrameAndThePageOptions) {
     lines.push_back(line);
   cupsRasterClose(ras);
   close(fd);
+  // The image log also keeps the whole print command as it was written.
+  std::vector<uint8_t> dump;
+  {
+    const int d = open((tmp + "/testfile_linux_ptsdata_1_100").c_str(), O_RDONLY);
+    ASSERT_GE(d, 0);
+    uint8_t buf[65536];
+    ssize_t n;
+    while ((n = read(d, buf, sizeof(buf))) > 0) dump.insert(dump.end(), buf, buf + n);
+    close(d);
+  }
   vkrtest::RemoveTree(tmp);
+  // Between the three 10-byte preflight frames and the last "$PJS".
+  ASSERT_GT(run.printerBytes.size(), 40u);
+  EXPECT_EQ(dump, std::vector<uint8_t>(run.printerBytes.begin() + 30, run.printerBytes.end() - 10));
   ASSERT_EQ(lines.size(), 33u);
   const std::vector<uint8_t> white(72, 255);
   EXPECT_EQ(lines[0], white);  // two lines on top: 33 - 1 - 30

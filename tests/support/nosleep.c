@@ -69,3 +69,35 @@ int open64(const char* path, int flags, ...) {
   if (!real) real = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open64");
   return real(redirect(path, buffer, sizeof(buffer)), flags, mode);
 }
+
+/* libcups checks a file it opens with lstat on the name it was given, so the
+ * status calls take the same redirection as the opens. */
+#include <sys/stat.h>
+
+int lstat(const char* path, struct stat* st) {
+  static int (*real)(const char*, struct stat*);
+  char buffer[4096];
+  if (!real) real = (int (*)(const char*, struct stat*))dlsym(RTLD_NEXT, "lstat");
+  return real(redirect(path, buffer, sizeof(buffer)), st);
+}
+
+int lstat64(const char* path, struct stat64* st) {
+  static int (*real)(const char*, struct stat64*);
+  char buffer[4096];
+  if (!real) real = (int (*)(const char*, struct stat64*))dlsym(RTLD_NEXT, "lstat64");
+  return real(redirect(path, buffer, sizeof(buffer)), st);
+}
+
+int stat(const char* path, struct stat* st) {
+  static int (*real)(const char*, struct stat*);
+  char buffer[4096];
+  if (!real) real = (int (*)(const char*, struct stat*))dlsym(RTLD_NEXT, "stat");
+  return real(redirect(path, buffer, sizeof(buffer)), st);
+}
+
+int stat64(const char* path, struct stat64* st) {
+  static int (*real)(const char*, struct stat64*);
+  char buffer[4096];
+  if (!real) real = (int (*)(const char*, struct stat64*))dlsym(RTLD_NEXT, "stat64");
+  return real(redirect(path, buffer, sizeof(buffer)), st);
+}

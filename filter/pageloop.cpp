@@ -27,6 +27,17 @@ struct PageFrame {
   bool outOfRange = false;  // a size that no 32-bit pixel count can hold
 };
 
+// A header field as the raster file holds it. The enumerated fields carry
+// whatever 32-bit number the file has, which their enum types need not be
+// able to hold, so they are read as plain numbers.
+template <typename Field>
+unsigned fieldValue(const Field& field) {
+  static_assert(sizeof(Field) == sizeof(unsigned), "a 32-bit header field");
+  unsigned value;
+  memcpy(&value, &field, sizeof(value));
+  return value;
+}
+
 // One page-frame product: points times resolution over 72, truncated toward
 // zero (single-precision product, double-precision division).
 uint32_t framePixels(float points, unsigned resolution, bool& outOfRange) {
@@ -55,17 +66,17 @@ PageFrame computeFrame(const cups_page_header2_t& h) {
 
 // Writes the page header to the log, one field a line.
 void logHeader(const cups_page_header2_t& h) {
-  fprintf(stderr, "DEBUG: testtest Duplex = %d\n", int(h.Duplex));
+  fprintf(stderr, "DEBUG: testtest Duplex = %d\n", int(fieldValue(h.Duplex)));
   fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", int(h.HWResolution[0]),
           int(h.HWResolution[1]));
   fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", int(h.ImagingBoundingBox[0]),
           int(h.ImagingBoundingBox[1]), int(h.ImagingBoundingBox[2]),
           int(h.ImagingBoundingBox[3]));
   fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", int(h.Margins[0]), int(h.Margins[1]));
-  fprintf(stderr, "DEBUG: ManualFeed = %d\n", int(h.ManualFeed));
+  fprintf(stderr, "DEBUG: ManualFeed = %d\n", int(fieldValue(h.ManualFeed)));
   fprintf(stderr, "DEBUG: MediaPosition = %d\n", int(h.MediaPosition));
   fprintf(stderr, "DEBUG: NumCopies = %d\n", int(h.NumCopies));
-  fprintf(stderr, "DEBUG: Orientation = %d\n", int(h.Orientation));
+  fprintf(stderr, "DEBUG: Orientation = %d\n", int(fieldValue(h.Orientation)));
   fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", int(h.PageSize[0]), int(h.PageSize[1]));
   fprintf(stderr, "DEBUG: cupsWidth = %d\n", int(h.cupsWidth));
   fprintf(stderr, "DEBUG: cupsHeight = %d\n", int(h.cupsHeight));
@@ -73,8 +84,8 @@ void logHeader(const cups_page_header2_t& h) {
   fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", int(h.cupsBitsPerColor));
   fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", int(h.cupsBitsPerPixel));
   fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", int(h.cupsBytesPerLine));
-  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", int(h.cupsColorOrder));
-  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", int(h.cupsColorSpace));
+  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", int(fieldValue(h.cupsColorOrder)));
+  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", int(fieldValue(h.cupsColorSpace)));
   fprintf(stderr, "DEBUG: cupsCompression = %d\n", int(h.cupsCompression));
 }
 
@@ -105,16 +116,16 @@ int checkPage(const cups_page_header2_t& h, const PageFrame& f, int page, int& w
     fprintf(stderr, "DEBUG: Bad bottom/left/top margin on page %d.\n", page);
     return 1;
   }
-  white = h.cupsColorSpace > 62 ? -1 : whiteValue(h.cupsColorSpace);
+  white = fieldValue(h.cupsColorSpace) > 62 ? -1 : whiteValue(fieldValue(h.cupsColorSpace));
   if (white < 0) {
     refusePage("Unsupported raster data.");
-    fprintf(stderr, "DEBUG: Unsupported cupsColorSpace %d on page %d.\n", int(h.cupsColorSpace),
+    fprintf(stderr, "DEBUG: Unsupported cupsColorSpace %d on page %d.\n", int(fieldValue(h.cupsColorSpace)),
             page);
     return 1;
   }
-  if (h.cupsColorOrder != CUPS_ORDER_CHUNKED) {
+  if (fieldValue(h.cupsColorOrder) != unsigned(CUPS_ORDER_CHUNKED)) {
     refusePage("Unsupported raster data.");
-    fprintf(stderr, "DEBUG: Unsupported cupsColorOrder %d on page %d.\n", int(h.cupsColorOrder),
+    fprintf(stderr, "DEBUG: Unsupported cupsColorOrder %d on page %d.\n", int(fieldValue(h.cupsColorOrder)),
             page);
     return 1;
   }
@@ -149,18 +160,18 @@ int checkPage(const cups_page_header2_t& h, const PageFrame& f, int page, int& w
   }
 
   // The print call reads three (RGB) or four (CMYK) bytes a pixel.
-  if (h.cupsColorSpace == kColorSpaceRGB || h.cupsColorSpace == kColorSpaceCMYK) {
-    const unsigned samples = h.cupsColorSpace == kColorSpaceRGB ? 3 : 4;
+  if (fieldValue(h.cupsColorSpace) == kColorSpaceRGB || fieldValue(h.cupsColorSpace) == kColorSpaceCMYK) {
+    const unsigned samples = fieldValue(h.cupsColorSpace) == kColorSpaceRGB ? 3 : 4;
     if (h.cupsBitsPerPixel == 1) {
       refusePage("Unsupported raster data.");
       fprintf(stderr, "DEBUG: Unsupported 1-bit pixels in cupsColorSpace %d on page %d.\n",
-              int(h.cupsColorSpace), page);
+              int(fieldValue(h.cupsColorSpace)), page);
       return 1;
     }
     if (h.cupsBitsPerPixel != samples * h.cupsBitsPerColor) {
       refusePage("Unsupported raster data.");
       fprintf(stderr, "DEBUG: Unsupported cupsBitsPerPixel %d for cupsColorSpace %d on page %d.\n",
-              int(h.cupsBitsPerPixel), int(h.cupsColorSpace), page);
+              int(h.cupsBitsPerPixel), int(fieldValue(h.cupsColorSpace)), page);
       return 1;
     }
   }
@@ -245,9 +256,9 @@ int handOverPage(FilterJob& job, const cups_page_header2_t& h, const PageFrame& 
                  bool& frontPending) {
   const int size = static_cast<int>(job.pageFill);
   int result = 0;
-  if (h.cupsColorSpace == kColorSpaceRGB) {
-    fprintf(stderr, "nline ( %d)(%d, inheader.Duplex %d)\n", size, job.page & 1, int(h.Duplex));
-    if (h.Duplex == 1) {
+  if (fieldValue(h.cupsColorSpace) == kColorSpaceRGB) {
+    fprintf(stderr, "nline ( %d)(%d, inheader.Duplex %d)\n", size, job.page & 1, int(fieldValue(h.Duplex)));
+    if (fieldValue(h.Duplex) == 1) {
       const int colorType = (job.page & 1) ? 16 : 32;
       fprintf(stderr, "nline (Duplex nColorType %d)\n", colorType);
       result = OneCmdPrintingEx(3, colorType, job.pageBuffer.data(), size, int(f.width),
@@ -257,7 +268,7 @@ int handOverPage(FilterJob& job, const cups_page_header2_t& h, const PageFrame& 
       result = OneCmdPrintingEx(1, 0, job.pageBuffer.data(), size, int(f.width), int(f.height));
       if (result == 0) frontPending = false;
     }
-  } else if (h.cupsColorSpace == kColorSpaceCMYK) {
+  } else if (fieldValue(h.cupsColorSpace) == kColorSpaceCMYK) {
     result = OneCmdPrintingEx(256, 0, job.pageBuffer.data(), size, int(f.width), int(f.height));
     if (result == 0) frontPending = false;
   } else {

@@ -82,14 +82,14 @@ bool AddRule(Simulator& sim, const std::string& rule, std::string* error) {
       reply.lengthSet = true;
       reply.length = int32_t(n);
     } else if (t.rfind("fill=", 0) == 0) {
-      std::string spec = t.substr(5);
+      std::string fillText = t.substr(5);
       uint8_t with = 0x41;
-      size_t colon = spec.find(':');
+      size_t colon = fillText.find(':');
       if (colon != std::string::npos) {
-        if (!hexByte(spec.substr(colon + 1), &with)) return fail("fill= byte is hex");
-        spec = spec.substr(0, colon);
+        if (!hexByte(fillText.substr(colon + 1), &with)) return fail("fill= byte is hex");
+        fillText = fillText.substr(0, colon);
       }
-      if (!decimal(spec, &n) || n < 0 || n > (1L << 24)) return fail("fill= needs a count");
+      if (!decimal(fillText, &n) || n < 0 || n > (1L << 24)) return fail("fill= needs a count");
       bytes.insert(bytes.end(), size_t(n), with);
     } else if (t.rfind("echo=", 0) == 0) {
       reply.echo = t.substr(5);

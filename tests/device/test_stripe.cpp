@@ -20,111 +20,90 @@ std::string logOf(Call call) {
   return testing::internal::GetCapturedStderr();
 }
 
+bool contains(const std::string& log, const std::string& text) {
+  return log.find(text) != std::string::npos;
+}
+
 }  // namespace
 
 TEST(StripeFrames, CoercivityGoesOutAsOneByteAndIsLoggedInHex) {
   FakePrinter printer;
   printer.Answer(FakePrinter::Ack());
-  int result = -5;
-  std::string log = logOf([&] { result = MS_SetEncoderCoercivity(0x180); });
-  EXPECT_EQ(result, 0);
+  std::string log = logOf([&] { EXPECT_EQ(MS_SetEncoderCoercivity(0x180), 0); });
   EXPECT_EQ(printer.written, (Bytes{0x1B, 0x26, 0x4D, 0x45, 0x43, 0, 0, 0, 1, 0x80, 0x0D}));
-  EXPECT_NE(log.find("[S] MS_SetEncoderCoercivity : 0x80\r\n"), std::string::npos);
-  EXPECT_NE(log.find("[E] MS_SetEncoderCoercivity : 0\r\n"), std::string::npos);
+  EXPECT_TRUE(contains(log, "[S] MS_SetEncoderCoercivity : 0x80\r\n"));
+  EXPECT_TRUE(contains(log, "[E] MS_SetEncoderCoercivity : 0\r\n"));
 }
 
-TEST(StripeFrames, TrackBufferWithoutDataCarriesOnlyTheTrack) {
-  FakePrinter printer;
-  printer.Answer(FakePrinter::Ack());
-  printer.Answer(FakePrinter::Ack());
-  const unsigned char data[3] = {0x41, 0x42, 0x43};
-  std::string log = logOf([&] {
-    EXPECT_EQ(MS_SetTrackBuffer(2, data, 0), 0);
-    EXPECT_EQ(MS_SetTrackBuffer(2, nullptr, -4), 0);  // below 1: no data either
-  });
-  Bytes one{0x1B, 0x26, 0x4D, 0x53, 0x54, 0, 0, 0, 1, 0x02, 0x0D};
-  Bytes both = one;
-  both.insert(both.end(), one.begin(), one.end());
-  EXPECT_EQ(printer.written, both);
-  EXPECT_NE(log.find("[S] MS_SetTrackBuffer : Track(0x2)\r\n"), std::string::npos);
+TEST(StripeFrames, TrackBufferCarriesTheTrackThenUpTo251DataBytes) {
+  const Bytes abc = {0x41, 0x42, 0x43};
+  Bytes longest(VK_TRACK_DATA_MAX);
+  for (size_t i = 0; i < longest.size(); ++i) longest[i] = uint8_t(i);
+  Bytes longestParams{0x03};
+  longestParams.insert(longestParams.end(), longest.begin(), longest.end());
+  struct Case {
+    int track;
+    const uint8_t* data;
+    int size;
+    Bytes frame;
+  } cases[] = {
+      {2, abc.data(), 0, {0x1B, 0x26, 0x4D, 0x53, 0x54, 0, 0, 0, 1, 0x02, 0x0D}},
+      {2, nullptr, -4, {0x1B, 0x26, 0x4D, 0x53, 0x54, 0, 0, 0, 1, 0x02, 0x0D}},  // below 1: no data
+      {0x101, abc.data(), 3, {0x1B, 0x26, 0x4D, 0x53, 0x54, 0, 0, 0, 4, 0x01, 0x41, 0x42, 0x43, 0x0D}},
+      {3, longest.data(), VK_TRACK_DATA_MAX, FakePrinter::Frame("&MST", longestParams)},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.size);
+    FakePrinter printer;
+    printer.Answer(FakePrinter::Ack());
+    std::string log = logOf([&] { EXPECT_EQ(MS_SetTrackBuffer(k.track, k.data, k.size), 0); });
+    EXPECT_EQ(printer.written, k.frame);
+    char entry[64];
+    snprintf(entry, sizeof(entry), "[S] MS_SetTrackBuffer : Track(0x%x)\r\n", k.track & 0xFF);
+    EXPECT_TRUE(contains(log, entry)) << log;
+  }
 }
 
-TEST(StripeFrames, TrackBufferCarriesTrackThenData) {
-  FakePrinter printer;
-  printer.Answer(FakePrinter::Ack());
-  const unsigned char data[3] = {0x41, 0x42, 0x43};
-  logOf([&] { EXPECT_EQ(MS_SetTrackBuffer(0x101, data, 3), 0); });
-  EXPECT_EQ(printer.written,
-            (Bytes{0x1B, 0x26, 0x4D, 0x53, 0x54, 0, 0, 0, 4, 0x01, 0x41, 0x42, 0x43, 0x0D}));
-}
-
-TEST(TrackDataLimit, TwoHundredFiftyOneBytesFitTheCommand) {
-  FakePrinter printer;
-  printer.Answer(FakePrinter::Ack());
-  Bytes data(VK_TRACK_DATA_MAX);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i);
-  logOf([&] { EXPECT_EQ(MS_SetTrackBuffer(3, data.data(), int(data.size())), 0); });
-  Bytes params{0x03};
-  params.insert(params.end(), data.begin(), data.end());
-  EXPECT_EQ(printer.written, FakePrinter::Frame("&MST", params));
-  EXPECT_EQ(printer.written.size(), 262u);
-}
-
-TEST(TrackDataLimit, LongerDataIsRefusedAndNothingIsSent) {
+TEST(StripeFrames, LongerDataOrASizeWithoutDataIsRefusedAndNothingIsSent) {
   FakePrinter printer;
   printer.Answer(FakePrinter::Ack());
   Bytes data(VK_TRACK_DATA_MAX + 1, 0x55);
-  int result = 0;
-  std::string log = logOf([&] { result = MS_SetTrackBuffer(1, data.data(), int(data.size())); });
-  EXPECT_EQ(result, VK_ERR_REFUSED);
+  std::string log = logOf([&] {
+    EXPECT_EQ(MS_SetTrackBuffer(1, data.data(), int(data.size())), VK_ERR_REFUSED);
+    EXPECT_EQ(MS_SetTrackBuffer(1, nullptr, 5), VK_ERR_REFUSED);
+  });
   EXPECT_TRUE(printer.written.empty());
   EXPECT_EQ(printer.PendingReads(), 1u);  // the printer was never asked
-  EXPECT_NE(log.find("252 bytes of track data exceed the 251"), std::string::npos);
-  EXPECT_NE(log.find("[E] MS_SetTrackBuffer : -2\r\n"), std::string::npos);
+  EXPECT_TRUE(contains(log, "252 bytes of track data exceed the 251"));
+  EXPECT_TRUE(contains(log, "[E] MS_SetTrackBuffer : -2\r\n"));
 }
 
-TEST(TrackDataLimit, SizeWithoutDataIsRefused) {
-  FakePrinter printer;
-  int result = 0;
-  std::string log = logOf([&] { result = MS_SetTrackBuffer(1, nullptr, 5); });
-  EXPECT_EQ(result, VK_ERR_REFUSED);
-  EXPECT_TRUE(printer.written.empty());
-}
-
-TEST(TrackRead, PayloadAndItsLengthReachTheCaller) {
+TEST(TrackRead, PayloadAndItsLengthReachTheCallerBoundedByTheTrackArea) {
   FakePrinter printer;
   Bytes track(40);
   for (size_t i = 0; i < track.size(); ++i) track[i] = uint8_t('0' + i % 10);
   printer.Answer(FakePrinter::Ack(track));
   Bytes out(VK_TRACK_SIZE, 0xEE);
   int length = -77;
-  int result = -5;
-  std::string log = logOf([&] { result = MS_ReadTrackData(0x102, out.data(), &length); });
-  EXPECT_EQ(result, 0);
+  std::string log = logOf([&] { EXPECT_EQ(MS_ReadTrackData(0x102, out.data(), &length), 0); });
   EXPECT_EQ(printer.written, FakePrinter::Frame("&MRT", {0x02}));
   EXPECT_EQ(length, 40);
   EXPECT_EQ(Bytes(out.begin(), out.begin() + 40), track);
   EXPECT_EQ(out[40], 0xEE);
-  EXPECT_NE(log.find("[S] MS_ReadTrackData : Track(0x2)\r\n"), std::string::npos);
-  EXPECT_NE(log.find("[E] MS_ReadTrackData : 0\r\n"), std::string::npos);
-}
+  EXPECT_TRUE(contains(log, "[S] MS_ReadTrackData : Track(0x2)\r\n"));
+  EXPECT_TRUE(contains(log, "[E] MS_ReadTrackData : 0\r\n"));
 
-TEST(TrackRead, PayloadBeyondTheTrackAreaIsCutAndTheLengthSaysSo) {
-  FakePrinter printer;
-  Bytes track(300, 0x5A);
-  printer.Answer(FakePrinter::Ack(track));
-  Bytes out(320, 0xEE);
-  int length = -77;
-  logOf([&] { EXPECT_EQ(MS_ReadTrackData(1, out.data(), &length), 0); });
+  // Beyond the track area the payload is cut and the length says so.
+  printer.Answer(FakePrinter::Ack(Bytes(300, 0x5A)));
+  Bytes wide(320, 0xEE);
+  logOf([&] { EXPECT_EQ(MS_ReadTrackData(1, wide.data(), &length), 0); });
   EXPECT_EQ(length, VK_TRACK_SIZE);
-  for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i], i < VK_TRACK_SIZE ? 0x5A : 0xEE) << i;
+  for (size_t i = 0; i < wide.size(); ++i) EXPECT_EQ(wide[i], i < VK_TRACK_SIZE ? 0x5A : 0xEE) << i;
 
   // A smaller caller buffer bounds the copy, and the length follows it.
   printer.Answer(FakePrinter::Ack(Bytes(40, 0x33)));
   Bytes small(20, 0xEE);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(g_Dev.VKCL_MS_ReadTrackData(1, small.data(), &length, 16), 0);
-  testing::internal::GetCapturedStderr();
+  logOf([&] { EXPECT_EQ(g_Dev.VKCL_MS_ReadTrackData(1, small.data(), &length, 16), 0); });
   EXPECT_EQ(length, 16);
   EXPECT_EQ(small[15], 0x33);
   EXPECT_EQ(small[16], 0xEE);
@@ -144,11 +123,11 @@ TEST(TrackRead, NakSilenceAndEmptyAnswerLeaveDataAndLength) {
   });
   EXPECT_EQ(length, -77);
   EXPECT_EQ(out, Bytes(VK_TRACK_SIZE, 0xEE));
-  EXPECT_NE(log.find("[E] MS_ReadTrackData : 9\r\n"), std::string::npos);
-  EXPECT_NE(log.find("[E] MS_ReadTrackData : -1\r\n"), std::string::npos);
+  EXPECT_TRUE(contains(log, "[E] MS_ReadTrackData : 9\r\n"));
+  EXPECT_TRUE(contains(log, "[E] MS_ReadTrackData : -1\r\n"));
 }
 
-TEST(TrackWriteErase, AnswerIsCopiedUpToTheReplyArea) {
+TEST(TrackWriteErase, AnswerIsCopiedUpToTheReplyAreaAndOnlyOnSuccess) {
   FakePrinter printer;
   Bytes answer(40);
   for (size_t i = 0; i < answer.size(); ++i) answer[i] = uint8_t(i + 1);
@@ -163,17 +142,13 @@ TEST(TrackWriteErase, AnswerIsCopiedUpToTheReplyArea) {
   Bytes erase = FakePrinter::Frame("&MET", {0x03});
   expected.insert(expected.end(), erase.begin(), erase.end());
   EXPECT_EQ(printer.written, expected);
-  for (size_t i = 0; i < written.size(); ++i)
-    EXPECT_EQ(written[i], i < VK_REPLY_SIZE ? uint8_t(i + 1) : 0xEE) << i;
+  for (size_t i = 0; i < written.size(); ++i) EXPECT_EQ(written[i], i < VK_REPLY_SIZE ? uint8_t(i + 1) : 0xEE) << i;
   EXPECT_EQ(Bytes(erased.begin(), erased.begin() + 3), (Bytes{0x00, 0x01, 0xEE}));
-  EXPECT_NE(log.find("[S] MS_WriteTrackData : Track(0x3)\r\n"), std::string::npos);
-  EXPECT_NE(log.find("[E] MS_WriteTrackData : 0\r\n"), std::string::npos);
-  EXPECT_NE(log.find("[S] MS_EraseTrackData : Track(0x3)\r\n"), std::string::npos);
-  EXPECT_NE(log.find("[E] MS_EraseTrackData : 0\r\n"), std::string::npos);
-}
+  for (const char* line : {"[S] MS_WriteTrackData : Track(0x3)\r\n", "[E] MS_WriteTrackData : 0\r\n",
+                           "[S] MS_EraseTrackData : Track(0x3)\r\n", "[E] MS_EraseTrackData : 0\r\n"})
+    EXPECT_TRUE(contains(log, line)) << line;
 
-TEST(TrackWriteErase, EncoderErrorOrSilenceLeavesTheBuffer) {
-  FakePrinter printer;
+  // An encoder error or silence leaves the buffer.
   Bytes out(VK_REPLY_SIZE, 0xEE);
   printer.Answer(FakePrinter::Reply(0x80, 0x21, {0x01}));
   printer.Silence();

@@ -6,24 +6,11 @@
 
 namespace {
 
-// A 256 x 1 image whose pixel i has red i, green 255 - i and blue i / 2; the
-// last pixel is pure white.
-CxImage Ramp() {
-  CxImage img = FilledImage(256, 1, Rgb{0, 0, 0});
-  for (int i = 0; i < 256; ++i)
-    SetPixelAt(img, i, 0,
-               Rgb{static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i / 2)});
-  SetPixelAt(img, 255, 0, Rgb{255, 255, 255});
-  return img;
-}
-
-// The lightness table as the picture shows it: entry v is what a red byte v
-// becomes in a pixel that is not white.
+// Entry v of the lightness table: what a red byte v becomes in a non-white pixel.
 std::vector<int> LightnessTable(int brightness, int contrast) {
   TestCtrl c;
   c.m_nBrightness = brightness;
   c.m_nContrast = contrast;
-  c.m_nSaturate = 0;
   CxImage img = FilledImage(256, 1, Rgb{0, 0, 0});
   for (int i = 0; i < 256; ++i) SetPixelAt(img, i, 0, Rgb{static_cast<uint8_t>(i), 0, 0});
   StderrOf([&] { c.MakeLightSaturate(0, img); });
@@ -32,23 +19,10 @@ std::vector<int> LightnessTable(int brightness, int contrast) {
   return table;
 }
 
-// A varied 24-bit picture for whole-image comparisons.
-CxImage Picture(int w, int h) {
-  CxImage img = FilledImage(w, h, Rgb{0, 0, 0});
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      SetPixelAt(img, x, y,
-                 Rgb{static_cast<uint8_t>(x * 37 + y * 11), static_cast<uint8_t>(x * 5 + y * 53),
-                     static_cast<uint8_t>((x ^ y) * 29)});
-  SetPixelAt(img, 0, 0, Rgb{255, 255, 255});
-  return img;
-}
-
 uint8_t Balanced(int setting, uint8_t value) {
   TestCtrl c;
   c.m_nRed = setting;
-  c.m_nGreen = 50;
-  c.m_nBlue = 50;
+  c.m_nGreen = c.m_nBlue = 50;
   CxImage img = FilledImage(1, 1, Rgb{value, 0, 0});
   StderrOf([&] { c.MakeRedGreenBlue(0, img); });
   return PixelAt(img, 0, 0).r;
@@ -56,53 +30,41 @@ uint8_t Balanced(int setting, uint8_t value) {
 
 }  // namespace
 
-TEST(Lightness, TableValuesForTheDefaultsAndExtremes) {
-  std::vector<int> t = LightnessTable(52, 36);
-  EXPECT_EQ(t[0], 20);
-  EXPECT_EQ(t[128], 130);
-  EXPECT_EQ(t[255], 239);
-
-  t = LightnessTable(50, 100);
-  EXPECT_EQ(t[0], 0);
-  EXPECT_EQ(t[129], 130);
-  EXPECT_EQ(t[200], 236);
-  EXPECT_EQ(t[255], 255);
-
-  t = LightnessTable(0, 0);
-  EXPECT_EQ(t[0], 14);
-  EXPECT_EQ(t[128], 78);
-  EXPECT_EQ(t[255], 142);
-
-  // Far-off levels stay within 0 .. 255.
-  t = LightnessTable(100000, 100000);
-  EXPECT_EQ(t[0], 0);
-  EXPECT_EQ(t[255], 255);
-  t = LightnessTable(INT32_MAX, INT32_MAX);
-  EXPECT_EQ(t[0], 0);
-  EXPECT_EQ(t[128], 255);
-  t = LightnessTable(INT32_MIN, 50);
-  EXPECT_EQ(t[255], 0);
+TEST(Lightness, TableValues) {
+  struct Case {
+    int brightness, contrast;
+    std::vector<std::pair<int, int>> entries;  // index, value
+  } cases[] = {
+      {52, 36, {{0, 20}, {128, 130}, {255, 239}}},
+      {50, 100, {{0, 0}, {129, 130}, {200, 236}, {255, 255}}},
+      {0, 0, {{0, 14}, {128, 78}, {255, 142}}},
+      // Far-off levels stay within 0 .. 255.
+      {100000, 100000, {{0, 0}, {255, 255}}},
+      {INT_MAX, INT_MAX, {{0, 0}, {128, 255}}},
+      {INT_MIN, 50, {{255, 0}}},
+  };
+  std::vector<int> t = LightnessTable(50, 50);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(t[i], i) << "neutral entry " << i;
+  for (const Case& k : cases) {
+    t = LightnessTable(k.brightness, k.contrast);
+    for (const auto& e : k.entries)
+      EXPECT_EQ(t[e.first], e.second) << k.brightness << "/" << k.contrast << " entry " << e.first;
+  }
 }
 
 TEST(Lightness, WhitePixelsAreSkippedAndNeutralLevelsChangeNothing) {
   TestCtrl c;
-  c.m_nBrightness = 0;
-  c.m_nContrast = 0;
-  c.m_nSaturate = 0;
-  CxImage img = FilledImage(3, 1, Rgb{255, 255, 255});
+  CxImage img = FilledImage(2, 1, Rgb{255, 255, 255});
   SetPixelAt(img, 1, 0, Rgb{255, 255, 254});
-  StderrOf([&] { c.MakeLightSaturate(0, img); });
+  StderrOf([&] { c.MakeLightSaturate(0, img); });  // levels 0/0
   EXPECT_EQ(PixelAt(img, 0, 0), (Rgb{255, 255, 255}));
   EXPECT_EQ(PixelAt(img, 1, 0), (Rgb{142, 142, 141}));
 
-  c.m_nBrightness = 50;
-  c.m_nContrast = 50;
-  CxImage pic = Ramp();
-  CxImage before(pic);
+  c.m_nBrightness = c.m_nContrast = 50;
+  CxImage pic = Picture(40, 20), before(pic);
   std::string log = StderrOf([&] { EXPECT_EQ(c.MakeLightSaturate(0, pic), 1); });
   EXPECT_TRUE(SamePixels(pic, before));
   EXPECT_EQ(log, "[->][MakeLightSaturate 0 m_nBrightness 50 m_nContrast 50 m_nSaturate 0]\n");
-
   // A non-zero mode logs its line and stops.
   c.m_nBrightness = 0;
   log = StderrOf([&] { EXPECT_EQ(c.MakeLightSaturate(1, pic), 1); });
@@ -110,79 +72,54 @@ TEST(Lightness, WhitePixelsAreSkippedAndNeutralLevelsChangeNothing) {
   EXPECT_EQ(log, "[->][MakeLightSaturate 0 m_nBrightness 0 m_nContrast 50 m_nSaturate 0]\n");
 }
 
-TEST(Lightness, SaturationRunsOnlyWhenSet) {
-  TestCtrl c;
-  c.m_nBrightness = 50;
-  c.m_nContrast = 50;
-  c.m_nSaturate = 0;
-  CxImage pic = Picture(40, 20);
-  CxImage before(pic);
-  StderrOf([&] { c.MakeLightSaturate(0, pic); });
-  EXPECT_TRUE(SamePixels(pic, before));
-
-  // The option default 1 saturates by 1 in HSL space, after the lightness table.
+TEST(Lightness, SaturationOfOneFollowsTheTable) {
+  TestCtrl c, tableOnly;
+  c.m_nBrightness = tableOnly.m_nBrightness = 52;
+  c.m_nContrast = tableOnly.m_nContrast = 36;
   c.m_nSaturate = 1;
-  c.m_nBrightness = 52;
-  c.m_nContrast = 36;
-  CxImage expected(before);
-  TestCtrl tableOnly;
-  tableOnly.m_nBrightness = 52;
-  tableOnly.m_nContrast = 36;
-  tableOnly.m_nSaturate = 0;
+  CxImage pic = Picture(40, 20), expected(pic);
   StderrOf([&] { tableOnly.MakeLightSaturate(0, expected); });
+  CxImage tabled(expected);
   ASSERT_TRUE(expected.Saturate(1, 1));
   StderrOf([&] { c.MakeLightSaturate(0, pic); });
   EXPECT_TRUE(SamePixels(pic, expected));
-  EXPECT_FALSE(SamePixels(pic, before));
+  EXPECT_FALSE(SamePixels(pic, tabled));
 }
 
 TEST(ColourBalance, EachStepMovesAChannelBy255Hundredths) {
-  EXPECT_EQ(Balanced(60, 0), 25);
-  EXPECT_EQ(Balanced(60, 200), 225);
-  EXPECT_EQ(Balanced(100, 128), 255);
-  EXPECT_EQ(Balanced(0, 200), 72);
-  EXPECT_EQ(Balanced(0, 100), 0);
-  EXPECT_EQ(Balanced(51, 1), 3);
-  EXPECT_EQ(Balanced(50, 77), 77);
-}
+  struct Case {
+    int setting, in, out;
+  } cases[] = {{60, 0, 25}, {60, 200, 225}, {100, 128, 255}, {0, 200, 72},
+               {0, 100, 0}, {51, 1, 3},     {50, 77, 77}};
+  for (const Case& k : cases)
+    EXPECT_EQ(Balanced(k.setting, static_cast<uint8_t>(k.in)), k.out) << k.setting << " " << k.in;
 
-TEST(ColourBalance, WhiteIsShiftedLikeAnyOtherPixel) {
+  // White is shifted like any other pixel; a non-zero mode returns at once.
   TestCtrl c;
-  c.m_nRed = 43;
+  c.m_nRed = c.m_nBlue = 43;
   c.m_nGreen = 41;
-  c.m_nBlue = 43;
   CxImage img = FilledImage(2, 2, Rgb{255, 255, 255});
   std::string log = StderrOf([&] { EXPECT_EQ(c.MakeRedGreenBlue(0, img), 1); });
   EXPECT_EQ(PixelAt(img, 1, 1), (Rgb{237, 232, 237}));
   EXPECT_EQ(log, "\n[2] RGB [Red 43, Green 41 Blue 43] GetPixelColor");
-  // A non-zero mode returns at once.
-  CxImage other = FilledImage(1, 1, Rgb{9, 9, 9});
-  EXPECT_EQ(StderrOf([&] { c.MakeRedGreenBlue(1, other); }), "");
-  EXPECT_EQ(PixelAt(other, 0, 0), (Rgb{9, 9, 9}));
+  EXPECT_EQ(StderrOf([&] { c.MakeRedGreenBlue(1, img); }), "");
+  EXPECT_EQ(PixelAt(img, 1, 1), (Rgb{237, 232, 237}));
 }
 
-TEST(ColourBalance, RowWalkGivesTheBytesOfThePixelAccessorPass) {
-  // The pixel-by-pixel pass, column by column through the accessors.
+TEST(ColourBalance, SameBytesAsThePixelAccessorPass) {
   const int settings[3] = {73, 12, 50};
   CxImage viaAccessors = Picture(37, 23);
-  for (int x = 0; x < 37; ++x) {
+  for (int x = 0; x < 37; ++x)
     for (int y = 0; y < 23; ++y) {
       RGBQUAD q = viaAccessors.GetPixelColor(x, y, true);
       uint8_t* ch[3] = {&q.rgbRed, &q.rgbGreen, &q.rgbBlue};
       for (int i = 0; i < 3; ++i) {
-        int s = settings[i];
-        double v;
-        if (s > 50) {
-          v = *ch[i] + (s - 50) * 2.55;
-          *ch[i] = v >= 255.0 ? 255 : static_cast<uint8_t>(v);
-        } else if (s < 50) {
-          v = *ch[i] - (50 - s) * 2.55;
-          *ch[i] = v <= 0.0 ? 0 : static_cast<uint8_t>(v);
-        }
+        double v = *ch[i] + (settings[i] - 50) * 2.55;
+        if (settings[i] > 50) *ch[i] = v >= 255.0 ? 255 : static_cast<uint8_t>(v);
+        if (settings[i] < 50) *ch[i] = v <= 0.0 ? 0 : static_cast<uint8_t>(v);
       }
       viaAccessors.SetPixelColor(x, y, q, false);
     }
-  }
   TestCtrl c;
   c.m_nRed = settings[0];
   c.m_nGreen = settings[1];
@@ -192,63 +129,49 @@ TEST(ColourBalance, RowWalkGivesTheBytesOfThePixelAccessorPass) {
   EXPECT_TRUE(SamePixels(viaRows, viaAccessors));
 }
 
-TEST(Gamma, HundredAndNegativeMeanNoChange) {
+TEST(Gamma, OptionValues) {
+  struct Case {
+    int option;
+    std::string log;
+    float applied;  // 0: the picture stays as it was
+  } cases[] = {
+      {100, "\n[2] nGam100\n[3] No Gamma(0.000000)", 0},
+      {-5, "\n[2] (-) => nGam100\n[2] nGam100\n[3] No Gamma(0.000000)", 0},
+      {0, "\n[2] m_Gamma[0](0)+[100] Gamma(0.000000)[0]", 0},  // refused by the toolkit
+      {93, "\n[2] m_Gamma[93](0)+[100] Gamma(0.930000)[93]", 0.93f},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.option);
+    TestCtrl c;
+    c.m_Gamma = k.option;
+    CxImage pic = Picture(30, 12), expected(pic);
+    if (k.applied != 0) {
+      ASSERT_TRUE(expected.GammaRGB(k.applied, k.applied, k.applied));
+    }
+    std::string log = StderrOf([&] { EXPECT_EQ(c.MakeGamma(0, pic), 1); });
+    EXPECT_EQ(log, k.log);
+    EXPECT_TRUE(SamePixels(pic, expected));
+    EXPECT_EQ(k.applied != 0, !SamePixels(pic, Picture(30, 12)));
+    EXPECT_EQ(StderrOf([&] { c.MakeGamma(1, pic); }), "");  // a non-zero mode returns at once
+  }
+}
+
+TEST(Gamma, AdjustValues) {
   TestCtrl c;
-  c.m_Gamma = 100;
-  CxImage pic = Picture(20, 10);
-  CxImage before(pic);
-  std::string log = StderrOf([&] { EXPECT_EQ(c.MakeGamma(0, pic), 1); });
-  EXPECT_EQ(log, "\n[2] nGam100\n[3] No Gamma(0.000000)");
-  EXPECT_TRUE(SamePixels(pic, before));
-
-  c.m_Gamma = -5;
-  log = StderrOf([&] { c.MakeGamma(0, pic); });
-  EXPECT_EQ(log, "\n[2] (-) => nGam100\n[2] nGam100\n[3] No Gamma(0.000000)");
-  EXPECT_TRUE(SamePixels(pic, before));
-
   float g = 5.0f;
   c.m_Gamma = 100;
   StderrOf([&] { EXPECT_EQ(c.VK_GammaAdjust(0, &g), 0); });
   EXPECT_EQ(g, 0.0f);
-  // A positive delta on 100 is a real change.
-  StderrOf([&] { EXPECT_EQ(c.VK_GammaAdjust(3, &g), 1); });
+  StderrOf([&] { EXPECT_EQ(c.VK_GammaAdjust(3, &g), 1); });  // a delta on 100 is a change
   EXPECT_EQ(g, 1.03f);
-}
-
-TEST(Gamma, OptionNearTheIntLimitIsAppliedNotWrapped) {
-  TestCtrl c;
-  c.m_Gamma = INT32_MAX;
-  float g = 0;
-  std::string log = StderrOf([&] { EXPECT_EQ(c.VK_GammaAdjust(0, &g), 1); });
-  EXPECT_EQ(g, static_cast<float>(static_cast<float>(INT32_MAX) / 100.0));
-  EXPECT_NE(log.find("[2147483647]"), std::string::npos);
-}
-
-TEST(Gamma, ZeroIsRefusedByTheToolkitAndLeavesThePicture) {
-  TestCtrl c;
-  c.m_Gamma = 0;
-  CxImage pic = Picture(20, 10);
-  CxImage before(pic);
-  std::string log = StderrOf([&] { c.MakeGamma(0, pic); });
-  EXPECT_EQ(log, "\n[2] m_Gamma[0](0)+[100] Gamma(0.000000)[0]");
-  EXPECT_TRUE(SamePixels(pic, before));
-}
-
-TEST(Gamma, OptionDefaultAppliesPointNinetyThreeToAllChannels) {
-  TestCtrl c;
   c.m_Gamma = 93;
-  float g = 0;
   StderrOf([&] { EXPECT_EQ(c.VK_GammaAdjust(0, &g), 1); });
   EXPECT_EQ(g, 0.93f);
-  CxImage pic = Picture(30, 12);
-  CxImage expected(pic);
-  ASSERT_TRUE(expected.GammaRGB(0.93f, 0.93f, 0.93f));
-  std::string log = StderrOf([&] { c.MakeGamma(0, pic); });
-  EXPECT_EQ(log, "\n[2] m_Gamma[93](0)+[100] Gamma(0.930000)[93]");
-  EXPECT_TRUE(SamePixels(pic, expected));
-  EXPECT_FALSE(SamePixels(pic, Picture(30, 12)));
-  // A non-zero mode returns at once.
-  EXPECT_EQ(StderrOf([&] { c.MakeGamma(1, pic); }), "");
+  // Near the int limit the option is applied, not wrapped.
+  c.m_Gamma = INT_MAX;
+  std::string log = StderrOf([&] { EXPECT_EQ(c.VK_GammaAdjust(0, &g), 1); });
+  EXPECT_EQ(g, static_cast<float>(static_cast<float>(INT_MAX) / 100.0));
+  EXPECT_TRUE(Has(log, "[2147483647]"));
 }
 
 TEST(Sharpening, AmountIsLimitedToZeroToFifteen) {
@@ -259,21 +182,15 @@ TEST(Sharpening, AmountIsLimitedToZeroToFifteen) {
     TestCtrl c;
     c.m_iSharpening = k.option;
     c.m_nLogImage = 0;
-    CxImage pic = Picture(25, 14);
-    CxImage expected(pic);
+    CxImage pic = Picture(25, 14), expected(pic);
     ASSERT_TRUE(expected.UnsharpMask(0.1f, static_cast<float>(k.amount), 0));
     std::string log = StderrOf([&] { EXPECT_EQ(c.MakeShapening(0, pic), 1); });
     EXPECT_EQ(log, "[->][nVal " + std::to_string(k.amount) + "  m_iSharpening " +
                        std::to_string(k.option) + " radius 0.100000]\n");
     EXPECT_TRUE(SamePixels(pic, expected)) << "option " << k.option;
+    // Amount 0 leaves the picture as it was.
+    EXPECT_EQ(k.amount == 0, SamePixels(pic, Picture(25, 14))) << "option " << k.option;
   }
-  // Amount 0 leaves the picture as it was.
-  TestCtrl c;
-  c.m_iSharpening = -3;
-  c.m_nLogImage = 0;
-  CxImage pic = Picture(25, 14);
-  StderrOf([&] { c.MakeShapening(0, pic); });
-  EXPECT_TRUE(SamePixels(pic, Picture(25, 14)));
 }
 
 TEST(AdjustmentChain, BlackAndOverlayPanelsAreTakenBeforeAnyAdjustment) {
@@ -281,12 +198,9 @@ TEST(AdjustmentChain, BlackAndOverlayPanelsAreTakenBeforeAnyAdjustment) {
   c.option = DefaultJobOptions();
   c.LoadOptions();
   c.m_nLogImage = 0;
-  c.m_nColorType = 0;
   CxImage pic = Picture(30, 20);
   SetPixelAt(pic, 10, 10, Rgb{3, 5, 2});
-  int r = 0;
-  std::string log = StderrOf([&] { r = c.ImageEffect(pic); });
-  EXPECT_EQ(r, 1);
+  std::string log = StderrOf([&] { EXPECT_EQ(c.ImageEffect(pic), 1); });
   // The style moved the working copies once.
   EXPECT_EQ(c.m_nBrightness, 52);
   EXPECT_EQ(c.m_iSharpening, 10);
@@ -296,15 +210,11 @@ TEST(AdjustmentChain, BlackAndOverlayPanelsAreTakenBeforeAnyAdjustment) {
   EXPECT_EQ(c.nFileSize[3], 256);
   EXPECT_EQ(c.nFileSize[2], 256);
   // Steps run in their order.
-  size_t style = log.find("UseDefault value"), black = log.find("Black Panel"),
-         sharp = log.find("[->][nVal"), overlay = log.find("Varnish Area"),
-         light = log.find("MakeLightSaturate"), gamma = log.find("m_Gamma["),
-         rgb = log.find("RGB [Red");
-  EXPECT_LT(style, black);
-  EXPECT_LT(black, sharp);
-  EXPECT_LT(sharp, overlay);
-  EXPECT_LT(overlay, light);
-  EXPECT_LT(light, gamma);
-  EXPECT_LT(gamma, rgb);
-  EXPECT_NE(rgb, std::string::npos);
+  size_t at = 0;
+  for (const char* step : {"UseDefault value", "Black Panel", "[->][nVal", "Varnish Area",
+                           "MakeLightSaturate", "m_Gamma[", "RGB [Red"}) {
+    size_t next = log.find(step, at);
+    EXPECT_NE(next, std::string::npos) << step << " missing or out of order";
+    at = next == std::string::npos ? at : next;
+  }
 }

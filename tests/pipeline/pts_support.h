@@ -30,7 +30,6 @@ struct PtsCommand {
   uint32_t nLength = 0;
   size_t length = 0;  // bytes taken from the stream
   std::vector<PtsBlock> blocks;
-  size_t blockEnd = 0;                    // offset after the last block
   std::vector<std::vector<uint8_t>> panels;  // data of each panel block, in order
 
   const PtsBlock* Find(uint8_t code, uint8_t p1) const {
@@ -40,9 +39,8 @@ struct PtsCommand {
   }
 };
 
-// Block parameter counts by their position: SOP, SPT, DataMode, BlockC,
-// BlockO1 come first in that order; then panel blocks ('T', 'B') of 12
-// parameters and BlockO2 ('O') of 7.
+// SOP, SPT, DataMode, BlockC and BlockO1 come first in that order; then panel
+// blocks ('T', 'B') of 12 parameters and BlockO2 ('O') of 7.
 inline PtsCommand ParsePts(const std::vector<uint8_t>& bytes, size_t at = 0) {
   PtsCommand c;
   auto fail = [&](const std::string& why) {
@@ -64,10 +62,7 @@ inline PtsCommand ParsePts(const std::vector<uint8_t>& bytes, size_t at = 0) {
   for (int i = 0; i < 5; ++i) {
     if (p[k] != 0x1B) return fail("fixed block without ESC");
     if (p[k + 1] != fixedCodes[i]) return fail("fixed block out of order");
-    PtsBlock b;
-    b.code = p[k + 1];
-    b.params.assign(p + k + 2, p + k + 1 + fixedSizes[i]);
-    c.blocks.push_back(b);
+    c.blocks.push_back({p[k + 1], std::vector<uint8_t>(p + k + 2, p + k + 1 + fixedSizes[i])});
     k += 1 + fixedSizes[i];
   }
   while (k < 509 && p[k] == 0x1B) {
@@ -75,13 +70,9 @@ inline PtsCommand ParsePts(const std::vector<uint8_t>& bytes, size_t at = 0) {
     size_t size = code == 'O' ? 8 : 13;
     if (code != 'T' && code != 'B' && code != 'O') return fail("unknown block code");
     if (k + 1 + size > 509) return fail("block runs past the block area");
-    PtsBlock b;
-    b.code = code;
-    b.params.assign(p + k + 2, p + k + 1 + size);
-    c.blocks.push_back(b);
+    c.blocks.push_back({code, std::vector<uint8_t>(p + k + 2, p + k + 1 + size)});
     k += 1 + size;
   }
-  c.blockEnd = k;
   for (size_t i = k; i < 509; ++i)
     if (p[i] != 0) return fail("block area not zero-filled");
 
@@ -105,9 +96,7 @@ struct DecodedJpeg {
   bool ok = false;
   int width = 0, height = 0, components = 0;
   std::vector<uint8_t> pixels;
-  const uint8_t* At(int x, int y) const {
-    return pixels.data() + (size_t(y) * width + x) * components;
-  }
+  const uint8_t* At(int x, int y) const { return pixels.data() + (size_t(y) * width + x) * components; }
 };
 
 namespace pts_detail {
@@ -115,9 +104,7 @@ struct JpegError {
   jpeg_error_mgr mgr;
   jmp_buf jump;
 };
-inline void OnJpegError(j_common_ptr info) {
-  longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
-}
+inline void OnJpegError(j_common_ptr info) { longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
 }  // namespace pts_detail
 
 // Decodes a JPEG file held in memory; ok is false when libjpeg refuses it.
@@ -130,8 +117,7 @@ inline DecodedJpeg DecodeJpeg(const std::vector<uint8_t>& bytes) {
   err.mgr.error_exit = pts_detail::OnJpegError;
   if (setjmp(err.jump)) {
     jpeg_destroy_decompress(&info);
-    out.ok = false;
-    return out;
+    return DecodedJpeg();
   }
   jpeg_create_decompress(&info);
   jpeg_mem_src(&info, const_cast<unsigned char*>(bytes.data()), (unsigned long)bytes.size());

@@ -136,6 +136,16 @@ int checkPage(const cups_page_header2_t& h, const PageFrame& f, int page, int& w
     return 1;
   }
 
+  // A frame without pixels (a zero resolution or page size) has nothing to
+  // print, and its lines, of no bytes, cannot even go through a raster
+  // stream (libcups divides by the line length).
+  if (f.width == 0 || f.height == 0 || f.linesize == 0) {
+    refusePage("Unsupported raster data.");
+    fprintf(stderr, "DEBUG: Empty page frame (%u x %u pixels) on page %d.\n", f.width, f.height,
+            page);
+    return 1;
+  }
+
   // Sizes are held to what a card printer can use, so that no buffer size
   // overflows and no page asks for absurd memory.
   if (f.outOfRange || f.width > kMaxPageSide || f.height > kMaxPageSide) {

@@ -180,6 +180,19 @@ TEST(InputFaults, ZeroSizedPages) {
     h.HWResolution[0] = h.HWResolution[1] = 0;
     Expect("zero resolution", RawRaster({{h, PixelsFor(h)}}),
            {1, kRefused, {kUnsupported, "DEBUG: Bad bottom/left/top margin on page 1.\n"}});
+    // Zero pixels across: lines of no bytes, which the image-log copy could
+    // not even write.
+    h = card;
+    h.HWResolution[0] = 0;
+    Expect("zero horizontal resolution", RawRaster({{h, PixelsFor(h)}}),
+           {1, kRefused, {kUnsupported, "DEBUG: Empty page frame (0 x 1013 pixels) on page 1.\n"}});
+    faultrelay::RelaySetup logged;
+    logged.args[4] = "CardBlackCheck=Check";
+    logged.stdinBytes = RawRaster({{h, PixelsFor(h)}});
+    const faultrelay::RelayRun run = faultrelay::Run(logged);
+    EXPECT_EQ(run.exitStatus, 1) << run.log;  // not SIGFPE (136)
+    EXPECT_TRUE(run.LogHas("DEBUG: Empty page frame (0 x 1013 pixels) on page 1.\n"));
+    EXPECT_EQ(run.Codes(), kRefused);
   }
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,24 +22,12 @@ bool decode(CxImage& img, const std::vector<uint8_t>& bytes, uint32_t type = CXI
   return img.Decode(bytes.data(), (uint32_t)bytes.size(), type);
 }
 
-// An indexed BMP: file header, 40-byte info header, palette, rows given raw.
+// An indexed BMP: headers, palette, rows given raw.
 std::vector<uint8_t> indexedBmp(int32_t w, int32_t h, uint16_t bpp, const std::vector<RGBQUAD>& pal,
                                 const std::vector<uint8_t>& rows) {
-  size_t off = 54 + 4 * pal.size();
-  std::vector<uint8_t> v(off + rows.size(), 0);
-  v[0] = 'B';
-  v[1] = 'M';
-  put32(v, 2, (uint32_t)v.size());
-  put32(v, 10, (uint32_t)off);
-  put32(v, 14, 40);
-  put32(v, 18, (uint32_t)w);
-  put32(v, 22, (uint32_t)h);
-  put16(v, 26, 1);
-  put16(v, 28, bpp);
-  put32(v, 34, (uint32_t)rows.size());
-  put32(v, 46, (uint32_t)pal.size());
+  std::vector<uint8_t> v = bmpHeaders(w, h, bpp, (uint32_t)pal.size(), (uint32_t)rows.size(), 0);
   memcpy(&v[54], pal.data(), 4 * pal.size());
-  memcpy(&v[off], rows.data(), rows.size());
+  memcpy(&v[54 + 4 * pal.size()], rows.data(), rows.size());
   return v;
 }
 
@@ -110,24 +97,6 @@ TEST(BmpEncode, RefusesNonEmptyBufferEmptyImageUnknownFormatAndAFullStream) {
   EXPECT_STREQ(img.GetLastError(), "BMP data could not be written");
 }
 
-TEST(BmpEncode, IndexedImageCarriesItsPalette) {
-  CxImage img;
-  img.Create(3, 2, 8, 0);
-  RGBQUAD pal[256];
-  for (int i = 0; i < 256; i++) pal[i] = RGBQUAD{(uint8_t)i, (uint8_t)(255 - i), 9, 0};
-  img.SetPalette(pal, 256);
-  img.Clear(0);
-  img.SetPixelIndex(2, 1, 200);
-  std::vector<uint8_t> bmp = encodeAs(img, CXIMAGE_FORMAT_BMP);
-  EXPECT_EQ(get32(&bmp[10]), 14u + 40u + 1024u);
-  EXPECT_EQ(get32(&bmp[46]), 256u);
-  CxImage back;
-  ASSERT_TRUE(decode(back, bmp)) << back.GetLastError();
-  EXPECT_EQ(back.GetBpp(), 8);
-  EXPECT_EQ(back.GetPixelIndex(2, 1), 200);
-  EXPECT_EQ(back.GetPixelColor(2, 1).rgbGreen, 55);
-}
-
 TEST(BmpDecode, FrontEndFileBareDibAndTopDownRowsPixelForPixel) {
   std::vector<uint8_t> dib = handMadeBmp24(7, 6, 11811);
   dib.erase(dib.begin(), dib.begin() + 14);
@@ -141,25 +110,20 @@ TEST(BmpDecode, FrontEndFileBareDibAndTopDownRowsPixelForPixel) {
                {"top-down at 0 dpi", handMadeBmp24(7, 6, 0, true), 7, 6, 96}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // Settings survive; type and resolution come from the file.
     CxImage img;
+    img.SetJpegQuality(100);
+    img.SetCodecOption(0x8, CXIMAGE_FORMAT_JPG);
+    img.SetXDPI(600);
     ASSERT_TRUE(decode(img, c.bytes)) << img.GetLastError();
     EXPECT_EQ(img.GetEffWidth(), (c.w * 3 + 3) & ~3u);
     EXPECT_EQ(img.GetXDPI(), c.dpi);
     EXPECT_EQ(img.GetYDPI(), c.dpi);
+    EXPECT_EQ(img.GetJpegQuality(), 100);
+    EXPECT_EQ(img.GetCodecOption(CXIMAGE_FORMAT_JPG), 0x8u);
+    EXPECT_EQ(img.GetType(), (uint32_t)CXIMAGE_FORMAT_BMP);
     expectPattern(img, c.w, c.h);  // a top-down file's first row lands at the top
   }
-}
-
-TEST(BmpDecode, SettingsSurviveButTypeAndResolutionComeFromTheFile) {
-  CxImage img;
-  img.SetJpegQuality(100);
-  img.SetCodecOption(0x8, CXIMAGE_FORMAT_JPG);
-  img.SetXDPI(600);
-  ASSERT_TRUE(decode(img, handMadeBmp24(4, 4, 11811)));
-  EXPECT_EQ(img.GetJpegQuality(), 100);
-  EXPECT_EQ(img.GetCodecOption(CXIMAGE_FORMAT_JPG), 0x8u);
-  EXPECT_EQ(img.GetXDPI(), 300);
-  EXPECT_EQ(img.GetType(), (uint32_t)CXIMAGE_FORMAT_BMP);
   CxImage any;
   EXPECT_TRUE(decode(any, handMadeBmp24(4, 4), 0));  // format 0 tries BMP first
 }
@@ -246,21 +210,14 @@ TEST(BmpDecode, EveryInfoHeaderSize) {
 
   // 12-byte core header, 8 bits, 3 bytes a palette entry; a zero colour
   // count means 256 entries in the file.
-  std::vector<uint8_t> core(14 + 12, 0);
-  core[0] = 'B';
-  core[1] = 'M';
-  put32(core, 14, 12);
-  put32(core, 18, 3 | (2 << 16));  // width, height
-  put32(core, 22, 1 | (8 << 16));  // planes, bits
+  std::vector<uint8_t> core = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 8, 0};
   for (int i = 0; i < 256; i++) core.insert(core.end(), {(uint8_t)i, (uint8_t)(i / 2), 200});
   core.insert(core.end(), {1, 2, 3, 0, 250, 251, 252, 0});
   CxImage coreImg;
   ASSERT_TRUE(decode(coreImg, core)) << coreImg.GetLastError();
   EXPECT_EQ(coreImg.GetBpp(), 8);
   EXPECT_EQ(coreImg.GetPixelIndex(2, 1), 252);
-  RGBQUAD c = coreImg.GetPixelColor(2, 1);
-  EXPECT_EQ(colorBytes(c), (std::vector<uint8_t>{252, 126, 200}));
-  EXPECT_EQ(c.rgbReserved, 0);
+  EXPECT_EQ(colorBytes(coreImg.GetPixelColor(2, 1)), (std::vector<uint8_t>{252, 126, 200}));
   EXPECT_EQ(coreImg.GetPaletteColor(0).rgbRed, 200);
 }
 
@@ -283,6 +240,14 @@ TEST(BmpDecode, IndexedDepthsDecodeAndOthersAreRefused) {
   ASSERT_TRUE(decode(four, indexedBmp(3, 1, 4, pal16, {0x12, 0x3F, 0, 0}))) << four.GetLastError();
   for (int x = 0; x < 3; x++) EXPECT_EQ(four.GetPixelIndex(x, 0), x + 1);
   EXPECT_EQ(four.GetPixelColor(2, 0).rgbBlue, 48);
+  // Written back, the palette sits between header and rows and comes back.
+  std::vector<uint8_t> again = encodeAs(four, CXIMAGE_FORMAT_BMP);
+  ASSERT_EQ(get32(&again[10]), 14u + 40u + 64u);
+  EXPECT_EQ(get32(&again[46]), 16u);
+  CxImage back;
+  ASSERT_TRUE(decode(back, again)) << back.GetLastError();
+  EXPECT_EQ(rowsOf(back), rowsOf(four));
+  EXPECT_EQ(back.GetPixelColor(2, 0).rgbBlue, 48);
 
   for (uint16_t bpp : {16, 32, 2, 0}) {
     std::vector<uint8_t> v = handMadeBmp24(4, 4);
@@ -357,23 +322,4 @@ TEST(BmpDecode, HostileHeadersAreRefusedWithoutReadingPastTheData) {
   }
   EXPECT_FALSE(FuzzDecodeBmp(nullptr, 0));
   EXPECT_TRUE(FuzzDecodeBmp(good.data(), good.size()));
-}
-
-TEST(BmpDecode, RandomlyDamagedFilesNeverBreakTheDecoder) {
-  std::mt19937 rng(20240601);
-  const std::vector<std::vector<uint8_t>> seeds = {
-      handMadeBmp24(9, 5), handMadeBmp24(3, 2, 11811, true),
-      indexedBmp(10, 2, 1, {{0, 0, 0, 0}, {255, 255, 255, 0}}, {0x80, 0x40, 0, 0, 1, 0, 0, 0})};
-  int decoded = 0;
-  for (int round = 0; round < 3000; round++) {
-    std::vector<uint8_t> v = seeds[round % seeds.size()];
-    for (int i = 0, flips = 1 + (int)(rng() % 4); i < flips; i++) v[rng() % 54] = (uint8_t)rng();
-    if (rng() % 4 == 0) v.resize(rng() % (v.size() + 1));
-    // An exact-size heap copy, so a read past it is a real overrun.
-    uint8_t* exact = (uint8_t*)malloc(v.size() ? v.size() : 1);
-    if (!v.empty()) memcpy(exact, v.data(), v.size());
-    if (FuzzDecodeBmp(exact, v.size())) decoded++;
-    free(exact);
-  }
-  EXPECT_GT(decoded, 0);
 }

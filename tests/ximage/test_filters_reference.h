@@ -50,56 +50,25 @@ inline std::vector<float> kernel(float radius) {
   return k;
 }
 
-// One line of `count` samples, `b` bytes each, through the four cases of the blur.
-inline void blurLine(const std::vector<float>& kern, const uint8_t* src, uint8_t* dst, int count,
-                     int b) {
+// One line of `count` samples, `b` bytes each. Each output sums the taps
+// whose sample lies on the line, in tap order; where taps fall off an end the
+// sum is divided by the weight of the taps that remain.
+inline void blurLine(const std::vector<float>& kern, const uint8_t* src, uint8_t* dst, int count, int b) {
   const int n = (int)kern.size();
   const int m = n / 2;
-  std::vector<float> table((size_t)n * 256);
-  for (int j = 0; j < n; j++) {
-    for (int v = 0; v < 256; v++) table[(size_t)j * 256 + v] = (float)v * kern[j];
-  }
   for (int k = 0; k < count; k++) {
     for (int i = 0; i < b; i++) {
-      uint8_t out;
-      if (n > count) {
-        float scale = 0.0f;
-        for (int j = 0; j < count; j++) {
-          const int t = j + m - k;
-          if (t >= 0 && t < n) scale = scale + kern[t];
-        }
-        float sum = 0.0f;
-        for (int j = 0; j < count; j++) {
-          if (j >= k - m && j <= k + m) {
-            const float prod = (float)src[j * b + i] * kern[j - k + m];
-            sum = sum + prod;
-          }
-        }
-        out = (uint8_t)(sum / scale + 0.5);
-      } else if (k < m) {
-        float scale = 0.0f;
-        float sum = 0.0f;
-        for (int j = m - k; j < n; j++) {
-          scale = scale + kern[j];
-          const float prod = (float)src[(k + j - m) * b + i] * kern[j];
-          sum = sum + prod;
-        }
-        out = (uint8_t)(sum / scale + 0.5);
-      } else if (k < count - m) {
-        float sum = 0.0f;
-        for (int j = 0; j < n; j++) sum = sum + table[(size_t)j * 256 + src[(k - m + j) * b + i]];
-        out = (uint8_t)(sum + 0.5);
-      } else {
-        float scale = 0.0f;
-        float sum = 0.0f;
-        for (int j = 0; j <= count - k + m - 1; j++) {
-          scale = scale + kern[j];
-          const float prod = (float)src[(k + j - m) * b + i] * kern[j];
-          sum = sum + prod;
-        }
-        out = (uint8_t)(sum / scale + 0.5);
+      float scale = 0.0f;
+      float sum = 0.0f;
+      for (int t = 0; t < n; t++) {
+        const int j = k + t - m;
+        if (j < 0 || j >= count) continue;
+        scale = scale + kern[t];
+        const float prod = (float)src[j * b + i] * kern[t];
+        sum = sum + prod;
       }
-      dst[k * b + i] = out;
+      const bool whole = k >= m && k < count - m;
+      dst[k * b + i] = (uint8_t)(whole ? sum + 0.5 : sum / scale + 0.5);
     }
   }
 }

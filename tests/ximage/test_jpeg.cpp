@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,40 +33,29 @@ Decoded readJpeg(const std::vector<uint8_t>& bytes) {
   cinfo.err = jpeg_std_error(&jerr);
   jpeg_create_decompress(&cinfo);
   jpeg_mem_src(&cinfo, const_cast<unsigned char*>(bytes.data()), (unsigned long)bytes.size());
-  if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
-    jpeg_destroy_decompress(&cinfo);
-    return d;
+  if (jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK) {
+    d.densityUnit = cinfo.density_unit;
+    d.xDensity = cinfo.X_density;
+    d.yDensity = cinfo.Y_density;
+    for (int i = 0; i < DCTSIZE2; i++) d.quant0.push_back(cinfo.quant_tbl_ptrs[0]->quantval[i]);
+    jpeg_start_decompress(&cinfo);
+    d.width = (int)cinfo.output_width;
+    d.height = (int)cinfo.output_height;
+    d.components = cinfo.output_components;
+    const size_t stride = (size_t)d.width * d.components;
+    d.pixels.resize(stride * d.height);
+    while (cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row = &d.pixels[cinfo.output_scanline * stride];
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    d.ok = true;
   }
-  d.densityUnit = cinfo.density_unit;
-  d.xDensity = cinfo.X_density;
-  d.yDensity = cinfo.Y_density;
-  for (int i = 0; i < DCTSIZE2; i++) d.quant0.push_back(cinfo.quant_tbl_ptrs[0]->quantval[i]);
-  jpeg_start_decompress(&cinfo);
-  d.width = (int)cinfo.output_width;
-  d.height = (int)cinfo.output_height;
-  d.components = cinfo.output_components;
-  size_t stride = (size_t)d.width * d.components;
-  d.pixels.resize(stride * d.height);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = &d.pixels[cinfo.output_scanline * stride];
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
-  d.ok = true;
   return d;
 }
 
 std::vector<uint8_t> encodeJpeg(CxImage& img) { return encodeAs(img, CXIMAGE_FORMAT_JPG); }
-
-// Quadrants as shown (top = last stored row): red, green over blue, white.
-void paintQuadrants(CxImage& img) {
-  const uint32_t w = img.GetWidth(), h = img.GetHeight();
-  const RGBQUAD colours[4] = {rgb(255, 0, 0), rgb(0, 255, 0), rgb(0, 0, 255), rgb(255, 255, 255)};
-  for (uint32_t y = 0; y < h; y++)
-    for (uint32_t x = 0; x < w; x++)
-      img.SetPixelColor((int)x, (int)y, colours[(y < h / 2) * 2 + (x >= w / 2)]);
-}
 
 void expectNear(const Decoded& d, int x, int yFromTop, int r, int g, int b) {
   const uint8_t* p = &d.pixels[((size_t)yFromTop * d.width + x) * 3];
@@ -76,29 +64,15 @@ void expectNear(const Decoded& d, int x, int yFromTop, int r, int g, int b) {
   EXPECT_NEAR(p[2], b, 6) << x << "," << yFromTop;
 }
 
-// A stream that takes nothing: every write fails.
-struct FullDisk : CxMemFile {
-  size_t Write(const void*, size_t, size_t) override { return 0; }
-};
-
-std::string libjpegMessage(int code) {
-  jpeg_error_mgr err;
-  jpeg_std_error(&err);
-  return err.jpeg_message_table[code];
-}
-
-// libjpeg driven directly with the toolkit's settings on the image's pixels,
-// turned top row first and red-green-blue by hand.
+// libjpeg driven directly with the toolkit's settings (4:2:0, density in dpi)
+// on the image's pixels, turned top row first and red-green-blue by hand.
 std::vector<uint8_t> referenceJpeg(CxImage& img, int quality) {
   const uint32_t w = img.GetWidth(), h = img.GetHeight();
-  std::vector<uint8_t> rgb((size_t)w * 3 * h);
+  std::vector<uint8_t> samples;
   for (uint32_t r = 0; r < h; r++)
     for (uint32_t x = 0; x < w; x++) {
-      RGBQUAD c = img.GetPixelColor((int)x, (int)(h - 1 - r));
-      uint8_t* p = &rgb[((size_t)r * w + x) * 3];
-      p[0] = c.rgbRed;
-      p[1] = c.rgbGreen;
-      p[2] = c.rgbBlue;
+      const RGBQUAD c = img.GetPixelColor((int)x, (int)(h - 1 - r));
+      samples.insert(samples.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue});
     }
   jpeg_compress_struct cinfo;
   jpeg_error_mgr jerr;
@@ -120,7 +94,7 @@ std::vector<uint8_t> referenceJpeg(CxImage& img, int quality) {
   cinfo.Y_density = (UINT16)img.GetYDPI();
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = &rgb[(size_t)cinfo.next_scanline * w * 3];
+    JSAMPROW row = &samples[(size_t)cinfo.next_scanline * w * 3];
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
@@ -134,10 +108,7 @@ std::vector<uint8_t> referenceJpeg(CxImage& img, int quality) {
 
 TEST(JpegEncode, BytesEqualLibjpegOnTheSamePixelsForEveryRowWidth) {
   for (uint32_t w : {1u, 2u, 4u, 5u, 6u, 7u, 16u, 17u, 1013u}) {
-    CxImage img;
-    img.Create(w, 9, 24, 0);
-    img.Clear(0x77);
-    fillPattern(img);
+    CxImage img = patterned(w, 9);
     img.SetJpegQuality(100);
     img.SetXDPI(300);
     img.SetYDPI(300);
@@ -148,9 +119,12 @@ TEST(JpegEncode, BytesEqualLibjpegOnTheSamePixelsForEveryRowWidth) {
 }
 
 TEST(JpegEncode, CardImageIsAJfifWithItsSizeAndDensityInDpi) {
+  // Quadrants as shown (top = last stored row): red, green over blue, white.
   CxImage card;
   card.Create(1013, 643, 24, 0);
-  paintQuadrants(card);
+  const RGBQUAD colours[4] = {rgb(255, 0, 0), rgb(0, 255, 0), rgb(0, 0, 255), rgb(255, 255, 255)};
+  for (uint32_t y = 0; y < 643; y++)
+    for (uint32_t x = 0; x < 1013; x++) card.SetPixelColor((int)x, (int)y, colours[(y < 321) * 2 + (x >= 506)]);
   card.SetXDPI(300);
   card.SetYDPI(300);
   card.SetJpegQuality(100);
@@ -174,14 +148,11 @@ TEST(JpegEncode, CardImageIsAJfifWithItsSizeAndDensityInDpi) {
   expectNear(d, 900, 50, 0, 255, 0);
   expectNear(d, 100, 600, 0, 0, 255);
   expectNear(d, 900, 600, 255, 255, 255);
-  // Encoding reads the image, never changes it.
-  EXPECT_EQ(px(card, 0, 642), (std::vector<uint8_t>{0, 0, 255}));
+  EXPECT_EQ(px(card, 0, 642), (std::vector<uint8_t>{0, 0, 255}));  // the image is only read
 }
 
 TEST(JpegEncode, QualityHundredAndNinetyGiveTheirTables) {
-  CxImage img;
-  img.Create(64, 48, 24, 0);
-  fillPattern(img);
+  CxImage img = patterned(64, 48);
   std::vector<uint8_t> q90 = encodeJpeg(img);  // a fresh image's 90
   img.SetJpegQuality(100);
   std::vector<uint8_t> q100 = encodeJpeg(img);
@@ -189,8 +160,7 @@ TEST(JpegEncode, QualityHundredAndNinetyGiveTheirTables) {
   ASSERT_TRUE(d90.ok);
   ASSERT_TRUE(d100.ok);
   for (int q : d100.quant0) EXPECT_EQ(q, 1);
-  // Standard luminance DC entry 16 scaled by 20 %: (16 * 20 + 50) / 100.
-  EXPECT_EQ(d90.quant0[0], 3);
+  EXPECT_EQ(d90.quant0[0], 3);  // luminance DC 16 scaled by 20 %: (16 * 20 + 50) / 100
   EXPECT_GT(q100.size(), q90.size());
   EXPECT_EQ(d90.xDensity, 96);  // the default resolution
 }
@@ -201,12 +171,11 @@ TEST(JpegEncode, GreyRampIsOneComponentOtherPalettesAreRefused) {
   setGreyRamp(grey);
   for (uint32_t y = 0; y < 10; y++)
     for (uint32_t x = 0; x < 20; x++) grey.SetPixelIndex((int)x, (int)y, y >= 5 ? 200 : 40);
-  std::vector<uint8_t> jpg = encodeJpeg(grey);
-  Decoded d = readJpeg(jpg);
+  Decoded d = readJpeg(encodeJpeg(grey));
   ASSERT_TRUE(d.ok) << grey.GetLastError();
   EXPECT_EQ(d.components, 1);
-  EXPECT_NEAR(d.pixels[0], 200, 6);             // top row
-  EXPECT_NEAR(d.pixels[9 * 20 + 3], 40, 6);      // bottom row
+  EXPECT_NEAR(d.pixels[0], 200, 6);          // top row
+  EXPECT_NEAR(d.pixels[9 * 20 + 3], 40, 6);  // bottom row
 
   // Other palettes, and a 4-bit grey ramp (two pixels a byte), are no JPEG samples.
   CxImage colours, nibbles, empty;
@@ -228,23 +197,22 @@ TEST(JpegEncode, GreyRampIsOneComponentOtherPalettesAreRefused) {
 }
 
 TEST(JpegEncode, LibraryErrorsBecomeFalseWithTheLibrarysMessage) {
-  CxImage img;
-  img.Create(300, 300, 24, 0);
-  fillPattern(img);
+  CxImage img = patterned(300, 300);
   img.SetJpegQuality(100);
-  FullDisk disk;
+  struct FullDisk : CxMemFile {
+    size_t Write(const void*, size_t, size_t) override { return 0; }
+  } disk;
   disk.Open();
   EXPECT_FALSE(img.Encode(&disk, CXIMAGE_FORMAT_JPG));
-  EXPECT_EQ(std::string(img.GetLastError()), libjpegMessage(JERR_FILE_WRITE));
+  jpeg_error_mgr err;
+  jpeg_std_error(&err);
+  EXPECT_STREQ(img.GetLastError(), err.jpeg_message_table[JERR_FILE_WRITE]);
 
-  // The image is untouched and encodes normally afterwards.
-  std::vector<uint8_t> jpg = encodeJpeg(img);
-  Decoded d = readJpeg(jpg);
+  // The image is untouched and encodes normally afterwards; a density over
+  // 16 bits is cut to its low 16 bits.
+  img.SetXDPI(70000);
+  Decoded d = readJpeg(encodeJpeg(img));
   ASSERT_TRUE(d.ok);
   EXPECT_EQ(d.width, 300);
-
-  // A density that does not fit 16 bits is cut to its low 16 bits.
-  img.SetXDPI(70000);
-  d = readJpeg(encodeJpeg(img));
   EXPECT_EQ(d.xDensity, 70000 & 0xFFFF);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "ximage/ximage.h"
@@ -82,35 +83,37 @@ inline uint32_t get32(const uint8_t* p) {
   return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
-// A 24-bit BMP file built by hand the way the card front end builds one:
-// 54-byte header, rows padded to 4 bytes, pixel (x, y) = patternColor.
-inline std::vector<uint8_t> handMadeBmp24(int32_t w, int32_t h, int32_t ppm = 3780,
-                                          bool topDown = false) {
-  uint32_t eff = ((uint32_t)w * 3 + 3) & ~3u;
-  uint32_t image = eff * (uint32_t)h;
-  std::vector<uint8_t> v(54 + image, 0);
+// File and info headers (40 bytes) of a BMP with `colors` palette entries
+// and `image` bytes of rows after them.
+inline std::vector<uint8_t> bmpHeaders(int32_t w, int32_t h, uint16_t bpp, uint32_t colors, uint32_t image,
+                                       int32_t ppm = 3780) {
+  const uint32_t off = 54 + 4 * colors;
+  std::vector<uint8_t> v(off + image, 0);
   v[0] = 'B';
   v[1] = 'M';
-  put32(v, 2, image + 54);
-  put32(v, 10, 54);
+  put32(v, 2, off + image);
+  put32(v, 10, off);
   put32(v, 14, 40);
   put32(v, 18, (uint32_t)w);
-  put32(v, 22, (uint32_t)(topDown ? -h : h));
-  put16(v, 26, 1);
-  put16(v, 28, 24);
+  put32(v, 22, (uint32_t)h);
+  put32(v, 26, 1u | ((uint32_t)bpp << 16));  // one plane
   put32(v, 34, image);
   put32(v, 38, (uint32_t)ppm);
   put32(v, 42, (uint32_t)ppm);
-  for (int32_t r = 0; r < h; r++) {
-    int32_t y = topDown ? h - 1 - r : r;  // a top-down file stores the top row first
+  put32(v, 46, colors);
+  return v;
+}
+
+// A 24-bit BMP file as the card front end builds one: rows padded to 4
+// bytes, pixel (x, y) = patternColor; a top-down file stores the top row first.
+inline std::vector<uint8_t> handMadeBmp24(int32_t w, int32_t h, int32_t ppm = 3780, bool topDown = false) {
+  const uint32_t eff = ((uint32_t)w * 3 + 3) & ~3u;
+  std::vector<uint8_t> v = bmpHeaders(w, topDown ? -h : h, 24, 0, eff * (uint32_t)h, ppm);
+  for (int32_t r = 0; r < h; r++)
     for (int32_t x = 0; x < w; x++) {
-      RGBQUAD c = patternColor(x, y);
-      size_t at = 54 + (size_t)r * eff + 3 * (size_t)x;
-      v[at] = c.rgbBlue;
-      v[at + 1] = c.rgbGreen;
-      v[at + 2] = c.rgbRed;
+      const RGBQUAD c = patternColor(x, topDown ? h - 1 - r : r);
+      memcpy(&v[54 + (size_t)r * eff + 3 * (size_t)x], &c, 3);
     }
-  }
   return v;
 }
 

@@ -73,8 +73,7 @@ TEST(CardSide, RgbRowsOfAnOddWidthArePaddedAndKeepTheirPixels) {
   EXPECT_TRUE(Has(log, "VKCL_PTSEx MakeImageBuf before 1957170, dw 643, dh 1013\n"));
   // The card image: page line -> card column, page column x -> card row 642 - x.
   const CxImage& card = g_Dev.m_srcImg;
-  ASSERT_EQ(card.GetWidth(), 1013u);
-  ASSERT_EQ(card.GetHeight(), 643u);
+  ASSERT_EQ(SizeOf(card), "1013x643");
   for (int line : {0, 1, 500, 1012})
     for (int x : {0, 9, 10, 321, 642})
       EXPECT_EQ(Shown(card, line, 642 - x), (Rgb{uint8_t(x % 256), uint8_t(line % 256), uint8_t(x < 10 ? 255 : 0)}))

@@ -32,13 +32,13 @@ CxImage TextImage() {
   return img;
 }
 
-TestCtrl BlackOn(int colorType = 0) {
-  TestCtrl c;
-  c.m_nBlackUse = 1;
-  c.m_nLogImage = 0;
-  c.m_nColorType = colorType;
-  return c;
-}
+struct BlackOn : TestCtrl {
+  explicit BlackOn(int colorType = 0) {
+    m_nBlackUse = 1;
+    m_nLogImage = 0;
+    m_nColorType = colorType;
+  }
+};
 
 }  // namespace
 
@@ -63,7 +63,7 @@ TEST(BlackSeparation, SwitchedOffOrNoDotsLeavesPictureAndTable) {
   EXPECT_FALSE(off.m_srcImgK.IsValid());
   EXPECT_EQ(off.nFileSize[3], 0);
 
-  TestCtrl c = BlackOn();
+  BlackOn c;
   img = FilledImage(5, 4, Rgb{10, 9, 9});
   before = img;
   std::string log = StderrOf([&] { EXPECT_EQ(c.MakeColorK(0, img), 1); });
@@ -73,52 +73,47 @@ TEST(BlackSeparation, SwitchedOffOrNoDotsLeavesPictureAndTable) {
   EXPECT_EQ(std::vector<int>(c.nFileSize, c.nFileSize + 12), std::vector<int>(12, 0));
 }
 
-TEST(BlackSeparation, TextMovesToTheBlackPanelAndHolesTakeTheColourOnTheirLeft) {
-  TestCtrl c = BlackOn();
-  CxImage img = TextImage();
-  img.SetJpegQuality(100);
-  img.SetXDPI(300);
-  img.SetYDPI(300);
-  const auto dots = TextDots();
-  std::string log = StderrOf([&] { EXPECT_EQ(c.MakeColorK(0, img), 1); });
-  EXPECT_TRUE(Has(log, "\n[2] Black Panel - dot count = " + std::to_string(dots.size()) +
-                           ", m_nLogImage = 0"));
-  EXPECT_TRUE(Has(log, "\n[2] MakeColorK: m_nColorType 0 (256,0)"));
-  EXPECT_EQ(c.nFileSize[3], 256);
-  EXPECT_EQ(c.nFileSize[6], 0);
+TEST(BlackSeparation, TextMovesToTheSidesBlackPanelAndHolesTakeTheColourOnTheirLeft) {
+  for (int side : {0, 32}) {
+    SCOPED_TRACE(side);
+    BlackOn c(side);
+    if (side == 32) c.nFileSize[3] = 256;  // the front's panel, kept
+    CxImage img = TextImage();
+    img.SetJpegQuality(100);
+    img.SetXDPI(300);
+    img.SetYDPI(300);
+    const auto dots = TextDots();
+    std::string log = StderrOf([&] { EXPECT_EQ(c.MakeColorK(0, img), 1); });
+    EXPECT_TRUE(Has(log, "\n[2] Black Panel - dot count = " + std::to_string(dots.size()) +
+                             ", m_nLogImage = 0"));
+    EXPECT_TRUE(Has(log, side ? "\n[2] MakeColorK: m_nColorType 32 (256,256)"
+                              : "\n[2] MakeColorK: m_nColorType 0 (256,0)"));
+    EXPECT_EQ(c.nFileSize[3], 256);
+    EXPECT_EQ(c.nFileSize[6], side ? 256 : 0);
+    EXPECT_FALSE((side ? c.m_srcImgK : c.m_srcImgK2).IsValid());
 
-  // Colour picture: inner dots show the blue to their left; dots on the
-  // border rows and columns stay white holes, and so does a run that starts
-  // in the first column (it copies the hole on its left).
-  std::set<Spot> holes = {{0, 4}, {11, 4}, {5, 0}, {6, 7}, {0, 6}, {1, 6}, {2, 6}};
-  // Black panel: white, each dot with its own values, and a black pixel left
-  // of every inner dot whose blue byte is 0.
-  std::set<Spot> widened = {{8, 2}, {9, 2}, {0, 6}, {1, 6}};
-  const CxImage& k = c.m_srcImgK;
-  ASSERT_TRUE(k.IsValid());
-  for (int y = 0; y < kH; ++y)
-    for (int x = 0; x < kW; ++x) {
-      EXPECT_EQ(PixelAt(img, x, y), holes.count({x, y}) ? kWhite : kBackground) << x << "," << y;
-      Rgb want = kWhite;
-      for (const auto& d : dots)
-        if (d.first == Spot(x, y)) want = d.second;
-      if (widened.count({x, y})) want = kBlack;
-      EXPECT_EQ(PixelAt(k, x, y), want) << "black panel at " << x << "," << y;
-    }
-  // The panel carries the card image's settings into the print job.
-  EXPECT_EQ(k.GetJpegQuality(), 100);
-  EXPECT_EQ(k.GetXDPI(), 300);
-}
-
-TEST(BlackSeparation, BackSideGoesToTheBackSlotAndEntry) {
-  TestCtrl c = BlackOn(32);
-  c.nFileSize[3] = 256;  // the front's panel, kept
-  CxImage img = TextImage();
-  std::string log = StderrOf([&] { c.MakeColorK(0, img); });
-  EXPECT_TRUE(c.m_srcImgK2.IsValid());
-  EXPECT_FALSE(c.m_srcImgK.IsValid());
-  EXPECT_EQ(c.nFileSize[6], 256);
-  EXPECT_TRUE(Has(log, "\n[2] MakeColorK: m_nColorType 32 (256,256)"));
+    // Colour picture: inner dots show the blue to their left; dots on the
+    // border rows and columns stay white holes, and so does a run that starts
+    // in the first column (it copies the hole on its left).
+    std::set<Spot> holes = {{0, 4}, {11, 4}, {5, 0}, {6, 7}, {0, 6}, {1, 6}, {2, 6}};
+    // Black panel: white, each dot with its own values, and a black pixel left
+    // of every inner dot whose blue byte is 0.
+    std::set<Spot> widened = {{8, 2}, {9, 2}, {0, 6}, {1, 6}};
+    const CxImage& k = side ? c.m_srcImgK2 : c.m_srcImgK;
+    ASSERT_TRUE(k.IsValid());
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        EXPECT_EQ(PixelAt(img, x, y), holes.count({x, y}) ? kWhite : kBackground) << x << "," << y;
+        Rgb want = kWhite;
+        for (const auto& d : dots)
+          if (d.first == Spot(x, y)) want = d.second;
+        if (widened.count({x, y})) want = kBlack;
+        EXPECT_EQ(PixelAt(k, x, y), want) << "black panel at " << x << "," << y;
+      }
+    // The panel carries the card image's settings into the print job.
+    EXPECT_EQ(k.GetJpegQuality(), 100);
+    EXPECT_EQ(k.GetXDPI(), 300);
+  }
 }
 
 namespace {
@@ -167,7 +162,7 @@ TEST(BlackSeparation, SameBytesAsTheStepByStepSeparation) {
     SetPixelAt(original, size.first - 1, size.second / 2, kDotBlue0);
     CxImage expectedImage(original), expectedPanel(0), image(original);
     SeparateStepByStep(expectedImage, expectedPanel);
-    TestCtrl c = BlackOn();
+    BlackOn c;
     StderrOf([&] { c.MakeColorK(0, image); });
     EXPECT_TRUE(SamePixels(image, expectedImage)) << size.first << "x" << size.second;
     EXPECT_TRUE(SamePixels(c.m_srcImgK, expectedPanel)) << size.first << "x" << size.second;

@@ -53,12 +53,6 @@ std::vector<int> Entries(std::initializer_list<int> set) {
   return t;
 }
 
-TestCtrl WithOptions(const POPTION& o) {
-  TestCtrl c;
-  c.option = o;
-  return c;
-}
-
 }  // namespace
 
 TEST(CardSide, OrientationPutsTheFirstRasterLineInTheLeftColumn) {
@@ -66,7 +60,7 @@ TEST(CardSide, OrientationPutsTheFirstRasterLineInTheLeftColumn) {
   auto pixel = [](int column, int line) {
     return Rgb{uint8_t(10 * line + column), uint8_t(100 + column), uint8_t(200 + line)};
   };
-  TestCtrl c = WithOptions(NeutralJobOptions());
+  TestCtrl c(NeutralJobOptions());
   // The log shows the device options next to differing working copies.
   c.option.nRibbon = 4;
   c.option.nCheck = 3;
@@ -78,8 +72,7 @@ TEST(CardSide, OrientationPutsTheFirstRasterLineInTheLeftColumn) {
   EXPECT_TRUE(Has(s.log, "[->][->][poption.nRibbon(4), m_nRibbon(0x00) ]\n"));
   EXPECT_TRUE(Has(s.log, "[->]pszTxBuffer[dh 3][dw 5 di 5 bpp 24]\n[->][outputarray_Log 10]\n66 77 ")) << s.log;
   const CxImage& card = c.m_srcImg;
-  ASSERT_EQ(card.GetWidth(), 3u);
-  ASSERT_EQ(card.GetHeight(), 5u);
+  ASSERT_EQ(SizeOf(card), "3x5");
   // Stored pixel (x, y) is the page pixel at column y of raster line x: shown
   // with row 0 at the bottom, the top-left pixel is the last one of line 0.
   for (int x = 0; x < 3; ++x)
@@ -93,23 +86,21 @@ TEST(CardSide, OrientationPutsTheFirstRasterLineInTheLeftColumn) {
 }
 
 TEST(CardSide, OnlyPagesWiderThan1000PixelsAreScaled) {
-  TestCtrl c = WithOptions(NeutralJobOptions());
+  TestCtrl c(NeutralJobOptions());
   auto flat = [](int, int) { return Rgb{90, 120, 150}; };
   Side s = Prepare(c, 16, PageBmp(1000, 4, flat), 1000, 4);
-  EXPECT_EQ(c.m_srcImg.GetWidth(), 4u);
-  EXPECT_EQ(c.m_srcImg.GetHeight(), 1000u);
+  EXPECT_EQ(SizeOf(c.m_srcImg), "4x1000");
   EXPECT_FALSE(Has(s.log, "Resample"));
 
   s = Prepare(c, 16, PageBmp(1001, 4, flat), 1001, 4);
-  EXPECT_EQ(c.m_srcImg.GetWidth(), 1013u);
-  EXPECT_EQ(c.m_srcImg.GetHeight(), 643u);
+  EXPECT_EQ(SizeOf(c.m_srcImg), "1013x643");
   EXPECT_TRUE(Has(s.log, "srcImg (nGetWidth 1001, nGetHeight 4)\n"
                          "Resample (nGetWidth 643, nGetHeight 1013)\n"));
   EXPECT_EQ(PixelAt(c.m_srcImg, 500, 300), (Rgb{90, 120, 150}));
 }
 
 TEST(CardSide, OneSidedCardDeliversA1013x643JpegAndItsPanels) {
-  TestCtrl c = WithOptions(DefaultJobOptions());
+  TestCtrl c(DefaultJobOptions());
   c.nFileSize[5] = 256;  // left over from an earlier card
   Side s = Prepare(c, 0, PageBmp(643, 1013, CardPixel), 643, 1013);
   ASSERT_GT(s.result, 2);
@@ -130,7 +121,7 @@ TEST(CardSide, OneSidedCardDeliversA1013x643JpegAndItsPanels) {
 }
 
 TEST(CardSide, TwoSidedCardKeepsTheFrontEntriesWhileTheBackIsPrepared) {
-  TestCtrl c = WithOptions(DefaultJobOptions());
+  TestCtrl c(DefaultJobOptions());
   c.option.nBOverlay = 2;
   const std::vector<uint8_t> page = PageBmp(643, 1013, CardPixel);
   EXPECT_EQ(Prepare(c, 16, page, 643, 1013).result, 20);
@@ -154,7 +145,7 @@ TEST(CardSide, TwoSidedCardKeepsTheFrontEntriesWhileTheBackIsPrepared) {
 }
 
 TEST(CardSide, BlackRibbonsGetTheMonochromePictureAndNoOtherPanels) {
-  TestCtrl c = WithOptions(DefaultJobOptions());
+  TestCtrl c(DefaultJobOptions());
   c.option.nRibbon = 11;
   Side s = Prepare(c, 16, PageBmp(643, 1013, CardPixel), 643, 1013);
   EXPECT_TRUE(Has(s.log, "[->][Rewrite Erase : Create black image]\n"));
@@ -176,7 +167,7 @@ TEST(CardSide, BlackRibbonsGetTheMonochromePictureAndNoOtherPanels) {
 }
 
 TEST(CardSide, BufferThatIsNotABmpGivesAWhiteCard) {
-  TestCtrl c = WithOptions(DefaultJobOptions());
+  TestCtrl c(DefaultJobOptions());
   Side s = Prepare(c, 16, std::vector<uint8_t>(2000, 0), 643, 1013);
   ASSERT_EQ(c.m_srcImg.GetWidth(), 1013u);
   // White stays white through the chain except for the colour balance.
@@ -187,14 +178,14 @@ TEST(CardSide, BufferThatIsNotABmpGivesAWhiteCard) {
   EXPECT_TRUE(Has(s.log, "Black Panel - dot count = 0"));
 
   // No buffer at all reads the same way.
-  TestCtrl n = WithOptions(NeutralJobOptions());
+  TestCtrl n(NeutralJobOptions());
   Prepare(n, 16, {}, 8, 6, 64);
   ASSERT_EQ(n.m_srcImg.GetWidth(), 6u);
   EXPECT_EQ(PixelAt(n.m_srcImg, 3, 3), (Rgb{255, 255, 255}));
 }
 
 TEST(CardSide, PageOfAnotherSizeOrDepthThanAnnouncedFailsTheSide) {
-  TestCtrl c = WithOptions(DefaultJobOptions());
+  TestCtrl c(DefaultJobOptions());
   // A good front first, so there is something that must not survive.
   Prepare(c, 16, PageBmp(8, 6, CardPixel), 8, 6);
   ASSERT_TRUE(c.m_srcImg.IsValid());
@@ -233,7 +224,7 @@ TEST(CardSide, PageOfAnotherSizeOrDepthThanAnnouncedFailsTheSide) {
 }
 
 TEST(CardSide, JpegNeverGoesPastTheOutputCapacity) {
-  TestCtrl c = WithOptions(DefaultJobOptions());
+  TestCtrl c(DefaultJobOptions());
   const std::vector<uint8_t> bmp = PageBmp(8, 6, CardPixel);
   Side roomy = Prepare(c, 0, bmp, 8, 6);
   const int n = roomy.result;
@@ -276,13 +267,13 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 TEST(ImageLog, DumpsAppearUnderTmpOnlyWhenChecked) {
   const std::vector<uint8_t> bmp = PageBmp(8, 6, CardPixel);
   {  // Without the check no file appears, although construction set level 2.
-    TestCtrl c = WithOptions(DefaultJobOptions());
+    TestCtrl c(DefaultJobOptions());
     c.m_nPage = UniquePage(5) - 1;
     Prepare(c, 0, bmp, 8, 6);
     EXPECT_EQ(c.m_nLogImage, 0);
     EXPECT_TRUE(DumpFiles(c.m_nPage).empty());
   }
-  TestCtrl c = WithOptions(DefaultJobOptions());
+  TestCtrl c(DefaultJobOptions());
   c.option.nCheck = 1;
   c.m_nPage = UniquePage(6) - 1;
   Side s = Prepare(c, 0, bmp, 8, 6);

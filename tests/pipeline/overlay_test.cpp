@@ -60,8 +60,7 @@ TEST(OverlayMask, WhiteAreasOfEachTypeAfterTheHalfTurn) {
     std::string log = StderrOf([&] { r = c.VK_Image_VarnishSendEx(k.type, k.black, k.white); });
     EXPECT_EQ(r, 21);
     ASSERT_TRUE(c.m_srcImgO.IsValid());
-    EXPECT_EQ(c.m_srcImgO.GetWidth(), 1013u);
-    EXPECT_EQ(c.m_srcImgO.GetHeight(), 643u);
+    EXPECT_EQ(SizeOf(c.m_srcImgO), "1013x643");
     EXPECT_EQ(MaskMismatches(c.m_srcImgO, k.white_at), 0);
     EXPECT_TRUE(Has(log, k.log)) << log;
     // A new image with its own settings, in the front slot.

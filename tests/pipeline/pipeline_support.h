@@ -23,8 +23,9 @@ inline std::ostream& operator<<(std::ostream& os, const Rgb& c) {
 
 // A controller whose device options record is one the test owns.
 struct TestCtrl : CVKCtrl_Print {
-  POPTION option{};
-  TestCtrl() { m_pJobOption = &option; }
+  POPTION option;
+  explicit TestCtrl(const POPTION& o = POPTION{}) : option(o) { m_pJobOption = &option; }
+  TestCtrl(const TestCtrl&) = delete;
   // Loads the working copies, as the card-side submission does before every side.
   void LoadOptions() {
     m_nRibbon = option.nRibbon;
@@ -133,6 +134,10 @@ inline CxImage Picture(int w, int h) {
                      static_cast<uint8_t>((x ^ y) * 29)});
   SetPixelAt(img, 0, 0, Rgb{255, 255, 255});
   return img;
+}
+
+inline std::string SizeOf(const CxImage& i) {
+  return std::to_string(i.GetWidth()) + "x" + std::to_string(i.GetHeight());
 }
 
 // Same size and the same pixel bytes.

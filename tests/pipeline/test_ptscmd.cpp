@@ -46,8 +46,7 @@ CxImage Noisy(int w, int h, unsigned seed, int quality) {
 
 // A controller as the pipeline leaves it: options loaded, table clear.
 struct PtsCtrl : TestCtrl {
-  explicit PtsCtrl(int ribbon = 0) {
-    option = DefaultJobOptions();
+  explicit PtsCtrl(int ribbon = 0) : TestCtrl(DefaultJobOptions()) {
     option.nRibbon = ribbon;
     LoadOptions();
     m_nLogImage = 0;
@@ -100,11 +99,9 @@ TEST(PtsCommand, SingleSidedColourCardHasTheExactWireBytes) {
   // Written in one piece, flushed once, then one pause and one 63-byte read.
   EXPECT_EQ(printer.writes.size(), 1u);
   EXPECT_EQ(printer.flushes, 1);
-  ASSERT_EQ(printer.pauses.size(), 1u);
-  EXPECT_EQ(printer.pauses[0], 1000000u);
-  ASSERT_EQ(printer.readLimits.size(), 1u);
-  EXPECT_EQ(printer.readLimits[0], 63u);
-  EXPECT_DOUBLE_EQ(printer.timeouts[0], 5.0);
+  EXPECT_EQ(printer.pauses, std::vector<unsigned>{1000000});
+  EXPECT_EQ(printer.readLimits, std::vector<size_t>{63});
+  EXPECT_EQ(printer.timeouts, std::vector<double>{5.0});
 }
 
 TEST(PtsCommand, EveryRibbonCodeSetsItsControlBlocks) {

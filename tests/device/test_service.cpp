@@ -167,7 +167,7 @@ TEST(Counters, PrintAndRibbonCountsFromBigEndianBytesWithMissingOnesZero) {
   }
 }
 
-TEST(SensorQueries, PayloadIsHandedOnAsItCameUpToTheReplyArea) {
+TEST(SensorQueries, PayloadIsHandedOnAsItCameUpToTheReplyAreaAndOnlyOnSuccess) {
   FakePrinter printer;
   printer.Answer(FakePrinter::Ack({0x31, 0x00, 0x7F}));
   printer.Answer(FakePrinter::Ack({0x01, 0x02}));
@@ -202,20 +202,18 @@ TEST(SensorQueries, PayloadIsHandedOnAsItCameUpToTheReplyArea) {
   });
   for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i], i < VK_REPLY_SIZE ? uint8_t(i + 1) : 0xEE) << i;
   EXPECT_EQ(small, (Bytes{0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0xEE, 0xEE, 0xEE, 0xEE}));
-}
 
-TEST(SensorQueries, NakSilenceAndEmptyAnswerLeaveTheBuffer) {
-  FakePrinter printer;
-  Bytes out(VK_REPLY_SIZE, 0xEE);
+  // A refusal, silence or an empty answer leaves the buffer.
+  Bytes untouched(VK_REPLY_SIZE, 0xEE);
   printer.Answer(FakePrinter::Reply(0x00, 0x15, {0x01, 0x02}));
   printer.Silence();
   printer.Answer(FakePrinter::Ack());
-  std::string log = logOf([&] {
-    EXPECT_EQ(CheckFeederSensor(out.data()), 9);
-    EXPECT_EQ(RibbonSensorValue(out.data()), -1);
-    EXPECT_EQ(GetOptionInformationValue(out.data()), 0);
+  log = logOf([&] {
+    EXPECT_EQ(CheckFeederSensor(untouched.data()), 9);
+    EXPECT_EQ(RibbonSensorValue(untouched.data()), -1);
+    EXPECT_EQ(GetOptionInformationValue(untouched.data()), 0);
   });
-  EXPECT_EQ(out, Bytes(VK_REPLY_SIZE, 0xEE));
+  EXPECT_EQ(untouched, Bytes(VK_REPLY_SIZE, 0xEE));
   EXPECT_NE(log.find("[E] CheckFeederSensor : 9\r\n"), std::string::npos);
   EXPECT_NE(log.find("[E] RibbonSensorValue : -1\r\n"), std::string::npos);
 }

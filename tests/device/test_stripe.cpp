@@ -78,7 +78,7 @@ TEST(StripeFrames, LongerDataOrASizeWithoutDataIsRefusedAndNothingIsSent) {
   EXPECT_TRUE(contains(log, "[E] MS_SetTrackBuffer : -2\r\n"));
 }
 
-TEST(TrackRead, PayloadAndItsLengthReachTheCallerBoundedByTheTrackArea) {
+TEST(TrackRead, PayloadAndItsLengthReachTheCallerBoundedByTheTrackAreaAndOnlyOnSuccess) {
   FakePrinter printer;
   Bytes track(40);
   for (size_t i = 0; i < track.size(); ++i) track[i] = uint8_t('0' + i % 10);
@@ -107,22 +107,20 @@ TEST(TrackRead, PayloadAndItsLengthReachTheCallerBoundedByTheTrackArea) {
   EXPECT_EQ(length, 16);
   EXPECT_EQ(small[15], 0x33);
   EXPECT_EQ(small[16], 0xEE);
-}
 
-TEST(TrackRead, NakSilenceAndEmptyAnswerLeaveDataAndLength) {
-  FakePrinter printer;
-  Bytes out(VK_TRACK_SIZE, 0xEE);
-  int length = -77;
+  // A refusal, silence or an empty answer leaves data and length.
+  Bytes untouched(VK_TRACK_SIZE, 0xEE);
+  length = -77;
   printer.Answer(FakePrinter::Reply(0x00, 0x15, {0x31, 0x32}));
   printer.Silence();
   printer.Answer(FakePrinter::Ack());
-  std::string log = logOf([&] {
-    EXPECT_EQ(MS_ReadTrackData(1, out.data(), &length), 9);
-    EXPECT_EQ(MS_ReadTrackData(1, out.data(), &length), -1);
-    EXPECT_EQ(MS_ReadTrackData(1, out.data(), &length), 0);
+  log = logOf([&] {
+    EXPECT_EQ(MS_ReadTrackData(1, untouched.data(), &length), 9);
+    EXPECT_EQ(MS_ReadTrackData(1, untouched.data(), &length), -1);
+    EXPECT_EQ(MS_ReadTrackData(1, untouched.data(), &length), 0);
   });
   EXPECT_EQ(length, -77);
-  EXPECT_EQ(out, Bytes(VK_TRACK_SIZE, 0xEE));
+  EXPECT_EQ(untouched, Bytes(VK_TRACK_SIZE, 0xEE));
   EXPECT_TRUE(contains(log, "[E] MS_ReadTrackData : 9\r\n"));
   EXPECT_TRUE(contains(log, "[E] MS_ReadTrackData : -1\r\n"));
 }

@@ -25,6 +25,88 @@ const int kSideFailed = 0;
 
 bool isFrontSide(int nColorType) { return (nColorType & ~16) == 0; }
 
+// The page arrives in red, green, blue order; the image keeps blue, green, red.
+void exchangeRedBlue(CxImage& image) {
+  const uint32_t width = image.GetWidth();
+  for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+    uint8_t* p = image.GetBits(y);
+    for (uint32_t x = 0; x < width; ++x, p += 3) {
+      const uint8_t first = p[0];
+      p[0] = p[2];
+      p[2] = first;
+    }
+  }
+}
+
+// Move `count` pixels down a stored column of the page (one pixel from each
+// of `count` rows, srcPitch bytes apart) along one row of the card.
+void columnToRow(const uint8_t* src, size_t srcPitch, uint8_t* dst, uint32_t count, bool exchange) {
+  for (uint32_t x = 0; x < count; ++x, src += srcPitch, dst += 3) {
+    dst[0] = src[exchange ? 2 : 0];
+    dst[1] = src[1];
+    dst[2] = src[exchange ? 0 : 2];
+  }
+}
+
+// The portrait page becomes the landscape card: the red-blue exchange (when
+// asked), RotateRight and the top-to-bottom Flip in one pass. In stored
+// coordinates the turn gives pixel (x, y) the page's (W - 1 - y, x), and the
+// flip of its W rows then gives (x, y) the turned (x, W - 1 - y): card pixel
+// (x, y) is page pixel (y, x), a transpose. The card is
+// made as the turn makes its target (the page's settings, the new size, the
+// page's palette, zero row padding) and replaces the page, so its header,
+// settings and every byte equal those of the three steps. Returns false,
+// with the page untouched, when the card cannot be allocated.
+bool transposeIntoCard(CxImage& page, bool exchange) {
+  const uint32_t pageWidth = page.GetWidth();
+  const uint32_t pageHeight = page.GetHeight();
+  CxImage card(0);
+  card.CopyInfo(page);
+  card.Create(pageHeight, pageWidth, page.GetBpp(), page.GetType());
+  card.SetPalette(page.GetPalette(), 256);
+  if (!card.IsValid() || page.GetBpp() != 24 || card.GetBpp() != 24) return false;
+
+  const size_t srcPitch = page.GetEffWidth();
+  const uint8_t* const src = page.GetBits(0);
+  // Eight card rows at a time: each page row gives them eight neighbouring
+  // pixels, read in one piece. Each pixel is stored as four bytes whose last
+  // one is overwritten by the next pixel; the last pixel of a row gets three.
+  const uint32_t kRows = 8;
+  uint32_t y0 = 0;
+  if (pageHeight >= 2) {
+    for (; y0 + kRows <= pageWidth; y0 += kRows) {
+      uint8_t* dst[kRows];
+      for (uint32_t i = 0; i < kRows; ++i) dst[i] = card.GetBits(y0 + i);
+      uint8_t piece[3 * kRows + 4] = {};
+      const uint8_t* s = src + 3 * static_cast<size_t>(y0);
+      for (uint32_t x = 0; x + 1 < pageHeight; ++x, s += srcPitch) {
+        memcpy(piece, s, 3 * kRows);
+        for (uint32_t i = 0; i < kRows; ++i) {
+          uint32_t v;
+          memcpy(&v, piece + 3 * i, 4);
+          if (exchange) v = __builtin_bswap32(v) >> 8;
+          memcpy(dst[i] + 3 * static_cast<size_t>(x), &v, 4);
+        }
+      }
+      const size_t last = static_cast<size_t>(pageHeight - 1);
+      for (uint32_t i = 0; i < kRows; ++i) {
+        columnToRow(s + 3 * i, srcPitch, dst[i] + 3 * last, 1, exchange);
+      }
+    }
+  }
+  for (; y0 < pageWidth; ++y0) {
+    columnToRow(src + 3 * static_cast<size_t>(y0), srcPitch, card.GetBits(y0), pageHeight, exchange);
+  }
+  // Row padding starts out zero, as the turn leaves it.
+  const size_t used = 3 * static_cast<size_t>(pageHeight);
+  const size_t pad = card.GetEffWidth() - used;
+  if (pad != 0) {
+    for (uint32_t y = 0; y < pageWidth; ++y) memset(card.GetBits(y) + used, 0, pad);
+  }
+  page.Transfer(card, true);
+  return true;
+}
+
 }  // namespace
 
 // Prepare one card side. A page whose BMP does not decode to width x height
@@ -53,7 +135,9 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
 
   decoded.Create(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 24,
                  CXIMAGE_FORMAT_BMP);
-  decoded.Clear(255);
+  // The page starts white; the white is painted only where it is kept (an
+  // erase card, or a buffer that does not decode: a failed decode leaves the
+  // image as it was). A decoded page replaces the image, pixels unread.
   const int bpp = decoded.GetBpp();
 
   const int P = m_nPage + 1;
@@ -72,12 +156,13 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
   if (m_nRibbon == 11) {
     // Erasing a rewritable card prints a black card whatever the page holds.
     fprintf(stderr, "[->][Rewrite Erase : Create black image]\n");
+    decoded.Clear(255);
     const RGBQUAD black = {0, 0, 0, 0};
     for (int y = 0; y < kCardRasterHeight; ++y) {
       decoded.DrawLine(0, kCardRasterWidth, y, y, black, false);
     }
-  } else {
-    decoded.Decode(buffer, static_cast<uint32_t>(bufferSize), CXIMAGE_FORMAT_BMP);
+  } else if (!decoded.Decode(buffer, static_cast<uint32_t>(bufferSize), CXIMAGE_FORMAT_BMP)) {
+    decoded.Clear(255);
   }
 
   if (m_nLogImage > 1) {
@@ -113,28 +198,28 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
   card.Transfer(decoded, true);
   fprintf(stderr, "srcImgK\n");
 
-  // The page arrives in red, green, blue order; the image keeps blue, green, red.
-  for (int y = 0; y < height; ++y) {
-    uint8_t* p = card.GetBits(y);
-    for (int x = 0; x < width; ++x, p += 3) {
-      const uint8_t first = p[0];
-      p[0] = p[2];
-      p[2] = first;
-    }
-  }
+  // The page arrives in red, green, blue order; the image keeps blue, green,
+  // red. A page that is scaled is exchanged first; otherwise the exchange is
+  // done while the page is turned below.
+  const bool scaled = card.GetWidth() > kScaleAbove;
+  if (scaled) exchangeRedBlue(card);
   fprintf(stderr, "srcImg (nGetWidth %d, nGetHeight %d)\n", static_cast<int>(card.GetWidth()),
           static_cast<int>(card.GetHeight()));
 
-  if (card.GetWidth() > kScaleAbove) {
+  if (scaled) {
     card.Resample(kCardRasterWidth, kCardRasterHeight, 1, nullptr);
     fprintf(stderr, "Resample (nGetWidth %d, nGetHeight %d)\n", static_cast<int>(card.GetWidth()),
             static_cast<int>(card.GetHeight()));
   }
 
   // The portrait page becomes the landscape card: its first raster line is
-  // the card's left column.
-  card.RotateRight(nullptr);
-  card.Flip(false, true);
+  // the card's left column (RotateRight, then Flip, in one pass). Should the
+  // card not be allocated, the steps run one by one and fail as they do.
+  if (!transposeIntoCard(card, !scaled)) {
+    if (!scaled) exchangeRedBlue(card);
+    card.RotateRight(nullptr);
+    card.Flip(false, true);
+  }
 
   fprintf(stderr, "\n[2] Get GetJpegScale: %d", card.GetJpegScale());
   fprintf(stderr, "\n[2] Get GetXDPI: %d", card.GetXDPI());

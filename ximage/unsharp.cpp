@@ -22,7 +22,13 @@
 #include <emmintrin.h>
 #endif
 
+#include "ximage/unsharp_avx2.h"
+
 namespace {
+
+// Longest kernel the AVX2 runs take (their tap pointers live on the stack);
+// longer ones use the SSE2 and plain runs.
+constexpr int kWideTaps = 64;
 
 // Longest kernel the blur builds (radius of about 32766); a longer one would
 // need a product table of more than 32 MiB and is far wider than any image.
@@ -117,6 +123,11 @@ inline __m128 widenTimes(__m128i quarter, __m128 k) { return _mm_mul_ps(_mm_cvte
 template <typename Tap>
 void blurRun(const float* cmatrix, int n, Tap tap, uint8_t* dst, size_t len) {
   size_t q = 0;
+  if (n <= kWideTaps && len >= 32 && ximage_wide::HaveAvx2()) {
+    const uint8_t* taps[kWideTaps];
+    for (int j = 0; j < n; j++) taps[j] = tap(j);
+    q = ximage_wide::BlurRunAvx2(cmatrix, n, taps, dst, len);
+  }
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
   for (; q + 16 <= len; q += 16) {
@@ -179,9 +190,12 @@ void blurRow(const float* cmatrix, int n, const uint8_t* src, uint8_t* dst, int 
 // Source row y is read (through srcRow) before output row y is written
 // (through dstRow), so source and destination may be the same image.
 // Returns false, having written nothing, when the ring cannot be allocated.
-template <typename SrcRow, typename DstRow, typename Done>
+// finishRow(k, taps), when it returns true, has made and used output row k
+// of the column pass itself from the rows under its window (interior rows
+// only); done is not called for such a row.
+template <typename SrcRow, typename DstRow, typename Done, typename FinishRow>
 bool blurImage(const float* cmatrix, int n, uint32_t width, uint32_t height, size_t b,
-               SrcRow srcRow, DstRow dstRow, Done done) {
+               SrcRow srcRow, DstRow dstRow, Done done, FinishRow finishRow) {
   const size_t rowBytes = (size_t)width * b;
   const int m = n / 2;
   const int h = (int)height;
@@ -198,9 +212,11 @@ bool blurImage(const float* cmatrix, int n, uint32_t width, uint32_t height, siz
     const int first = std::max(0, k - m);
     const int last = std::min(h - 1, k - m + n - 1);
     for (; ready <= last; ready++) blurRow(cmatrix, n, srcRow(ready), ringRow(ready), (int)width, b);
-    uint8_t* dst = dstRow(k);
     for (int r = first; r <= last; r++) taps[r - first] = ringRow(r);
-    if (n <= h && k >= m && k < h - m) {
+    const bool interior = n <= h && k >= m && k < h - m;
+    if (interior && finishRow(k, static_cast<const uint8_t* const*>(taps.get()))) continue;
+    uint8_t* dst = dstRow(k);
+    if (interior) {
       const uint8_t* const* t = taps.get();
       blurRun(cmatrix, n, [t](int j) { return t[j]; }, dst, rowBytes);
     } else {
@@ -375,11 +391,12 @@ bool CxImage::GaussianBlur(float radius, CxImage* iDst) {
   const size_t pitch = info.dwEffWidth;
   auto srcRow = [bits, pitch](int y) -> const uint8_t* { return bits + (size_t)y * pitch; };
   auto nothingMore = [](int, uint8_t*) {};
+  auto plainRows = [](int, const uint8_t* const*) { return false; };
 
   if (iDst == nullptr) {
     // In place: each output row is written only after its source row was read.
     if (!blurImage(kernel, n, width, height, b, srcRow,
-                   [bits, pitch](int y) { return bits + (size_t)y * pitch; }, nothingMore)) {
+                   [bits, pitch](int y) { return bits + (size_t)y * pitch; }, nothingMore, plainRows)) {
       SetError("GaussianBlur: can't allocate memory");
       return false;
     }
@@ -394,7 +411,7 @@ bool CxImage::GaussianBlur(float radius, CxImage* iDst) {
     return false;
   }
   if (!blurImage(kernel, n, width, height, b, srcRow,
-                 [&tmp](int y) { return tmp.GetBits((uint32_t)y); }, nothingMore)) {
+                 [&tmp](int y) { return tmp.GetBits((uint32_t)y); }, nothingMore, plainRows)) {
     SetError("GaussianBlur: can't allocate memory");
     return false;
   }
@@ -454,9 +471,23 @@ bool CxImage::UnsharpMask(float radius, float amount, int threshold) {
       if (std::abs(diff) >= threshold) o[p] = sharpenByte(o[p], diff, amount);
     }
   };
+  // With AVX2 an interior row is blurred and sharpened in one walk, the
+  // blurred bytes never stored; the few bytes past the last whole group of 32
+  // go through the plain runs.
+  const bool wide = threshold <= 0 && n <= kWideTaps && ximage_wide::HaveAvx2();
+  auto finishRow = [&](int y, const uint8_t* const* taps) {
+    if (!wide) return false;
+    uint8_t* o = bits + (size_t)y * pitch;
+    const size_t done = ximage_wide::BlurSharpenRunAvx2(kernel, n, taps, o, rowBytes, amount);
+    if (done < rowBytes) {
+      blurRun(kernel, n, [taps, done](int j) { return taps[j] + done; }, blurred.get(), rowBytes - done);
+      sharpenRun(o + done, blurred.get(), rowBytes - done, amount);
+    }
+    return true;
+  };
   if (!blurImage(kernel, n, width, height, b,
                  [bits, pitch](int y) -> const uint8_t* { return bits + (size_t)y * pitch; },
-                 [&blurred](int) { return blurred.get(); }, sharpenRow)) {
+                 [&blurred](int) { return blurred.get(); }, sharpenRow, finishRow)) {
     SetError("GaussianBlur: can't allocate memory");
     return false;
   }

@@ -45,7 +45,7 @@ faultrelay::RelayRun runCase(const Case& c) {
   setup.simRules = c.rules;
   setup.splitFrame = c.splitFrame;
   setup.splitAt = c.splitAt;
-  setup.splitDelayMs = 400;
+  setup.splitDelayMs = 1000;  // well past the moment the filter reads, even on a busy machine
   setup.backChannelClosed = c.backChannelClosed;
   return faultrelay::Run(setup);
 }

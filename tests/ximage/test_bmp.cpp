@@ -170,7 +170,12 @@ TEST(BmpDecode, ShortPixelDataIsRefusedNotHalfFilled) {
   put32(huge, 22, 8000);
   std::vector<uint8_t> far = handMadeBmp24(4, 4);
   put32(far, 10, 0x7FFFFFF0);
-  for (const auto& v : {huge, far}) {
+  // Without an offset the palette counts towards the rows until it is read:
+  // only the read itself finds these rows 2 bytes short.
+  std::vector<uint8_t> afterPalette = indexedBmp(4, 1, 8, {{1, 2, 3, 0}, {4, 5, 6, 0}}, {0, 1, 0, 1});
+  put32(afterPalette, 10, 0);
+  afterPalette.resize(afterPalette.size() - 2);
+  for (const auto& v : {huge, far, afterPalette}) {
     CxImage img;
     EXPECT_FALSE(decode(img, v));
     EXPECT_STREQ(img.GetLastError(), kShort);
@@ -210,7 +215,8 @@ TEST(BmpDecode, EveryInfoHeaderSize) {
 
   // 12-byte core header, 8 bits, 3 bytes a palette entry; a zero colour
   // count means 256 entries in the file.
-  std::vector<uint8_t> core = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 8, 0};
+  std::vector<uint8_t> core = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // file header
+                               12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 8, 0};        // 3 x 2, 1 plane, 8 bits
   for (int i = 0; i < 256; i++) core.insert(core.end(), {(uint8_t)i, (uint8_t)(i / 2), 200});
   core.insert(core.end(), {1, 2, 3, 0, 250, 251, 252, 0});
   CxImage coreImg;
@@ -296,6 +302,14 @@ TEST(BmpDecode, HostileHeadersAreRefusedWithoutReadingPastTheData) {
     put32(v, 10, 0);
     EXPECT_EQ(decode(img, v), m.at != 14) << m.what;
   }
+
+  // 300 palette entries in the file: the first 256 are kept, the rest skipped.
+  std::vector<RGBQUAD> many(300);
+  for (int i = 0; i < 300; i++) many[i] = RGBQUAD{(uint8_t)i, (uint8_t)(i >> 8), 7, 0};
+  CxImage manyImg;
+  ASSERT_TRUE(decode(manyImg, indexedBmp(4, 1, 8, many, {0, 255, 9, 1}))) << manyImg.GetLastError();
+  EXPECT_EQ(colorBytes(manyImg.GetPixelColor(1, 0)), (std::vector<uint8_t>{255, 0, 7}));
+  EXPECT_EQ(manyImg.GetPixelIndex(2, 0), 9);
 
   // A palette count far larger than the data, and than 256 entries.
   std::vector<RGBQUAD> pal(2, RGBQUAD{1, 2, 3, 0});

@@ -224,7 +224,7 @@ TEST(Gamma, WorkedValuesAndEveryEntryOfTheCurvePerChannel) {
     ASSERT_TRUE(img.GammaRGB(g, 1.0f, 1.0f / g));
     const std::vector<int> tr = gammaTable(g), tb = gammaTable(1.0f / g);
     for (int i = 0; i < 256; i++)
-      ASSERT_EQ(pixel(img, i, 0), (std::vector<int>{tr[i], 255 - i, tb[i / 2]})) << "gamma " << g << " at " << i;
+      ASSERT_EQ(pixel(img, i, 0), (std::vector<int>{tr[i], 255 - i, tb[i / 2]})) << "gamma " << g << ", " << i;
   }
 }
 

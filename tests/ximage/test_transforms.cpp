@@ -11,13 +11,16 @@
 using namespace ximgtest;
 
 namespace {
-// result(x, y) == source(W - 1 - y, x) for every pixel of the result.
+// result(x, y) == source(W - 1 - y, x) for every pixel of the result; the
+// row padding is zero, never stale heap bytes.
 void expectTurnedRight(const CxImage& result, uint32_t srcW, uint32_t srcH) {
   ASSERT_EQ(result.GetWidth(), srcH);
   ASSERT_EQ(result.GetHeight(), srcW);
-  for (uint32_t y = 0; y < srcW; y++)
+  for (uint32_t y = 0; y < srcW; y++) {
     for (uint32_t x = 0; x < srcH; x++)
       ASSERT_EQ(px(result, x, y), colorBytes(patternColor((int)(srcW - 1 - y), (int)x))) << x << "," << y;
+    for (uint32_t k = 3 * srcH; k < result.GetEffWidth(); k++) ASSERT_EQ(result.GetBits(y)[k], 0) << y;
+  }
 }
 }  // namespace
 
@@ -34,8 +37,6 @@ TEST(RotateRight, PortraitCardBecomesLandscapeWithEveryPixelMoved) {
   EXPECT_EQ(img.GetYDPI(), 200);
   EXPECT_EQ(img.GetJpegQuality(), 100);
   EXPECT_EQ(img.GetEffWidth(), 3040u);
-  // Padding of the new rows is zero, never stale memory.
-  for (uint32_t y = 0; y < 643; y++) ASSERT_EQ(img.GetBits(y)[3039], 0) << y;
 }
 
 TEST(RotateRight, OddSizesIntoADestinationLeaveTheSource) {
@@ -105,7 +106,7 @@ TEST(Rotate180, MapsEveryPixelAndTwiceRestores) {
 }
 
 TEST(Flip, ExchangesWholeRowsInPlaceAndLeavesTheMiddleRow) {
-  for (uint32_t h : {1013u, 1u}) {
+  for (uint32_t h : {1013u, 4u, 1u}) {
     CxImage img = patterned(5, h);
     const std::vector<uint8_t> before = rowsOf(img);
     uint8_t* bits = img.GetBits(0);

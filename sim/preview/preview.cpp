@@ -44,26 +44,20 @@ bool onHatchStripe(int x, int y) {
   return (x + y) % kHatchPeriod < kHatchWidth;
 }
 
-}  // namespace
-
-bool DecodeJpeg(const uint8_t* data, size_t size, RgbImage& out, std::string& error) {
-  out = RgbImage();
-  if (!data || size == 0) {
-    error = "empty JPEG data";
-    return false;
-  }
+// The libjpeg part of DecodeJpeg. No object with a destructor lives in this
+// frame across the setjmp: the reason of a failure goes to why, the row
+// buffer belongs to the caller.
+bool decodeWithLibjpeg(const uint8_t* data, size_t size, RgbImage& out, std::vector<uint8_t>& row,
+                       char (&why)[JMSG_LENGTH_MAX]) {
   jpeg_decompress_struct info;
   JpegErrorTrap trap;
   info.err = jpeg_std_error(&trap.mgr);
   trap.mgr.error_exit = trapJpegError;
   trap.mgr.emit_message = ignoreJpegMessage;
   trap.text[0] = '\0';
-  // Everything the jump may cross is set up before setjmp.
-  std::vector<uint8_t> row;
   if (setjmp(trap.back)) {
     jpeg_destroy_decompress(&info);
-    error = std::string("JPEG: ") + trap.text;
-    out = RgbImage();
+    std::snprintf(why, sizeof why, "JPEG: %.180s", trap.text);
     return false;
   }
   jpeg_create_decompress(&info);
@@ -76,7 +70,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, RgbImage& out, std::string& er
   const int comps = info.output_components;
   if (comps != 1 && comps != 3) {
     jpeg_destroy_decompress(&info);
-    error = "JPEG: unsupported number of components";
+    std::snprintf(why, sizeof why, "JPEG: unsupported number of components");
     return false;
   }
   out.width = static_cast<int>(info.output_width);
@@ -96,6 +90,54 @@ bool DecodeJpeg(const uint8_t* data, size_t size, RgbImage& out, std::string& er
   }
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
+  return true;
+}
+
+// The libpng part of WritePng, under the same rule as decodeWithLibjpeg.
+bool writeWithLibpng(FILE* file, const RgbImage& image, const char* description) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  // 300 dpi, the printer's resolution, in pixels per metre.
+  png_set_pHYs(png, info, 11811, 11811, PNG_RESOLUTION_METER);
+  png_text text;
+  std::memset(&text, 0, sizeof text);
+  text.compression = PNG_TEXT_COMPRESSION_NONE;
+  text.key = const_cast<char*>("Description");
+  text.text = const_cast<char*>(description);
+  png_set_text(png, info, &text, 1);
+  png_write_info(png, info);
+  for (int y = 0; y < image.height; ++y) png_write_row(png, const_cast<png_bytep>(image.at(0, y)));
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
+bool DecodeJpeg(const uint8_t* data, size_t size, RgbImage& out, std::string& error) {
+  out = RgbImage();
+  if (!data || size == 0) {
+    error = "empty JPEG data";
+    return false;
+  }
+  std::vector<uint8_t> row;
+  char why[JMSG_LENGTH_MAX] = "";
+  if (!decodeWithLibjpeg(data, size, out, row, why)) {
+    out = RgbImage();
+    error = why;
+    return false;
+  }
   return true;
 }
 
@@ -133,33 +175,10 @@ bool WritePng(const RgbImage& image, const std::string& path, const std::string&
     error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info) {
-    png_destroy_write_struct(&png, &info);
-    error = "out of memory";
-    return false;
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
+  if (!writeWithLibpng(file.get(), image, description.c_str())) {
     error = "PNG write failed for " + path;
     return false;
   }
-  png_init_io(png, file.get());
-  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  // 300 dpi, the printer's resolution, in pixels per metre.
-  png_set_pHYs(png, info, 11811, 11811, PNG_RESOLUTION_METER);
-  png_text text;
-  std::memset(&text, 0, sizeof text);
-  text.compression = PNG_TEXT_COMPRESSION_NONE;
-  text.key = const_cast<char*>("Description");
-  text.text = const_cast<char*>(description.c_str());
-  png_set_text(png, info, &text, 1);
-  png_write_info(png, info);
-  for (int y = 0; y < image.height; ++y) png_write_row(png, const_cast<png_bytep>(image.at(0, y)));
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
   if (std::fflush(file.get()) != 0) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;

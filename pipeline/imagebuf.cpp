@@ -68,24 +68,30 @@ bool transposeIntoCard(CxImage& page, bool exchange) {
 
   const size_t srcPitch = page.GetEffWidth();
   const uint8_t* const src = page.GetBits(0);
-  // Eight card rows at a time: each page row gives them eight neighbouring
-  // pixels, read in one piece. Each pixel is stored as four bytes whose last
-  // one is overwritten by the next pixel; the last pixel of a row gets three.
-  const uint32_t kRows = 8;
+  // kRows card rows at a time, from kRows neighbouring pixels of each page
+  // row. Pixels move as four bytes: the fourth byte read is the next pixel's
+  // or row padding (the group must end before the row's last byte), and the
+  // fourth byte written is overwritten by the next pixel; the last pixel of a
+  // card row gets its three bytes alone.
+  const uint32_t kRows = 16;
   uint32_t y0 = 0;
   if (pageHeight >= 2) {
-    for (; y0 + kRows <= pageWidth; y0 += kRows) {
+    for (; y0 + kRows <= pageWidth && 3 * static_cast<size_t>(y0 + kRows) < srcPitch; y0 += kRows) {
       uint8_t* dst[kRows];
       for (uint32_t i = 0; i < kRows; ++i) dst[i] = card.GetBits(y0 + i);
-      uint8_t piece[3 * kRows + 4] = {};
       const uint8_t* s = src + 3 * static_cast<size_t>(y0);
-      for (uint32_t x = 0; x + 1 < pageHeight; ++x, s += srcPitch) {
-        memcpy(piece, s, 3 * kRows);
-        for (uint32_t i = 0; i < kRows; ++i) {
-          uint32_t v;
-          memcpy(&v, piece + 3 * i, 4);
-          if (exchange) v = __builtin_bswap32(v) >> 8;
-          memcpy(dst[i] + 3 * static_cast<size_t>(x), &v, 4);
+      if (exchange) {
+        for (size_t at = 0; at + 3 < 3 * static_cast<size_t>(pageHeight); at += 3, s += srcPitch) {
+          for (uint32_t i = 0; i < kRows; ++i) {
+            uint32_t v;
+            memcpy(&v, s + 3 * i, 4);
+            v = __builtin_bswap32(v) >> 8;
+            memcpy(dst[i] + at, &v, 4);
+          }
+        }
+      } else {
+        for (size_t at = 0; at + 3 < 3 * static_cast<size_t>(pageHeight); at += 3, s += srcPitch) {
+          for (uint32_t i = 0; i < kRows; ++i) memcpy(dst[i] + at, s + 3 * i, 4);
         }
       }
       const size_t last = static_cast<size_t>(pageHeight - 1);

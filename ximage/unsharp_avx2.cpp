@@ -33,27 +33,44 @@ XIMAGE_AVX2 inline __m256i widen(const uint8_t* p) {
   return _mm256_cvtepu8_epi32(_mm_loadl_epi64((const __m128i*)p));
 }
 
-// The 32 blurred values of bytes q .. q + 31, as four groups of eight lanes.
-XIMAGE_AVX2 inline void blurThirtyTwo(const float* kernel, int n, const uint8_t* const* taps, size_t q,
-                                      __m256i out[4]) {
-  __m256 a[4] = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
+// The 32 blurred values of bytes q .. q + 31, as four groups of eight lanes
+// (written out: the build does not unroll the groups by itself).
+struct ThirtyTwo {
+  __m256i g0, g1, g2, g3;
+};
+
+XIMAGE_AVX2 inline ThirtyTwo blurThirtyTwo(const float* kernel, int n, const uint8_t* const* taps,
+                                           size_t q) {
+  __m256 a0 = _mm256_setzero_ps();
+  __m256 a1 = a0;
+  __m256 a2 = a0;
+  __m256 a3 = a0;
   for (int j = 0; j < n; j++) {
     const uint8_t* p = taps[j] + q;
     const __m256 k = _mm256_set1_ps(kernel[j]);
-    for (int g = 0; g < 4; g++) {
-      a[g] = _mm256_add_ps(a[g], _mm256_mul_ps(_mm256_cvtepi32_ps(widen(p + 8 * g)), k));
-    }
+    a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_cvtepi32_ps(widen(p)), k));
+    a1 = _mm256_add_ps(a1, _mm256_mul_ps(_mm256_cvtepi32_ps(widen(p + 8)), k));
+    a2 = _mm256_add_ps(a2, _mm256_mul_ps(_mm256_cvtepi32_ps(widen(p + 16)), k));
+    a3 = _mm256_add_ps(a3, _mm256_mul_ps(_mm256_cvtepi32_ps(widen(p + 24)), k));
   }
-  for (int g = 0; g < 4; g++) out[g] = roundEight(a[g]);
+  return ThirtyTwo{roundEight(a0), roundEight(a1), roundEight(a2), roundEight(a3)};
 }
 
 // Four groups of eight values in 0..255 as 32 bytes in order.
-XIMAGE_AVX2 inline __m256i packBytes(const __m256i v[4]) {
-  const __m256i w01 = _mm256_packs_epi32(v[0], v[1]);
-  const __m256i w23 = _mm256_packs_epi32(v[2], v[3]);
+XIMAGE_AVX2 inline __m256i packBytes(__m256i v0, __m256i v1, __m256i v2, __m256i v3) {
+  const __m256i w01 = _mm256_packs_epi32(v0, v1);
+  const __m256i w23 = _mm256_packs_epi32(v2, v3);
   const __m256i b = _mm256_packus_epi16(w01, w23);
   // The packs work per 128-bit half: put the 4-byte pieces back in order.
   return _mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
+// One sharpened group: o + (o - u) * amount, kept in 0..255 (NaN to 0), truncated.
+XIMAGE_AVX2 inline __m256i sharpenEight(const uint8_t* o, __m256i u, __m256 a) {
+  const __m256i o32 = widen(o);
+  const __m256i diff = _mm256_sub_epi32(o32, u);
+  const __m256 v = _mm256_add_ps(_mm256_cvtepi32_ps(o32), _mm256_mul_ps(_mm256_cvtepi32_ps(diff), a));
+  return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(255.0f)));
 }
 
 }  // namespace
@@ -62,9 +79,8 @@ XIMAGE_AVX2 size_t BlurRunAvx2(const float* kernel, int n, const uint8_t* const*
                                size_t len) {
   size_t q = 0;
   for (; q + 32 <= len; q += 32) {
-    __m256i u[4];
-    blurThirtyTwo(kernel, n, taps, q, u);
-    _mm256_storeu_si256((__m256i*)(dst + q), packBytes(u));
+    const ThirtyTwo u = blurThirtyTwo(kernel, n, taps, q);
+    _mm256_storeu_si256((__m256i*)(dst + q), packBytes(u.g0, u.g1, u.g2, u.g3));
   }
   return q;
 }
@@ -72,20 +88,13 @@ XIMAGE_AVX2 size_t BlurRunAvx2(const float* kernel, int n, const uint8_t* const*
 XIMAGE_AVX2 size_t BlurSharpenRunAvx2(const float* kernel, int n, const uint8_t* const* taps,
                                       uint8_t* o, size_t len, float amount) {
   const __m256 a = _mm256_set1_ps(amount);
-  const __m256 top = _mm256_set1_ps(255.0f);
   size_t q = 0;
   for (; q + 32 <= len; q += 32) {
-    __m256i u[4];
-    blurThirtyTwo(kernel, n, taps, q, u);
-    __m256i r[4];
-    for (int g = 0; g < 4; g++) {
-      const __m256i o32 = widen(o + q + 8 * g);
-      const __m256i diff = _mm256_sub_epi32(o32, u[g]);
-      __m256 v = _mm256_add_ps(_mm256_cvtepi32_ps(o32), _mm256_mul_ps(_mm256_cvtepi32_ps(diff), a));
-      v = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), top);  // NaN becomes 0
-      r[g] = _mm256_cvttps_epi32(v);
-    }
-    _mm256_storeu_si256((__m256i*)(o + q), packBytes(r));
+    const ThirtyTwo u = blurThirtyTwo(kernel, n, taps, q);
+    uint8_t* p = o + q;
+    const __m256i r = packBytes(sharpenEight(p, u.g0, a), sharpenEight(p + 8, u.g1, a),
+                                sharpenEight(p + 16, u.g2, a), sharpenEight(p + 24, u.g3, a));
+    _mm256_storeu_si256((__m256i*)p, r);
   }
   return q;
 }

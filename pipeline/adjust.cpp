@@ -20,6 +20,8 @@ const float kSharpenRadius = 0.1f;
 
 }  // namespace
 
+static int gammaAndBalance(CVKCtrl_Print& ctl, CxImage& image);
+
 // Run the adjustment chain on the card image; the black and overlay panels
 // are taken before any adjustment and are not adjusted themselves.
 int CVKCtrl_Print::ImageEffect(CxImage& image) {
@@ -28,8 +30,11 @@ int CVKCtrl_Print::ImageEffect(CxImage& image) {
   MakeShapening(0, image);
   MakeOverlay(0, image);
   MakeLightSaturate(0, image);
-  MakeGamma(0, image);
-  return MakeRedGreenBlue(0, image);
+  if (!isWalkable(image)) {
+    MakeGamma(0, image);
+    return MakeRedGreenBlue(0, image);
+  }
+  return gammaAndBalance(*this, image);
 }
 
 // Sharpen the card image with an unsharp mask of radius 0.1.
@@ -113,7 +118,70 @@ uint8_t balanceChannel(uint8_t c, int setting) {
   return v <= 0.0 ? 0 : static_cast<uint8_t>(v);
 }
 
+// Balance table of one channel setting.
+void balanceTable(int setting, uint8_t* table) {
+  for (int i = 0; i < 256; ++i) table[i] = balanceChannel(static_cast<uint8_t>(i), setting);
+}
+
+// The tables GammaRGB maps each channel through, read off a ramp image: entry
+// i is what it makes of byte i. False when the ramp cannot be made; a gamma
+// GammaRGB refuses leaves the identity.
+bool gammaTables(float gamma, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  CxImage ramp(0);
+  if (ramp.Create(256, 1, 24, 0) == nullptr) return false;
+  uint8_t* p = ramp.GetBits(0);
+  for (int i = 0; i < 256; ++i) p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = static_cast<uint8_t>(i);
+  ramp.GammaRGB(gamma, gamma, gamma);
+  for (int i = 0; i < 256; ++i) {
+    blue[i] = p[3 * i];
+    green[i] = p[3 * i + 1];
+    red[i] = p[3 * i + 2];
+  }
+  return true;
+}
+
 }  // namespace
+
+// MakeGamma then MakeRedGreenBlue on a walkable card image in one walk over
+// the pixels: on such an image both map each channel through a table of its
+// own, so each channel goes through the gamma table and then the balance
+// table, as in two walks. The log lines are those of the two steps.
+static int gammaAndBalance(CVKCtrl_Print& ctl, CxImage& image) {
+  uint8_t gammaRed[256], gammaGreen[256], gammaBlue[256];
+  for (int i = 0; i < 256; ++i) {
+    gammaRed[i] = gammaGreen[i] = gammaBlue[i] = static_cast<uint8_t>(i);
+  }
+  float gamma = 1.0f;
+  if (ctl.VK_GammaAdjust(0, &gamma) == 1) {
+    // Without the ramp the gamma is applied on its own, as MakeGamma does.
+    if (!gammaTables(gamma, gammaRed, gammaGreen, gammaBlue)) image.GammaRGB(gamma, gamma, gamma);
+  } else {
+    fprintf(stderr, "\n[3] No Gamma(%f)", gamma);
+  }
+  fprintf(stderr, "\n[2] RGB [Red %d, Green %d Blue %d] GetPixelColor", ctl.m_nRed, ctl.m_nGreen,
+          ctl.m_nBlue);
+  uint8_t red[256], green[256], blue[256];
+  balanceTable(ctl.m_nRed, red);
+  balanceTable(ctl.m_nGreen, green);
+  balanceTable(ctl.m_nBlue, blue);
+  uint8_t toRed[256], toGreen[256], toBlue[256];
+  for (int i = 0; i < 256; ++i) {
+    toRed[i] = red[gammaRed[i]];
+    toGreen[i] = green[gammaGreen[i]];
+    toBlue[i] = blue[gammaBlue[i]];
+  }
+  const int width = static_cast<int>(image.GetWidth());
+  const int height = static_cast<int>(image.GetHeight());
+  for (int y = 0; y < height; ++y) {
+    uint8_t* p = image.GetBits(y);
+    for (int x = 0; x < width; ++x, p += 3) {
+      p[0] = toBlue[p[0]];
+      p[1] = toGreen[p[1]];
+      p[2] = toRed[p[2]];
+    }
+  }
+  return 1;
+}
 
 // Shift the red, green and blue channels by their balance settings. White
 // pixels are shifted like all others.

@@ -233,10 +233,10 @@ TEST(BmpDecode, IndexedDepthsDecodeAndOthersAreRefused) {
   CxImage one;
   ASSERT_TRUE(decode(one, indexedBmp(10, 2, 1, pal, {0x80, 0x40, 0, 0, 0x01, 0x00, 0, 0})))
       << one.GetLastError();
-  EXPECT_EQ(one.GetPixelIndex(0, 0), 1);
-  EXPECT_EQ(one.GetPixelIndex(9, 0), 1);
-  EXPECT_EQ(one.GetPixelIndex(1, 0), 0);
-  EXPECT_EQ(one.GetPixelIndex(7, 1), 1);
+  for (int x = 0; x < 10; x++) {
+    EXPECT_EQ(one.GetPixelIndex(x, 0), "1000000001"[x] - '0') << x;
+    EXPECT_EQ(one.GetPixelIndex(x, 1), x == 7) << x;
+  }
   EXPECT_EQ(one.GetPixelColor(7, 1).rgbRed, 255);
   EXPECT_EQ(one.GetPaletteColor(1).rgbReserved, 0);
 

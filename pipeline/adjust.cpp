@@ -3,9 +3,11 @@
 // and the red, green and blue balance.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "pipeline/VKCtrl_Print.h"
 #include "pipeline/imagedump.h"
+#include "pipeline/tablewalk.h"
 
 namespace {
 
@@ -89,15 +91,7 @@ int CVKCtrl_Print::MakeLightSaturate(int mode, CxImage& image) {
     }
     const int width = static_cast<int>(image.GetWidth());
     const int height = static_cast<int>(image.GetHeight());
-    for (int y = 0; y < height; ++y) {
-      uint8_t* p = image.GetBits(y);
-      for (int x = 0; x < width; ++x, p += 3) {
-        if (p[0] == 255 && p[1] == 255 && p[2] == 255) continue;
-        p[0] = table[p[0]];
-        p[1] = table[p[1]];
-        p[2] = table[p[2]];
-      }
-    }
+    for (int y = 0; y < height; ++y) MapNonWhitePixels(image.GetBits(y), width, table);
   }
 
   if (m_nSaturate != 0) image.Saturate(m_nSaturate, 1);
@@ -172,8 +166,15 @@ static int gammaAndBalance(CVKCtrl_Print& ctl, CxImage& image) {
   }
   const int width = static_cast<int>(image.GetWidth());
   const int height = static_cast<int>(image.GetHeight());
+  // One table for all three channels (equal balance settings) walks the
+  // row's bytes regardless of the pixels they belong to.
+  const bool oneTable = memcmp(toRed, toGreen, 256) == 0 && memcmp(toRed, toBlue, 256) == 0;
   for (int y = 0; y < height; ++y) {
     uint8_t* p = image.GetBits(y);
+    if (oneTable) {
+      MapBytes(p, 3 * static_cast<size_t>(width), toRed);
+      continue;
+    }
     for (int x = 0; x < width; ++x, p += 3) {
       p[0] = toBlue[p[0]];
       p[1] = toGreen[p[1]];

@@ -20,9 +20,36 @@ bool isWalkable(const CxImage& image) {
 const int kMaxSharpening = 15;
 const float kSharpenRadius = 0.1f;
 
-}  // namespace
+// The brightness and contrast table; false when both are 50 (the identity).
+bool lightTable(int brightness, int contrast, uint8_t* table) {
+  if (brightness == 50 && contrast == 50) return false;
+  // Levels as the user typed them may sit near the int limits; the sums are
+  // formed in 64 bits so that they cannot overflow.
+  const float factor =
+      static_cast<float>(static_cast<float>(static_cast<int64_t>(contrast) + 50) / 100.0);
+  const float offset = static_cast<float>(static_cast<int64_t>(brightness) + 78);
+  for (int i = 0; i < 256; ++i) {
+    float v = static_cast<float>(i - 128) * factor;
+    v = v + offset;
+    v = v + 0.5f;
+    // Truncation toward zero, then the limits; out-of-range values are
+    // limited before the conversion so that it is always defined.
+    int entry;
+    if (v >= 255.0f) {
+      entry = 255;
+    } else if (v <= 0.0f) {
+      entry = 0;
+    } else {
+      entry = static_cast<int>(v);
+    }
+    table[i] = static_cast<uint8_t>(entry);
+  }
+  return true;
+}
 
-static int gammaAndBalance(CVKCtrl_Print& ctl, CxImage& image);
+int colourSteps(CVKCtrl_Print& ctl, CxImage& image);
+
+}  // namespace
 
 // Run the adjustment chain on the card image; the black and overlay panels
 // are taken before any adjustment and are not adjusted themselves.
@@ -31,12 +58,12 @@ int CVKCtrl_Print::ImageEffect(CxImage& image) {
   MakeColorK(0, image);
   MakeShapening(0, image);
   MakeOverlay(0, image);
-  MakeLightSaturate(0, image);
   if (!isWalkable(image)) {
+    MakeLightSaturate(0, image);
     MakeGamma(0, image);
     return MakeRedGreenBlue(0, image);
   }
-  return gammaAndBalance(*this, image);
+  return colourSteps(*this, image);
 }
 
 // Sharpen the card image with an unsharp mask of radius 0.1.
@@ -65,33 +92,14 @@ int CVKCtrl_Print::MakeLightSaturate(int mode, CxImage& image) {
           m_nColorType, m_nBrightness, m_nContrast, m_nSaturate);
   if (mode != 0) return 1;
 
-  // With both at 50 the table is the identity.
-  if (!(m_nBrightness == 50 && m_nContrast == 50) && isWalkable(image)) {
-    // Levels as the user typed them may sit near the int limits; the sums are
-    // formed in 64 bits so that they cannot overflow.
-    const float factor =
-        static_cast<float>(static_cast<float>(static_cast<int64_t>(m_nContrast) + 50) / 100.0);
-    const float offset = static_cast<float>(static_cast<int64_t>(m_nBrightness) + 78);
-    uint8_t table[256];
-    for (int i = 0; i < 256; ++i) {
-      float v = static_cast<float>(i - 128) * factor;
-      v = v + offset;
-      v = v + 0.5f;
-      // Truncation toward zero, then the limits; out-of-range values are
-      // limited before the conversion so that it is always defined.
-      int entry;
-      if (v >= 255.0f) {
-        entry = 255;
-      } else if (v <= 0.0f) {
-        entry = 0;
-      } else {
-        entry = static_cast<int>(v);
-      }
-      table[i] = static_cast<uint8_t>(entry);
-    }
+  uint8_t table[256];
+  if (lightTable(m_nBrightness, m_nContrast, table) && isWalkable(image)) {
     const int width = static_cast<int>(image.GetWidth());
     const int height = static_cast<int>(image.GetHeight());
-    for (int y = 0; y < height; ++y) MapNonWhitePixels(image.GetBits(y), width, table);
+    for (int y = 0; y < height; ++y) {
+      uint8_t* row = image.GetBits(y);
+      MapNonWhitePixels(row, row, width, table);
+    }
   }
 
   if (m_nSaturate != 0) image.Saturate(m_nSaturate, 1);
@@ -134,21 +142,27 @@ bool gammaTables(float gamma, uint8_t* red, uint8_t* green, uint8_t* blue) {
   return true;
 }
 
-}  // namespace
+// What gamma and colour balance do to each channel of a walkable image.
+struct ChannelTables {
+  uint8_t red[256], green[256], blue[256];
+};
 
-// MakeGamma then MakeRedGreenBlue on a walkable card image in one walk over
-// the pixels: on such an image both map each channel through a table of its
-// own, so each channel goes through the gamma table and then the balance
-// table, as in two walks. The log lines are those of the two steps.
-static int gammaAndBalance(CVKCtrl_Print& ctl, CxImage& image) {
+// The log lines of MakeGamma and MakeRedGreenBlue, and the channel tables of
+// the two steps together: each channel through the gamma table, then the
+// balance table. Returns false, with *gammaAlone set and only the balance in
+// the tables, when the gamma must be applied on its own (no ramp).
+bool gammaBalanceTables(CVKCtrl_Print& ctl, ChannelTables& t, float* gammaAlone) {
   uint8_t gammaRed[256], gammaGreen[256], gammaBlue[256];
   for (int i = 0; i < 256; ++i) {
     gammaRed[i] = gammaGreen[i] = gammaBlue[i] = static_cast<uint8_t>(i);
   }
+  bool together = true;
   float gamma = 1.0f;
   if (ctl.VK_GammaAdjust(0, &gamma) == 1) {
-    // Without the ramp the gamma is applied on its own, as MakeGamma does.
-    if (!gammaTables(gamma, gammaRed, gammaGreen, gammaBlue)) image.GammaRGB(gamma, gamma, gamma);
+    if (!gammaTables(gamma, gammaRed, gammaGreen, gammaBlue)) {
+      together = false;
+      *gammaAlone = gamma;
+    }
   } else {
     fprintf(stderr, "\n[3] No Gamma(%f)", gamma);
   }
@@ -158,31 +172,73 @@ static int gammaAndBalance(CVKCtrl_Print& ctl, CxImage& image) {
   balanceTable(ctl.m_nRed, red);
   balanceTable(ctl.m_nGreen, green);
   balanceTable(ctl.m_nBlue, blue);
-  uint8_t toRed[256], toGreen[256], toBlue[256];
   for (int i = 0; i < 256; ++i) {
-    toRed[i] = red[gammaRed[i]];
-    toGreen[i] = green[gammaGreen[i]];
-    toBlue[i] = blue[gammaBlue[i]];
+    t.red[i] = red[gammaRed[i]];
+    t.green[i] = green[gammaGreen[i]];
+    t.blue[i] = blue[gammaBlue[i]];
   }
+  return together;
+}
+
+// Rows of a band of the card image that the colour steps take at a time.
+const int kBandRows = 32;
+
+// MakeLightSaturate, MakeGamma and MakeRedGreenBlue on a walkable card
+// image, with their log lines. Every one of these steps gives each pixel a
+// value that depends on that pixel alone, so the image is taken in bands of
+// rows that stay in the processor's cache through all the steps rather than
+// in one walk over the whole image per step; gamma and balance are one
+// table per channel. The bytes are those of the steps one after another.
+int colourSteps(CVKCtrl_Print& ctl, CxImage& image) {
+  fprintf(stderr, "[->][MakeLightSaturate %d m_nBrightness %d m_nContrast %d m_nSaturate %d]\n",
+          ctl.m_nColorType, ctl.m_nBrightness, ctl.m_nContrast, ctl.m_nSaturate);
+  uint8_t light[256];
+  const bool lightOn = lightTable(ctl.m_nBrightness, ctl.m_nContrast, light);
+  const int saturate = ctl.m_nSaturate;
+  ChannelTables t;
+  float gammaAlone = 0.0f;
+  const bool together = gammaBalanceTables(ctl, t, &gammaAlone);
+
   const int width = static_cast<int>(image.GetWidth());
   const int height = static_cast<int>(image.GetHeight());
-  // One table for all three channels (equal balance settings) walks the
-  // row's bytes regardless of the pixels they belong to.
-  const bool oneTable = memcmp(toRed, toGreen, 256) == 0 && memcmp(toRed, toBlue, 256) == 0;
-  for (int y = 0; y < height; ++y) {
-    uint8_t* p = image.GetBits(y);
-    if (oneTable) {
-      MapBytes(p, 3 * static_cast<size_t>(width), toRed);
-      continue;
+  const size_t rowBytes = 3 * static_cast<size_t>(width);
+  const int lastRows = height % kBandRows;
+  CxImage band(0), lastBand(0);
+  const bool banded = together && band.Create(width, kBandRows, 24, 0) != nullptr &&
+                      (lastRows == 0 || lastBand.Create(width, lastRows, 24, 0) != nullptr);
+  if (!banded) {
+    // One walk per step, in their order.
+    for (int y = 0; y < height; ++y) {
+      uint8_t* row = image.GetBits(y);
+      if (lightOn) MapNonWhitePixels(row, row, width, light);
     }
-    for (int x = 0; x < width; ++x, p += 3) {
-      p[0] = toBlue[p[0]];
-      p[1] = toGreen[p[1]];
-      p[2] = toRed[p[2]];
+    if (saturate != 0) image.Saturate(saturate, 1);
+    if (!together) image.GammaRGB(gammaAlone, gammaAlone, gammaAlone);
+    for (int y = 0; y < height; ++y) {
+      uint8_t* row = image.GetBits(y);
+      MapPixels(row, row, width, t.blue, t.green, t.red);
     }
+    return 1;
+  }
+  // Rows go into the band through the lightness table and come back through
+  // the channel tables.
+  for (int y0 = 0; y0 < height; y0 += kBandRows) {
+    CxImage& b = height - y0 >= kBandRows ? band : lastBand;
+    const int rows = static_cast<int>(b.GetHeight());
+    for (int r = 0; r < rows; ++r) {
+      if (lightOn) {
+        MapNonWhitePixels(image.GetBits(y0 + r), b.GetBits(r), width, light);
+      } else {
+        memcpy(b.GetBits(r), image.GetBits(y0 + r), rowBytes);
+      }
+    }
+    if (saturate != 0) b.Saturate(saturate, 1);
+    for (int r = 0; r < rows; ++r) MapPixels(b.GetBits(r), image.GetBits(y0 + r), width, t.blue, t.green, t.red);
   }
   return 1;
 }
+
+}  // namespace
 
 // Shift the red, green and blue channels by their balance settings. White
 // pixels are shifted like all others.

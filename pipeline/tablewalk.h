@@ -1,16 +1,18 @@
-// Byte-table walks over card image rows, 64 bytes a step on processors with
-// AVX-512 byte permutes, byte by byte elsewhere; both give the same bytes.
+// Byte-table walks over card image rows, 16 pixels a step on processors with
+// AVX-512 byte permutes, pixel by pixel elsewhere; both give the same bytes.
+// Source and destination may be the same row.
 #ifndef PIPELINE_TABLEWALK_H
 #define PIPELINE_TABLEWALK_H
 
-#include <cstddef>
 #include <cstdint>
 
-// Replace each of the n bytes at p by table[byte].
-void MapBytes(uint8_t* p, size_t n, const uint8_t* table);
+// dst pixel = each channel byte of the src pixel through table, for the
+// `width` blue-green-red pixels of a row; white src pixels (all three bytes
+// 255) are copied unchanged.
+void MapNonWhitePixels(const uint8_t* src, uint8_t* dst, int width, const uint8_t* table);
 
-// Replace each channel byte of the `width` blue-green-red pixels of a row by
-// table[byte], except in white pixels (all three bytes 255), which stay.
-void MapNonWhitePixels(uint8_t* row, int width, const uint8_t* table);
+// dst pixel = blue, green and red of the src pixel through their tables.
+void MapPixels(const uint8_t* src, uint8_t* dst, int width, const uint8_t* blue,
+               const uint8_t* green, const uint8_t* red);
 
 #endif

@@ -76,27 +76,29 @@ bool transposeIntoCard(CxImage& page, bool exchange) {
   const uint32_t kRows = 16;
   uint32_t y0 = 0;
   if (pageHeight >= 2) {
+    const size_t dstPitch = card.GetEffWidth();
     for (; y0 + kRows <= pageWidth && 3 * static_cast<size_t>(y0 + kRows) < srcPitch; y0 += kRows) {
-      uint8_t* dst[kRows];
-      for (uint32_t i = 0; i < kRows; ++i) dst[i] = card.GetBits(y0 + i);
+      uint8_t* const dst = card.GetBits(y0);  // card row y0 + i lies i * dstPitch further
       const uint8_t* s = src + 3 * static_cast<size_t>(y0);
+      const size_t lastAt = 3 * static_cast<size_t>(pageHeight - 1);
       if (exchange) {
-        for (size_t at = 0; at + 3 < 3 * static_cast<size_t>(pageHeight); at += 3, s += srcPitch) {
-          for (uint32_t i = 0; i < kRows; ++i) {
+        for (size_t at = 0; at < lastAt; at += 3, s += srcPitch) {
+          uint8_t* d = dst + at;
+          for (uint32_t i = 0; i < kRows; ++i, d += dstPitch) {
             uint32_t v;
             memcpy(&v, s + 3 * i, 4);
             v = __builtin_bswap32(v) >> 8;
-            memcpy(dst[i] + at, &v, 4);
+            memcpy(d, &v, 4);
           }
         }
       } else {
-        for (size_t at = 0; at + 3 < 3 * static_cast<size_t>(pageHeight); at += 3, s += srcPitch) {
-          for (uint32_t i = 0; i < kRows; ++i) memcpy(dst[i] + at, s + 3 * i, 4);
+        for (size_t at = 0; at < lastAt; at += 3, s += srcPitch) {
+          uint8_t* d = dst + at;
+          for (uint32_t i = 0; i < kRows; ++i, d += dstPitch) memcpy(d, s + 3 * i, 4);
         }
       }
-      const size_t last = static_cast<size_t>(pageHeight - 1);
       for (uint32_t i = 0; i < kRows; ++i) {
-        columnToRow(s + 3 * i, srcPitch, dst[i] + 3 * last, 1, exchange);
+        columnToRow(s + 3 * i, srcPitch, dst + i * dstPitch + lastAt, 1, exchange);
       }
     }
   }

@@ -6,10 +6,13 @@
 #include "ximage/unsharp_avx2.h"
 
 #if defined(__x86_64__) || defined(__i386__)
+#if defined(__GNUC__) && !defined(__clang__)
 // GCC 12's AVX-512 intrinsics start their results from an undefined value
 // that they overwrite whole, and warn about it wherever they are inlined.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#define XIMAGE_QUIET_INTRINSICS 1
+#endif
 #include <immintrin.h>
 #define XIMAGE_HAVE_AVX2_PATH 1
 #endif
@@ -199,6 +202,6 @@ size_t BlurSharpenRunAvx2(const float*, int, const uint8_t* const*, uint8_t*, si
 
 }  // namespace ximage_wide
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(XIMAGE_QUIET_INTRINSICS)
 #pragma GCC diagnostic pop
 #endif

@@ -217,8 +217,11 @@ void BM_OneSidedCard(benchmark::State& state) {
 }
 BENCHMARK(BM_OneSidedCard)->Arg(kGradient)->Arg(kIdCard)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// The same side step by step, as the preparation runs them; each counter is
-// that step's share of the side in percent, "*_ms" its time.
+// The same side step by step through the public steps, one walk over the
+// image each; each counter is that step's share of the side in percent,
+// "*_ms" its time. The side itself fuses some of them (the byte exchange,
+// turn and flip of "prepare" are one pass; lightness, saturation, gamma and
+// balance run together in bands of rows), so there the shares differ.
 void BM_SideSteps(benchmark::State& state) {
   const std::vector<uint8_t> page = CardPage(static_cast<PageKind>(state.range(0)));
   enum { kPrepare, kBlack, kSharpen, kOverlay, kLight, kSaturate, kGamma, kBalance, kEncode, kSteps };

@@ -204,10 +204,12 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
   fprintf(stderr, "VKCL_PTSEx MakeImageBuf g_Dev.poption.nRibbon : %d\r\n", poption.nRibbon);
 
   // The image buffer takes the colour panel's JPEG; it is not cleared
-  // beyond its first bytes, so untouched pages cost no memory.
+  // beyond its first bytes, so untouched pages cost no memory. The pipeline
+  // logs the first five bytes, so those are cleared even for a side that
+  // leaves the buffer unwritten.
   const size_t imageCapacity = panelCapacity(inputSized, width, height);
   std::unique_ptr<uint8_t[]> image(new uint8_t[imageCapacity]);
-  memset(image.get(), 0, 4);
+  memset(image.get(), 0, std::min<size_t>(imageCapacity, 8));
   const int n = MakeImageBuf(side, request, bmpLength, width, height, image.get(),
                              imageCapacity);
 

@@ -30,6 +30,8 @@ std::vector<int32_t> fields(const POPTION& o) {
           o.nGreen,     o.nBlue,      o.nSharpness, o.nGamma,     o.nBlackUse, o.nSaturate,
           o.nFOverlay,  o.nBOverlay,  o.nCheck,    o.nStyle};
 }
+enum Field { kRibbon = 1, kBright = 3, kContrast, kRed, kGreen, kBlue, kSharp, kGamma, kBlackUse,
+             kSaturate, kFOverlay, kBOverlay, kCheck, kStyle };
 
 bool has(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
 
@@ -71,165 +73,106 @@ TEST(CardOptions, EveryOptionIsLoggedWithTheNumberStored) {
             "DEBUG: cupsGetOption CardBOverlay (ISO)(3)\n");
 }
 
-TEST(CardRibbon, BlackChoiceAgainstTheLoadedRibbon) {
-  Read colour = readOptions("CardRibbon=K", 0);
-  EXPECT_EQ(colour.opt.nRibbon, 4);
-  EXPECT_TRUE(has(colour.log, "DEBUG: cupsGetOption CardRibbon (K)\nDEBUG: CardRibbon (K) different color(0)\n"));
-  Read black = readOptions("CardRibbon=K", 4);
-  EXPECT_EQ(black.opt.nRibbon, 4);
-  EXPECT_TRUE(has(black.log, "DEBUG: CardRibbon (K) color(4)\n"));
-  EXPECT_FALSE(has(black.log, "different"));
-}
-
-TEST(CardRibbon, RewritableChoicesIgnoreTheLoadedRibbon) {
-  Read rw = readOptions("CardRibbon=RW", 4);
-  EXPECT_EQ(rw.opt.nRibbon, 10);
-  EXPECT_TRUE(has(rw.log, "DEBUG: CardRibbon (RW) different color(4)\n"));
-  Read re = readOptions("CardRibbon=RE", 0);
-  EXPECT_EQ(re.opt.nRibbon, 11);
-  EXPECT_TRUE(has(re.log, "DEBUG: CardRibbon (RE) different color(0)\n"));
-}
-
-TEST(CardRibbon, UnlistedValuesFollowTheLoadedRibbon) {
-  for (const char* value : {"CardRibbon=k", "CardRibbon=YMCKO", "CardRibbon=R", "CardRibbon=RWX"}) {
-    EXPECT_EQ(readOptions(value, 4).opt.nRibbon, 4) << value;
-    Read r = readOptions(value, 0);
-    EXPECT_EQ(r.opt.nRibbon, 0) << value;
-    EXPECT_FALSE(has(r.log, "color(")) << value;
+TEST(CardOptions, EachValueGivesItsNumberAndLine) {
+  struct Case {
+    const char* options;
+    int detected;
+    Field field;
+    int32_t value;
+    const char* line;    // logged ("" for no check)
+    const char* absent;  // never logged ("" for no check)
+  } cases[] = {
+      // Ribbon: K follows the loaded ribbon in its line; RW/RE ignore it;
+      // unlisted values (lower case too) take the detected ribbon silently.
+      {"CardRibbon=K", 0, kRibbon, 4, "DEBUG: cupsGetOption CardRibbon (K)\nDEBUG: CardRibbon (K) different color(0)\n", ""},
+      {"CardRibbon=K", 4, kRibbon, 4, "DEBUG: CardRibbon (K) color(4)\n", "different"},
+      {"CardRibbon=RW", 4, kRibbon, 10, "DEBUG: CardRibbon (RW) different color(4)\n", ""},
+      {"CardRibbon=RE", 0, kRibbon, 11, "DEBUG: CardRibbon (RE) different color(0)\n", ""},
+      {"CardRibbon=k", 4, kRibbon, 4, "", "color("},
+      {"CardRibbon=k", 0, kRibbon, 0, "", "color("},
+      {"CardRibbon=YMCKO", 4, kRibbon, 4, "", "color("},
+      {"CardRibbon=RWX", 0, kRibbon, 0, "", "color("},
+      {"CardBrightness=3", 4, kRibbon, 0, "", ""},  // absent: colour even with black loaded
+      // Levels are read as strtol reads them, with no range check.
+      {"CardBrightness=abc", 0, kBright, 0, "DEBUG: cupsGetOption CardBrightness (abc)(0)\n", ""},
+      {"CardContrast=12abc", 0, kContrast, 12, "", ""},
+      {"CardRed=-5", 0, kRed, -5, "", ""},
+      {"CardGreen=+7", 0, kGreen, 7, "", ""},
+      {"CardBlue='  9'", 0, kBlue, 9, "", ""},
+      {"CardGamma=1000000", 0, kGamma, 1000000, "", ""},
+      {"CardSaturate=4294967297", 0, kSaturate, 1, "", ""},
+      // Sharpening stores the value plus three.
+      {"CardSharpening=0", 0, kSharp, 3, "", ""},
+      {"CardSharpening=-3", 0, kSharp, 0, "DEBUG: cupsGetOption CardSharpening (-3)(0)\n", ""},
+      {"CardSharpening=x", 0, kSharp, 3, "", ""},
+      {"CardSharpening=2147483647", 0, kSharp, -2147483646, "", ""},
+      // Choices match whole, case-sensitive values only.
+      {"CardBlackExtraction=NotUse", 0, kBlackUse, 0, "", ""},
+      {"CardBlackExtraction=notuse", 0, kBlackUse, 1, "DEBUG: cupsGetOption CardBlackExtraction (notuse)(1)\n", "Option Not Found"},
+      {"CardBlackCheck=check", 0, kCheck, 0, "DEBUG: cupsGetOption CardBlackCheck (check)(0)\n", ""},
+      {"ColorStyle=Normal", 0, kStyle, 0, "", ""},
+      {"ColorStyle=NotUse", 0, kStyle, 2, "", ""},
+      {"ColorStyle=Vivid", 0, kStyle, 0, "DEBUG: cupsGetOption ColorStyle (Vivid)(0)\n", ""},
+      {"CardFOverlay=Full", 0, kFOverlay, 0, "", ""},
+      {"CardFOverlay=None", 0, kFOverlay, 256, "", ""},
+      {"CardFOverlay=ISO", 0, kFOverlay, 3, "", ""},
+      {"CardFOverlay=MSX", 0, kFOverlay, 0, "", ""},
+      {"CardFOverlay=IS", 0, kFOverlay, 0, "", ""},
+      {"CardFOverlay=iso", 0, kFOverlay, 0, "", ""},
+      {"CardBOverlay=None", 0, kBOverlay, 256, "DEBUG: cupsGetOption CardBOverlay (None)(256)\n", ""},
+      {"CardBOverlay=None", 0, kFOverlay, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.options) + " detected " + std::to_string(c.detected));
+    Read r = readOptions(c.options, c.detected);
+    EXPECT_EQ(fields(r.opt)[c.field], c.value);
+    EXPECT_TRUE(!*c.line || has(r.log, c.line)) << r.log;
+    EXPECT_TRUE(!*c.absent || !has(r.log, c.absent)) << r.log;
   }
 }
 
-TEST(CardRibbon, AbsentChoiceIsColourEvenWithABlackRibbonLoaded) {
-  EXPECT_EQ(readOptions("CardBrightness=3", 4).opt.nRibbon, 0);
-}
-
-TEST(CardLevels, NumbersAreReadAsStrtolReadsThem) {
-  EXPECT_EQ(readOptions("CardBrightness=abc").opt.nBrightness, 0);
-  Read r = readOptions("CardBrightness=abc");
-  EXPECT_TRUE(has(r.log, "DEBUG: cupsGetOption CardBrightness (abc)(0)\n"));
-  EXPECT_EQ(readOptions("CardContrast=12abc").opt.nContrast, 12);
-  EXPECT_EQ(readOptions("CardRed=-5").opt.nRed, -5);
-  EXPECT_EQ(readOptions("CardGreen=+7").opt.nGreen, 7);
-  EXPECT_EQ(readOptions("CardBlue='  9'").opt.nBlue, 9);
-  EXPECT_EQ(readOptions("CardGamma=1000000").opt.nGamma, 1000000);
-  // No range check: the number is kept in 32 bits as it is.
-  EXPECT_EQ(readOptions("CardSaturate=4294967297").opt.nSaturate, 1);
-}
-
-TEST(CardLevels, SharpeningStoresTheValuePlusThree) {
-  EXPECT_EQ(readOptions("CardSharpening=0").opt.nSharpness, 3);
-  Read r = readOptions("CardSharpening=-3");
-  EXPECT_EQ(r.opt.nSharpness, 0);
-  EXPECT_TRUE(has(r.log, "DEBUG: cupsGetOption CardSharpening (-3)(0)\n"));
-  EXPECT_EQ(readOptions("CardSharpening=x").opt.nSharpness, 3);
-  EXPECT_EQ(readOptions("CardSharpening=2147483647").opt.nSharpness, -2147483646);
-}
-
-TEST(CardChoices, BlackExtractionIsOnForAnyTextButNotUse) {
-  EXPECT_EQ(readOptions("CardBlackExtraction=NotUse").opt.nBlackUse, 0);
-  EXPECT_EQ(readOptions("CardBlackExtraction=BlackDots").opt.nBlackUse, 1);
-  Read r = readOptions("CardBlackExtraction=notuse");
-  EXPECT_EQ(r.opt.nBlackUse, 1);
-  EXPECT_TRUE(has(r.log, "DEBUG: cupsGetOption CardBlackExtraction (notuse)(1)\n"));
-  EXPECT_FALSE(has(r.log, "Option Not Found"));
-}
-
-TEST(CardChoices, BlackCheckOnlyForCheck) {
-  EXPECT_EQ(readOptions("CardBlackCheck=Check").opt.nCheck, 1);
-  Read r = readOptions("CardBlackCheck=check");
-  EXPECT_EQ(r.opt.nCheck, 0);
-  EXPECT_TRUE(has(r.log, "DEBUG: cupsGetOption CardBlackCheck (check)(0)\n"));
-}
-
-TEST(CardChoices, ColorStyle) {
-  EXPECT_EQ(readOptions("ColorStyle=Normal").opt.nStyle, 0);
-  EXPECT_EQ(readOptions("ColorStyle=Highlight").opt.nStyle, 1);
-  EXPECT_EQ(readOptions("ColorStyle=NotUse").opt.nStyle, 2);
-  Read r = readOptions("ColorStyle=Vivid");
-  EXPECT_EQ(r.opt.nStyle, 0);
-  EXPECT_TRUE(has(r.log, "DEBUG: cupsGetOption ColorStyle (Vivid)(0)\n"));
-}
-
-TEST(CardChoices, OverlaysMatchWholeValuesOnly) {
-  EXPECT_EQ(readOptions("CardFOverlay=Full").opt.nFOverlay, 0);
-  EXPECT_EQ(readOptions("CardFOverlay=None").opt.nFOverlay, 256);
-  EXPECT_EQ(readOptions("CardFOverlay=MS").opt.nFOverlay, 2);
-  EXPECT_EQ(readOptions("CardFOverlay=ISO").opt.nFOverlay, 3);
-  EXPECT_EQ(readOptions("CardFOverlay=MSX").opt.nFOverlay, 0);
-  EXPECT_EQ(readOptions("CardFOverlay=IS").opt.nFOverlay, 0);
-  EXPECT_EQ(readOptions("CardFOverlay=iso").opt.nFOverlay, 0);
-  Read r = readOptions("CardBOverlay=None");
-  EXPECT_EQ(r.opt.nBOverlay, 256);
-  EXPECT_EQ(r.opt.nFOverlay, 0);
-  EXPECT_TRUE(has(r.log, "DEBUG: cupsGetOption CardBOverlay (None)(256)\n"));
-}
-
-namespace {
-
-struct PageResult {
-  cups_page_header2_t header;
-  std::string log;
-};
-
-PageResult applyPage(const char* text) {
-  cups_option_t* options = nullptr;
-  int count = cupsParseOptions(text, 0, &options);
-  PageResult r;
-  memset(&r.header, 0, sizeof(r.header));
-  strcpy(r.header.OutputType, "FromInput");
-  strcpy(r.header.cupsRenderingIntent, "FromInput");
-  r.header.cupsInteger[8] = 99;
-  testing::internal::CaptureStderr();
-  ApplyPageOptions(count, options, &r.header);
-  r.log = testing::internal::GetCapturedStderr();
-  cupsFreeOptions(count, options);
-  return r;
-}
-
-}  // namespace
-
-TEST(PageOptions, AbsentOptionsKeepTheInputHeader) {
-  PageResult r = applyPage("CardBrightness=3");
-  EXPECT_STREQ(r.header.OutputType, "FromInput");
-  EXPECT_STREQ(r.header.cupsRenderingIntent, "FromInput");
-  EXPECT_EQ(r.header.cupsInteger[8], 99u);
-  EXPECT_EQ(r.log, "");
-}
-
-TEST(PageOptions, ContentOptimizeNames) {
-  const char* pairs[][2] = {{"automatic", "Automatic"}, {"graphics", "Graphics"},
-                            {"photo", "Photo"},         {"text", "Text"},
-                            {"text-and-graphics", "TextAndGraphics"}};
-  for (auto& p : pairs) {
-    PageResult r = applyPage((std::string("print-content-optimize=") + p[0]).c_str());
-    EXPECT_STREQ(r.header.OutputType, p[1]);
-    EXPECT_EQ(r.log, "");
+TEST(PageOptions, HeaderNamesQualityAndUnsupportedValues) {
+  struct Case {
+    const char* options;
+    const char* outputType;
+    const char* intent;
+    unsigned quality;
+    const char* log;
+  } cases[] = {
+      {"CardBrightness=3", "FromInput", "FromInput", 99, ""},  // absent: input header kept
+      {"print-content-optimize=automatic", "Automatic", "FromInput", 99, ""},
+      {"print-content-optimize=graphics", "Graphics", "FromInput", 99, ""},
+      {"print-content-optimize=photo", "Photo", "FromInput", 99, ""},
+      {"print-content-optimize=text", "Text", "FromInput", 99, ""},
+      {"print-content-optimize=text-and-graphics", "TextAndGraphics", "FromInput", 99, ""},
+      {"print-content-optimize=Photo", "", "FromInput", 99, "DEBUG: Unsupported print-content-optimize value.\n"},
+      {"print-quality=3", "FromInput", "FromInput", 3, ""},
+      {"print-quality=5", "FromInput", "FromInput", 5, ""},
+      {"print-quality=6", "FromInput", "FromInput", 0, "DEBUG: Unsupported print-quality 6.\n"},
+      {"print-quality=high", "FromInput", "FromInput", 0, "DEBUG: Unsupported print-quality 0.\n"},
+      {"print-rendering-intent=absolute", "FromInput", "Absolute", 99, ""},
+      {"print-rendering-intent=automatic", "FromInput", "Automatic", 99, ""},
+      {"print-rendering-intent=perceptual", "FromInput", "Perceptual", 99, ""},
+      {"print-rendering-intent=relative", "FromInput", "Relative", 99, ""},
+      {"print-rendering-intent=relative-bpc", "FromInput", "RelativeBpc", 99, ""},
+      {"print-rendering-intent=saturation", "FromInput", "Saturation", 99, ""},
+      {"print-rendering-intent=vivid", "FromInput", "", 99, "DEBUG: Unsupported print-rendering-intent value.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    cups_option_t* options = nullptr;
+    int count = cupsParseOptions(c.options, 0, &options);
+    cups_page_header2_t h;
+    memset(&h, 0, sizeof(h));
+    strcpy(h.OutputType, "FromInput");
+    strcpy(h.cupsRenderingIntent, "FromInput");
+    h.cupsInteger[8] = 99;
+    testing::internal::CaptureStderr();
+    ApplyPageOptions(count, options, &h);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.log);
+    cupsFreeOptions(count, options);
+    EXPECT_STREQ(h.OutputType, c.outputType);
+    EXPECT_STREQ(h.cupsRenderingIntent, c.intent);
+    EXPECT_EQ(h.cupsInteger[8], c.quality);
   }
-  PageResult bad = applyPage("print-content-optimize=Photo");
-  EXPECT_STREQ(bad.header.OutputType, "");
-  EXPECT_EQ(bad.log, "DEBUG: Unsupported print-content-optimize value.\n");
-}
-
-TEST(PageOptions, QualityThreeToFive) {
-  EXPECT_EQ(applyPage("print-quality=3").header.cupsInteger[8], 3u);
-  EXPECT_EQ(applyPage("print-quality=5").header.cupsInteger[8], 5u);
-  PageResult six = applyPage("print-quality=6");
-  EXPECT_EQ(six.header.cupsInteger[8], 0u);
-  EXPECT_EQ(six.log, "DEBUG: Unsupported print-quality 6.\n");
-  PageResult text = applyPage("print-quality=high");
-  EXPECT_EQ(text.header.cupsInteger[8], 0u);
-  EXPECT_EQ(text.log, "DEBUG: Unsupported print-quality 0.\n");
-}
-
-TEST(PageOptions, RenderingIntentNames) {
-  const char* pairs[][2] = {{"absolute", "Absolute"},     {"automatic", "Automatic"},
-                            {"perceptual", "Perceptual"}, {"relative", "Relative"},
-                            {"relative-bpc", "RelativeBpc"}, {"saturation", "Saturation"}};
-  for (auto& p : pairs)
-    EXPECT_STREQ(applyPage((std::string("print-rendering-intent=") + p[0]).c_str())
-                     .header.cupsRenderingIntent,
-                 p[1]);
-  PageResult bad = applyPage("print-rendering-intent=vivid");
-  EXPECT_STREQ(bad.header.cupsRenderingIntent, "");
-  EXPECT_EQ(bad.log, "DEBUG: Unsupported print-rendering-intent value.\n");
 }

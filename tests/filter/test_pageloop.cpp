@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -27,11 +29,7 @@ vkrtest::FilterRun Print(const std::vector<PageSpec>& pages, const std::string& 
   return vkrtest::RunFilter(setup);
 }
 
-PageSpec Black() {
-  PageSpec p;
-  p.pixel = [](int, int) { return Rgb{0, 0, 0}; };
-  return p;
-}
+PageSpec Black() { return Filled(Rgb{0, 0, 0}); }
 
 }  // namespace
 
@@ -41,91 +39,53 @@ TEST(PageLoop, RefusedHeadersEndTheJobBeforeAnythingIsSent) {
     PageSpec page;
     const char* debug;
   };
-  std::vector<Case> cases;
-  {
+  auto page = [](std::function<void(PageSpec&)> set) {
     PageSpec p;
-    p.colorSpace = 2;  // RGBA
-    p.bpp = 32;
-    cases.push_back({"RGBA", p, "DEBUG: Unsupported cupsColorSpace 2 on page 1.\n"});
-    p.colorSpace = 4;  // CMY
-    p.bpp = 24;
-    cases.push_back({"CMY", p, "DEBUG: Unsupported cupsColorSpace 4 on page 1.\n"});
-  }
-  {
-    PageSpec p;
-    p.order = CUPS_ORDER_BANDED;
-    p.bpp = 8;
-    cases.push_back({"banded", p, "DEBUG: Unsupported cupsColorOrder 1 on page 1.\n"});
-  }
-  {
-    PageSpec p;
-    p.bits = 4;
-    p.bpp = 12;
-    p.width = 644;  // whole 2-byte pixel groups per line, as libcups requires
-    cases.push_back({"4 bits", p, "DEBUG: Unsupported cupsBitsPerColor 4 on page 1.\n"});
-  }
-  {
-    PageSpec p;  // raster taller than the page above its bottom margin
-    p.pageHeight = 1013;
-    p.bottom = 10;
-    cases.push_back({"tall raster", p, "DEBUG: Bad bottom/left/top margin on page 1.\n"});
-    PageSpec q;  // imaging box starting right of the page
-    q.width = 10;
-    q.pageWidth = 643;
-    q.left = 700;
-    cases.push_back({"left margin", q, "DEBUG: Bad bottom/left/top margin on page 1.\n"});
-  }
-  {
-    PageSpec p;  // 60000 points at 300 dpi: 250000 pixels a side
-    p.width = 10;
-    p.height = 10;
-    p.pointsGiven = true;
-    p.pagePoints[0] = 60000;
-    p.pagePoints[1] = 60000;
-    cases.push_back({"huge page", p,
-                     "DEBUG: Page size 250000 x 250000 pixels is larger than 16384 pixels a side "
-                     "on page 1.\n"});
-    // 16000 x 16000 RGB pixels fit the side limit but not 256 MiB.
-    p.pagePoints[0] = 3840;
-    p.pagePoints[1] = 3840;
-    cases.push_back({"huge buffer", p,
-                     "DEBUG: Page buffer of 768129000 bytes is larger than 268435456 bytes on "
-                     "page 1.\n"});
-    // Sizes whose 32-bit product (linesize + 8) x height + 1000 wraps.
-    p.pagePoints[0] = 1e9f;
-    p.pagePoints[1] = 1e9f;
-    cases.push_back({"wrapping sizes", p, "pixels is larger than 16384 pixels a side on page 1.\n"});
-    // Sizes beyond any 32-bit pixel count.
-    p.pagePoints[0] = 1e12f;
-    p.pagePoints[1] = 1e12f;
-    cases.push_back({"out of range", p,
-                     "DEBUG: Page size 4294967295 x 4294967295 pixels is larger than 16384 "
-                     "pixels a side on page 1.\n"});
-  }
-  {
-    PageSpec p;  // a raster line wider than any card
-    p.width = 20000;
-    p.height = 2;
-    p.pageWidth = 643;
-    p.pageHeight = 1013;
-    cases.push_back(
-        {"wide raster", p, "DEBUG: Raster width 20000 is larger than 16384 pixels on page 1.\n"});
-  }
-  {
-    PageSpec p;
-    p.bits = 1;
-    cases.push_back({"1-bit RGB", p,
-                     "DEBUG: Unsupported 1-bit pixels in cupsColorSpace 1 on page 1.\n"});
-    p.colorSpace = CUPS_CSPACE_CMYK;
-    cases.push_back({"1-bit CMYK", p,
-                     "DEBUG: Unsupported 1-bit pixels in cupsColorSpace 6 on page 1.\n"});
-  }
-  {
-    PageSpec p;
-    p.bpp = 32;  // RGB with a fourth byte the print call would take for the next pixel
-    cases.push_back({"RGB 32 bpp", p,
-                     "DEBUG: Unsupported cupsBitsPerPixel 32 for cupsColorSpace 1 on page 1.\n"});
-  }
+    set(p);
+    return p;
+  };
+  auto huge = [&](float points) {
+    return page([points](PageSpec& p) {
+      p.width = p.height = 10;
+      p.pointsGiven = true;
+      p.pagePoints[0] = p.pagePoints[1] = points;
+    });
+  };
+  const std::vector<Case> cases = {
+      {"RGBA", page([](PageSpec& p) { p.colorSpace = 2; p.bpp = 32; }),
+       "DEBUG: Unsupported cupsColorSpace 2 on page 1.\n"},
+      {"CMY", page([](PageSpec& p) { p.colorSpace = 4; p.bpp = 24; }),
+       "DEBUG: Unsupported cupsColorSpace 4 on page 1.\n"},
+      {"banded", page([](PageSpec& p) { p.order = CUPS_ORDER_BANDED; p.bpp = 8; }),
+       "DEBUG: Unsupported cupsColorOrder 1 on page 1.\n"},
+      // Width 644: whole 2-byte pixel groups per line, as libcups requires.
+      {"4 bits", page([](PageSpec& p) { p.bits = 4; p.bpp = 12; p.width = 644; }),
+       "DEBUG: Unsupported cupsBitsPerColor 4 on page 1.\n"},
+      {"tall raster", page([](PageSpec& p) { p.pageHeight = 1013; p.bottom = 10; }),
+       "DEBUG: Bad bottom/left/top margin on page 1.\n"},
+      {"left margin", page([](PageSpec& p) { p.width = 10; p.pageWidth = 643; p.left = 700; }),
+       "DEBUG: Bad bottom/left/top margin on page 1.\n"},
+      // 60000 points at 300 dpi: 250000 pixels a side.
+      {"huge page", huge(60000),
+       "DEBUG: Page size 250000 x 250000 pixels is larger than 16384 pixels a side on page 1.\n"},
+      // 16000 x 16000 RGB pixels fit the side limit but not 256 MiB.
+      {"huge buffer", huge(3840),
+       "DEBUG: Page buffer of 768129000 bytes is larger than 268435456 bytes on page 1.\n"},
+      // Sizes whose 32-bit product (linesize + 8) x height + 1000 wraps.
+      {"wrapping sizes", huge(1e9f), "pixels is larger than 16384 pixels a side on page 1.\n"},
+      {"out of range", huge(1e12f),
+       "DEBUG: Page size 4294967295 x 4294967295 pixels is larger than 16384 pixels a side on page 1.\n"},
+      {"wide raster",
+       page([](PageSpec& p) { p.width = 20000; p.height = 2; p.pageWidth = 643; p.pageHeight = 1013; }),
+       "DEBUG: Raster width 20000 is larger than 16384 pixels on page 1.\n"},
+      {"1-bit RGB", page([](PageSpec& p) { p.bits = 1; }),
+       "DEBUG: Unsupported 1-bit pixels in cupsColorSpace 1 on page 1.\n"},
+      {"1-bit CMYK", page([](PageSpec& p) { p.bits = 1; p.colorSpace = CUPS_CSPACE_CMYK; }),
+       "DEBUG: Unsupported 1-bit pixels in cupsColorSpace 6 on page 1.\n"},
+      // RGB with a fourth byte the print call would take for the next pixel.
+      {"RGB 32 bpp", page([](PageSpec& p) { p.bpp = 32; }),
+       "DEBUG: Unsupported cupsBitsPerPixel 32 for cupsColorSpace 1 on page 1.\n"},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     vkrtest::FilterRun run = Print({c.page});
@@ -187,6 +147,7 @@ TEST(PageLoop, ImagingBoxMarginsAreWhiteOnTheCard) {
 
 TEST(PageLoop, ImageLogCopyCarriesTheFrameAndThePageOptions) {
   const std::string tmp = vkrtest::MakeTempDir();
+  std::ofstream(tmp + "/test_pwg.raster") << std::string(100000, 'x');  // truncated, not appended to
   PageSpec page = Black();
   page.width = 20;
   page.height = 30;
@@ -202,7 +163,7 @@ TEST(PageLoop, ImageLogCopyCarriesTheFrameAndThePageOptions) {
   setup.tmpDir = tmp;
   vkrtest::FilterRun run = vkrtest::RunFilter(setup);
   ASSERT_EQ(run.exitStatus, 0) << run.log;
-
+  EXPECT_TRUE(run.LogHas("DEBUG: nCheck ImageLog SetDEBUG: fileno ")) << run.log;
   const int fd = open((tmp + "/test_pwg.raster").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
@@ -222,6 +183,7 @@ TEST(PageLoop, ImageLogCopyCarriesTheFrameAndThePageOptions) {
          cupsRasterReadPixels(ras, line.data(), h.cupsBytesPerLine) == h.cupsBytesPerLine)
     lines.push_back(line);
   cupsRasterClose(ras);
+  EXPECT_LT(lseek(fd, 0, SEEK_END), 100000);
   close(fd);
   // The image log also keeps the whole print command as it was written.
   std::vector<uint8_t> dump;
@@ -256,6 +218,17 @@ TEST(PageLoop, EmptyInputStillWaitsForTheJobToEnd) {
   EXPECT_FALSE(run.LogHas("OneCmdPrintingEx"));
 }
 
+// The INFO lines are what CUPS shows as the job's state message.
+const char kWaiting[] = "INFO: Waiting for the printer to finish the card\n";
+const char kBusy[] = "INFO: The printer is still printing the card\n";
+const char kFinished[] = "INFO: The printer has finished the card\n";
+
+size_t Count(const std::string& log, const std::string& text) {
+  size_t n = 0;
+  for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; at += text.size()) ++n;
+  return n;
+}
+
 TEST(CompletionWait, BusyPrinterIsPolledUntilTheJobEnds) {
   vkrtest::FilterRun run = Print({Black()}, "",
                                  {"$PJS ack 00 07 00 00 00 00 00",
@@ -264,15 +237,20 @@ TEST(CompletionWait, BusyPrinterIsPolledUntilTheJobEnds) {
   ASSERT_EQ(run.exitStatus, 0) << run.log;
   EXPECT_EQ(run.Codes(),
             (Codes{"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$PJS", "$PJS", "$PJS"}));
-  size_t busy = 0;
-  for (size_t at = 0; (at = run.log.find("DEBUG: PJS[nRet=0][1][7][2][3][4][5][6]\r\n", at)) !=
-                      std::string::npos;
-       ++at)
-    ++busy;
-  EXPECT_EQ(busy, 3u);
+  EXPECT_EQ(Count(run.log, "DEBUG: PJS[nRet=0][1][7][2][3][4][5][6]\r\n"), 3u);
+  EXPECT_EQ(Count(run.log, kWaiting), 1u);
+  EXPECT_EQ(Count(run.log, kBusy), 3u) << "one line per poll that finds the printer busy";
+  EXPECT_EQ(Count(run.log, kFinished), 1u);
+  // In order: the card is sent, the wait starts, the busy polls, the end.
+  const size_t waiting = run.LogAt(kWaiting);
+  EXPECT_LT(run.LogAt("OneCmdPrintingEx"), waiting);
+  EXPECT_LT(waiting, run.LogAt("DEBUG: PJS[nRet=0][1][7]"));
   const size_t idle = run.log.rfind("DEBUG: PJS[nRet=0][0][7][0][0][0][0][0]\r\n");
   ASSERT_NE(idle, std::string::npos);
-  EXPECT_LT(idle, run.log.rfind("DEBUG: pJob[0] = 0\n"));
+  const size_t idleJob = run.log.rfind("DEBUG: pJob[0] = 0\n");
+  EXPECT_LT(run.log.rfind(kBusy), idleJob);
+  EXPECT_LT(idle, idleJob);
+  EXPECT_LT(idleJob, run.LogAt(kFinished));
 }
 
 TEST(CompletionWait, SilentPollRecoversThePrinterAndEndsTheJob) {
@@ -288,6 +266,10 @@ TEST(CompletionWait, SilentPollRecoversThePrinterAndEndsTheJob) {
   EXPECT_TRUE(run.LogHas("DEBUG: CheckPrinterStatus Code [0][00]\n"));
   EXPECT_EQ(run.log.find("ERROR:"), std::string::npos) << run.log;
   EXPECT_FALSE(run.log.rfind("DEBUG: pJob[0] = 0\n") > run.LogAt("$PTS"));
+  // Whether the card came out is not known: nothing says it has finished.
+  EXPECT_TRUE(run.LogHas(kWaiting));
+  EXPECT_FALSE(run.LogHas(kBusy));
+  EXPECT_FALSE(run.LogHas(kFinished));
 }
 
 TEST(CompletionWait, RecoveryThatCannotCancelReportsIt) {

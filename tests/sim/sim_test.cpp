@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "device/VKDevice.h"
+#include "filter/raster_pages.h"
+#include "sim/handlers_pts.h"
 #include "sim/sim_core.h"
 #include "sim/sim_script.h"
 #include "support/fake_printer.h"
+#include "support/run_filter.h"
 
 using vkrsim::Bytes;
 using vkrsim::Frame;
@@ -59,35 +65,24 @@ Bytes reply(const std::string& code, uint8_t cls, uint8_t status, const Bytes& p
 
 }  // namespace
 
-TEST(SimFrames, LengthFieldNotCrDelimitsAFrame) {
-  Bytes params{0x0D, 0x1B, 0x0D};
-  std::vector<Frame> frames =
-      vkrsim::SplitFrames(concat({frame("&MST", params), frame("!CSS")}));
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].code, "&MST");
-  EXPECT_EQ(frames[0].params, params);
-  EXPECT_TRUE(frames[0].closedByCr);
-  EXPECT_EQ(frames[1].code, "!CSS");
-  EXPECT_EQ(frames[1].number, 2);
-}
-
-TEST(SimFrames, StrayBytesAreSkippedAndATruncatedTailIsKept) {
-  Bytes stream = concat({Bytes{'U', 's', 'e'}, frame("$PJS"), Bytes{0x1B, '$', 'P', 'T', 'S', 0, 0, 1, 0, 1, 2}});
-  std::vector<Frame> frames = vkrsim::SplitFrames(stream);
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].code, "$PJS");
-  EXPECT_TRUE(frames[0].complete);
-  EXPECT_EQ(frames[1].code, "$PTS");
-  EXPECT_FALSE(frames[1].complete);
-  EXPECT_EQ(frames[1].declared, 256u);
-  EXPECT_EQ(frames[1].params, (Bytes{1, 2}));
-}
-
-TEST(SimFrames, CallsOfEachCodeAreCounted) {
-  std::vector<Frame> frames = vkrsim::SplitFrames(concat({frame("$PJS"), frame("!GVT"), frame("$PJS")}));
-  ASSERT_EQ(frames.size(), 3u);
+TEST(SimFrames, LengthFieldDelimitsFramesStrayBytesAreSkippedATruncatedTailIsKept) {
+  Bytes params{0x0D, 0x1B, 0x0D};  // CRs and ESC inside the parameters
+  std::vector<Frame> frames = vkrsim::SplitFrames(concat(
+      {Bytes{'U', 's', 'e'}, frame("$PJS"), frame("&MST", params), frame("$PJS"),
+       Bytes{0x1B, '$', 'P', 'T', 'S', 0, 0, 1, 0, 1, 2}}));
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[1].code, "&MST");
+  EXPECT_EQ(frames[1].params, params);
+  EXPECT_TRUE(frames[1].closedByCr);
+  EXPECT_EQ(frames[2].code, "$PJS");
+  EXPECT_EQ(frames[2].number, 3);
   EXPECT_EQ(frames[2].callOfCode, 2);
   EXPECT_EQ(frames[1].callOfCode, 1);
+  EXPECT_TRUE(frames[2].complete);
+  EXPECT_EQ(frames[3].code, "$PTS");
+  EXPECT_FALSE(frames[3].complete);
+  EXPECT_EQ(frames[3].declared, 256u);
+  EXPECT_EQ(frames[3].params, (Bytes{1, 2}));
 }
 
 TEST(Simulator, ByteByByteFeedAnswersEachFrameOnceWhenComplete) {
@@ -95,9 +90,7 @@ TEST(Simulator, ByteByByteFeedAnswersEachFrameOnceWhenComplete) {
   Bytes stream = concat({frame("$CPJ", {0x0D}), frame("!CSS")});
   for (size_t i = 0; i < stream.size(); ++i) {
     t.feed(Bytes{stream[i]});
-    if (i < 10) {
-      EXPECT_TRUE(t.answers.empty()) << i;
-    }
+    EXPECT_EQ(t.answers.size(), i < 10 ? 0u : i < 20 ? 1u : 2u) << i;
   }
   ASSERT_EQ(t.answers.size(), 2u);
   EXPECT_EQ(t.answers[0], reply("$CPJ", 0x00, 0x06));
@@ -125,52 +118,40 @@ TEST(Simulator, ScriptedSequenceKeepsItsLastAnswer) {
 }
 
 TEST(Simulator, ScriptedFaults) {
-  TestSim t;
-  t.rule("!A01 nak");
-  t.rule("!A02 error 03");
-  t.rule("!A03 status 40 22 text=ok");
-  t.rule("!A04 ack noesc 01");
-  t.rule("!A05 ack nocr 01");
-  t.rule("!A06 ack len=5000 01 02");
-  t.rule("!A07 ack len=-1");
-  t.rule("!A08 raw 68 65 0x1b");
-  t.rule("!A09 ack fill=3:7e echo=WXYZ");
-  EXPECT_EQ(t.ask("!A01"), reply("!A01", 0x00, 0x15));
-  EXPECT_EQ(t.ask("!A02"), reply("!A02", 0x80, 0x03));
-  EXPECT_EQ(t.ask("!A03"), reply("!A03", 0x40, 0x22, {'o', 'k'}));
-  Bytes noEsc = reply("!A04", 0, 6, {1});
+  Bytes noEsc = reply("!A04", 0, 6, {1}), noCr = reply("!A05", 0, 6, {1});
   noEsc.erase(noEsc.begin());
-  EXPECT_EQ(t.ask("!A04"), noEsc);
-  Bytes noCr = reply("!A05", 0, 6, {1});
   noCr.pop_back();
-  EXPECT_EQ(t.ask("!A05"), noCr);
-  EXPECT_EQ(t.ask("!A06"), (Bytes{0x1B, '!', 'A', '0', '6', 0, 6, 0x00, 0x00, 0x13, 0x88, 1, 2, 0x0D}));
-  EXPECT_EQ(t.ask("!A07"), (Bytes{0x1B, '!', 'A', '0', '7', 0, 6, 0xFF, 0xFF, 0xFF, 0xFF, 0x0D}));
-  EXPECT_EQ(t.ask("!A08"), (Bytes{'h', 'e', 0x1B}));
-  EXPECT_EQ(t.ask("!A09"), reply("WXYZ", 0, 6, {0x7E, 0x7E, 0x7E}));
+  const std::pair<const char*, Bytes> cases[] = {
+      {"!A01 nak", reply("!A01", 0x00, 0x15)},
+      {"!A02 error 03", reply("!A02", 0x80, 0x03)},
+      {"!A03 status 40 22 text=ok", reply("!A03", 0x40, 0x22, {'o', 'k'})},
+      {"!A04 ack noesc 01", noEsc},
+      {"!A05 ack nocr 01", noCr},
+      {"!A06 ack len=5000 01 02", {0x1B, '!', 'A', '0', '6', 0, 6, 0x00, 0x00, 0x13, 0x88, 1, 2, 0x0D}},
+      {"!A07 ack len=-1", {0x1B, '!', 'A', '0', '7', 0, 6, 0xFF, 0xFF, 0xFF, 0xFF, 0x0D}},
+      {"!A08 raw 68 65 0x1b", {'h', 'e', 0x1B}},
+      {"!A09 ack fill=3:7e echo=WXYZ", reply("WXYZ", 0, 6, {0x7E, 0x7E, 0x7E})},
+  };
+  TestSim t;
+  for (const auto& c : cases) t.rule(c.first);
+  for (const auto& c : cases) EXPECT_EQ(t.ask(std::string(c.first, 4)), c.second) << c.first;
 }
 
-TEST(Simulator, SilenceSendsNothingAndIsLogged) {
+TEST(Simulator, LogShowsCodesLengthsParametersRepliesAndSilence) {
   TestSim t;
   t.rule("$PJS silent");
-  EXPECT_TRUE(t.ask("$PJS").empty());
-  EXPECT_TRUE(t.answers.empty());
-  std::string log = t.logText();
-  EXPECT_NE(log.find("#1 $PJS N=0 params: (none)\n   no reply (silent)\n"), std::string::npos) << log;
-}
-
-TEST(Simulator, LogShowsCodesLengthsParametersAndReplies) {
-  TestSim t;
   t.feed(Bytes{'x', 'y'});
   t.ask("$CPJ", {0x34});
+  EXPECT_TRUE(t.ask("$PJS").empty());
+  EXPECT_EQ(t.answers.size(), 1u);
   t.feed(Bytes{0x1B, '$', 'P', 'T', 'S', 0, 0, 0, 9, 1});
   t.sim.Finish();
   std::string log = t.logText();
-  EXPECT_NE(log.find("stray bytes outside any frame (2): 78 79\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("#1 $CPJ N=1 params: 34\n   reply (12 bytes): 1b 24 43 50 4a 00 06 00 00 00 00 0d\n"),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find("#2 $PTS N=9 incomplete: stream ended after 10 bytes"), std::string::npos) << log;
+  for (const char* line : {"stray bytes outside any frame (2): 78 79\n",
+                           "#1 $CPJ N=1 params: 34\n   reply (12 bytes): 1b 24 43 50 4a 00 06 00 00 00 00 0d\n",
+                           "#2 $PJS N=0 params: (none)\n   no reply (silent)\n",
+                           "#3 $PTS N=9 incomplete: stream ended after 10 bytes"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
 TEST(Simulator, HandlersSeeEachFrameAndScriptsOverrideTheirAnswer) {
@@ -221,10 +202,7 @@ TEST(SimAndTransport, ScriptedAnswersGiveTheResultsTheFilterSees) {
     t.rule(c.rule);
     FakePrinter printer;
     Bytes answer = t.ask("!CSS");
-    if (answer.empty())
-      printer.Silence();
-    else
-      printer.Answer(answer);
+    answer.empty() ? printer.Silence() : printer.Answer(answer);
     CVKDevice dev;
     const uint8_t cmd[] = {'!', 'C', 'S', 'S'};
     testing::internal::CaptureStderr();
@@ -233,4 +211,141 @@ TEST(SimAndTransport, ScriptedAnswersGiveTheResultsTheFilterSees) {
     EXPECT_EQ(result, c.result) << c.rule;
     EXPECT_EQ(dev.nRcvlen, c.payload) << c.rule;
   }
+}
+
+// The simulated printer's "$PTS": good cards are acknowledged and saved
+// panel by panel with a preview of each side; malformed ones are refused.
+namespace {
+
+// A panel file stand-in: SOI, filler, EOI.
+Bytes Jpeg(size_t size, uint8_t fill) {
+  Bytes b(size, fill);
+  b[0] = 0xFF, b[1] = 0xD8, b[size - 2] = 0xFF, b[size - 1] = 0xD9;
+  return b;
+}
+
+Bytes PanelBlock(uint8_t code, uint8_t type, uint32_t size) {
+  return {code, type, 0, 0, 0, 0, 0, 0, 0, uint8_t(size >> 24), uint8_t(size >> 16),
+          uint8_t(size >> 8), uint8_t(size)};
+}
+
+// A one-sided card with a colour and an overlay panel, as the filter sends it.
+struct Card {
+  std::vector<Bytes> blocks = {{'P', 0, 0}, {'R', 0, 1, 0, 0x10, 0, 0}, {'F', 0, 1, 1, 0},
+                               {'C', 0xFF, 0}, {'O', 0, 0, 0, 0, 0, 0, 0},
+                               PanelBlock('T', 0x00, 300), PanelBlock('T', 0x10, 120)};
+  std::vector<Bytes> panels = {Jpeg(300, 0x11), Jpeg(120, 0x22)};
+  Bytes junk;  // bytes after the blocks, without ESC
+  bool cr = true;
+
+  Bytes Command() const {
+    Bytes area;
+    for (const Bytes& b : blocks) area = concat({area, Bytes{0x1B}, b});
+    area = concat({area, junk});
+    area.resize(500, 0);
+    for (const Bytes& p : panels) area = concat({area, p});
+    const uint32_t n = uint32_t(area.size());
+    return concat({Bytes{0x1B, '$', 'P', 'T', 'S', uint8_t(n >> 24), uint8_t(n >> 16),
+                         uint8_t(n >> 8), uint8_t(n)},
+                   area, Bytes{uint8_t(cr ? 0x0D : 0x0A)}});
+  }
+};
+
+}  // namespace
+
+TEST(SimPrintJob, WellFormedCardIsAcknowledgedAndMalformedOnesRefused) {
+  struct Case {
+    const char* why;  // nullptr: a good card
+    std::function<void(Card&)> spoil;
+  } cases[] = {
+      {nullptr, [](Card&) {}},
+      {"do not match nLength", [](Card& c) { c.blocks[5].back() = 45; }},
+      {"panel blocks out of order", [](Card& c) { std::swap(c.blocks[5], c.blocks[6]); }},
+      {"not zero-filled", [](Card& c) { c.junk = {0x05}; }},
+      {"no CR after the panel data", [](Card& c) { c.cr = false; }},
+      {"fixed block 'R' missing or out of order", [](Card& c) { c.blocks[1][0] = 'X'; }},
+      {"data mode does not match the sides", [](Card& c) { c.blocks[2][2] = 3; }},
+      {"overlay flags do not match the panels", [](Card& c) { c.blocks[2][3] = 0; }},
+      {"not a complete JPEG file", [](Card& c) { c.panels[1][0] = 0x00; }},
+      {"back panel block before the back marker",
+       [](Card& c) {
+         c.blocks.push_back(PanelBlock('B', 0x80, 50));
+         c.panels.push_back(Jpeg(50, 0x33));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why ? c.why : "good card");
+    Card card;
+    c.spoil(card);
+    TestSim t;
+    t.feed(card.Command());
+    const std::string log = t.logText();
+    ASSERT_EQ(t.answers.size(), 1u);
+    EXPECT_EQ(t.answers[0][6], c.why ? 0x15 : 0x06);  // NAK or ACK
+    EXPECT_EQ(t.sim.counters["cards"], c.why ? 0 : 1);
+    // The reason follows "refused:" (npos when that is missing).
+    const size_t from = c.why ? log.find("$PTS refused: ") : 0;
+    EXPECT_NE(log.find(c.why ? c.why : "card 1 printed, one-sided: front_color=300 front_overlay=120", from),
+              std::string::npos) << log;
+  }
+}
+
+TEST(SimPrintJob, TwoSidedCardFromTheFilterIsSavedWithPreviews) {
+  // Two sides with black text, printed by the real filter to a vkrsim that
+  // keeps panels in a folder and answers from a script file.
+  using namespace rastertest;
+  PageSpec front;
+  front.duplex = true;
+  front.pixel = [](int x, int line) {
+    return x > 300 && x < 340 && line > 100 && line < 900 ? Rgb{0, 0, 0} : Rgb{200, 30, 30};
+  };
+  const std::string dir = vkrtest::MakeTempDir();
+  vkrtest::FilterSetup setup;
+  setup.Options("CardBlackExtraction=BlackDots CardBOverlay=None");
+  setup.stdinBytes = WriteRaster({front, Filled(Rgb{30, 30, 200}, true)});
+  setup.simPanels = dir;
+  setup.simScript = dir + "/printer.script";
+  std::ofstream(setup.simScript) << "# a busy printer\n"
+                                    "$PJS ack 01 07 00 00 00 00 00   # the preflight sees job 7\n"
+                                    "$PJS ack 00 07 00 00 00 00 00\n";
+  vkrtest::FilterRun run = vkrtest::RunFilter(setup);
+  ASSERT_EQ(run.exitStatus, 0) << run.log << run.simErrors;
+  EXPECT_TRUE(run.LogHas("DEBUG: PJS [nRet=0][1][7][0][0][0][0][0]\r\n"));
+  EXPECT_NE(run.simLog.find("#1 $PJS N=0 params: (none)\n   reply (19 bytes): "
+                            "1b 24 50 4a 53 00 06 00 00 00 07 01 07"),
+            std::string::npos);
+  EXPECT_NE(run.simLog.find("card 1 printed, two-sided"), std::string::npos) << run.simLog;
+  EXPECT_EQ(run.simLog.find("no preview"), std::string::npos) << run.simLog;
+  vkrsim::PtsCard card;
+  for (const vkrsim::Frame& f : run.frames)
+    if (f.code == "$PTS") card = vkrsim::ParsePtsCommand(f.params);
+  ASSERT_TRUE(card.ok) << card.fault;
+  auto read = [&](const std::string& name) {
+    std::stringstream text;
+    text << std::ifstream(dir + "/card001_" + name, std::ios::binary).rdbuf();
+    return text.str();
+  };
+  std::string kinds;
+  for (const vkrsim::PtsPanel& p : card.panels) {
+    const std::string name = std::string(p.back ? "back_" : "front_") + p.kind;
+    kinds += name + " ";
+    EXPECT_EQ(read(name + ".jpg"), std::string(p.data.begin(), p.data.end())) << name;
+  }
+  EXPECT_EQ(kinds, "front_color front_black front_overlay back_color ");
+  EXPECT_TRUE(read("back_overlay.jpg").empty());
+  EXPECT_FALSE(read("front_preview.png").empty());
+  EXPECT_FALSE(read("back_preview.png").empty());
+  vkrtest::RemoveTree(dir);
+}
+
+// A bad rule stops the vkrsim program with a reason before any answer.
+TEST(VkrsimProgram, BadRuleStopsTheSimulatorWithAReason) {
+  vkrtest::FilterSetup setup;
+  setup.simRules = {"$PJS ack 1234"};
+  vkrtest::FilterRun run = vkrtest::RunFilter(setup);
+  EXPECT_NE(run.simErrors.find("vkrsim: bad rule \"$PJS ack 1234\": cannot read 1234"), std::string::npos)
+      << run.simErrors;
+  EXPECT_NE(run.simErrors.find("[vkrsim exit status 2]"), std::string::npos);
+  // With no printer on the line the filter cannot go on.
+  EXPECT_NE(run.exitStatus, 0);
 }

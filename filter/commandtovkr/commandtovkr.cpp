@@ -33,13 +33,15 @@ volatile sig_atomic_t g_cancelled = 0;
 // Notes that CUPS cancelled the job.
 void onCancel(int) { g_cancelled = 1; }
 
-// Lets a cancelled job finish the command in progress and stop there.
+// Lets a cancelled job finish the command in progress and stop there; a
+// backend that has gone away shows as a failed write instead of SIGPIPE.
 void catchCancel() {
   struct sigaction action;
   memset(&action, 0, sizeof(action));
   sigemptyset(&action.sa_mask);
   action.sa_handler = onCancel;
   sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
 }
 
 // Says in words why a printer call failed.

@@ -3,7 +3,10 @@
 // and its exit status when the printer refuses or does not answer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -173,4 +176,35 @@ TEST(CommandFilter, NoBackChannelFailsTheJobInsteadOfHanging) {
   EXPECT_NE(log.find("ERROR: Ribbon count query failed: the printer did not answer (-1)\n"),
             std::string::npos)
       << log;
+}
+
+// The backend has gone: standard output is a pipe whose reader is closed. The
+// filter must say so and fail, not die of SIGPIPE.
+TEST(CommandFilter, PrinterStreamGoneFailsTheJobWithAReason) {
+  const std::string dir = vkrtest::MakeTempDir();
+  std::ofstream(dir + "/job.cmd") << "#CUPS-COMMAND\nPrintSelfTestPage\n";
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    dup2(open((dir + "/job.cmd").c_str(), O_RDONLY), 0);
+    dup2(fds[1], 1);
+    dup2(open((dir + "/filter.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    close(3);
+    execl(vkrtest::CommandFilterBinary(), "commandtovkr", "1", "user", "title", "1", "",
+          (char*)nullptr);
+    _exit(127);
+  }
+  close(fds[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  std::stringstream log;
+  log << std::ifstream(dir + "/filter.err").rdbuf();
+  vkrtest::RemoveTree(dir);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(log.str().find("ERROR: Unable to write print data: Broken pipe\n"), std::string::npos)
+      << log.str();
 }

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include <jpeglib.h>
+#include "bench/bench_support.h"
 
 #include "device/PrinterIO.h"
 #include "device/VK4400.h"
@@ -104,42 +104,8 @@ POPTION BenchOptions() {
   return o;
 }
 
-// Plain libjpeg with the toolkit's settings (4:2:0, density in dots per
-// inch), reading the image's blue-green-red rows directly; returns the size.
-unsigned long LibjpegEncode(const CxImage& image, int quality) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = image.GetWidth();
-  cinfo.image_height = image.GetHeight();
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_EXT_BGR;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, quality, FALSE);
-  cinfo.density_unit = 1;
-  cinfo.X_density = static_cast<UINT16>(image.GetXDPI());
-  cinfo.Y_density = static_cast<UINT16>(image.GetYDPI());
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW rows[1] = {image.GetBits(image.GetHeight() - 1 - cinfo.next_scanline)};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  free(out);
-  return size;
-}
-
-// The benchmark thread's CPU time: the machine is shared.
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
+using vkrbench::LibjpegEncode;
+using vkrbench::Now;
 
 void BM_PrintOneSidedCard(benchmark::State& state) {
   std::vector<uint8_t> lines = CardLines();

@@ -4,10 +4,11 @@
     card_view.py PREVIEW.png DESIGN.(png|ppm)
 
 Both pictures are reduced to a coarse grid of cell means. The preview must
-match the design (it shows the card the way the design shows it) and must be
-much further from the design turned half a turn (the way the printer
-receives its panels) than from the design itself. Pixels in the preview's
-hatching colour (uncoated card) are left out of its means.
+match the design (it shows the card the way the design shows it): close to
+it on the whole, and nearer the design than the design seen a wrong way
+round (turned half a turn, as the printer receives its panels, or mirrored)
+in every cell where the two differ. Pixels in the preview's hatching colour (uncoated card) are left out
+of its means.
 
 Only the standard library is used, so the tests need no imaging packages.
 """
@@ -18,11 +19,14 @@ from pathlib import Path
 
 HATCH = (230, 0, 160)  # the preview's colour for uncoated card
 COLUMNS, ROWS = 12, 8  # the coarse grid the pictures are compared on
-# Mean difference (0-255 a channel) below which a preview matches its design:
-# the filter's colour adjustments and JPEG panels move colours by less.
-MATCH_LIMIT = 32
-# The half-turned design must be at least this many times further away.
-TURN_MARGIN = 2.0
+# Mean difference (0-255 a channel) below which a preview matches its design
+# once the design's colours are brought to the preview's (fitted): JPEG
+# panels and the colour settings' curves leave less.
+MATCH_LIMIT = 12
+# A cell whose design and the design seen a wrong way round differ by more
+# than this tells the two apart; a design needs a few such cells.
+TELLING_DIFFERENCE = 40
+MIN_TELLING = 6
 
 
 class Failure(Exception):
@@ -95,16 +99,24 @@ def pixels(path):
     return ppm_pixels(path) if Path(path).suffix == ".ppm" else png_pixels(path)
 
 
-def half_turned(picture):
-    """The picture turned half a turn."""
+def mirrored(picture, left_right, top_bottom):
+    """The picture mirrored left to right and/or top to bottom; both is the
+    picture turned half a turn."""
     width, height, rows = picture
-    turned = []
-    for row in reversed(rows):
-        flipped = bytearray(len(row))
-        for x in range(width):
-            flipped[3 * (width - 1 - x):3 * (width - x)] = row[3 * x:3 * x + 3]
-        turned.append(bytes(flipped))
-    return width, height, turned
+    out = []
+    for row in (reversed(rows) if top_bottom else rows):
+        if left_right:
+            flipped = bytearray(len(row))
+            for x in range(width):
+                flipped[3 * (width - 1 - x):3 * (width - x)] = row[3 * x:3 * x + 3]
+            row = bytes(flipped)
+        out.append(row)
+    return width, height, out
+
+
+# The ways round a preview must not show its design, by name.
+WRONG_WAYS = {"turned half a turn": (True, True), "mirrored top to bottom": (False, True),
+              "mirrored left to right": (True, False)}
 
 
 def aligned_count(part, mark):
@@ -146,27 +158,55 @@ def cell_means(picture, skip_hatch=False):
     return [(r / n, g / n, b / n) if n else None for r, g, b, n in sums]
 
 
-def distance(means, reference):
-    """Mean absolute channel difference over the cells both pictures show."""
-    pairs = [(a, b) for a, b in zip(means, reference) if a is not None]
-    return sum(abs(a[i] - b[i]) for a, b in pairs for i in range(3)) / (3 * len(pairs))
+def difference(a, b):
+    """Mean absolute channel difference of two cell means."""
+    return sum(abs(a[i] - b[i]) for i in range(3)) / 3
 
 
-def compare(preview_path, design_path):
-    """(distance to the design, distance to the design turned half a turn);
-    raises Failure when the preview does not show the design upright."""
-    preview, design = pixels(preview_path), pixels(design_path)
+def fitted(reference, seen, shown):
+    """The reference's cell means mapped, channel by channel, by the straight
+    line that brings them nearest to the preview's: the filter's brightness,
+    contrast and colour settings move all colours alike."""
+    out = [list(cell) if cell else None for cell in reference]
+    for c in range(3):
+        xs, ys = [reference[i][c] for i in shown], [seen[i][c] for i in shown]
+        mx, my = sum(xs) / len(xs), sum(ys) / len(ys)
+        var = sum((x - mx) ** 2 for x in xs)
+        slope = sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / var if var else 1.0
+        for i in shown:
+            out[i][c] = my + slope * (reference[i][c] - mx)
+    return out
+
+
+def compare(preview, design, label):
+    """(mean difference from the design, fewest telling cells of a wrong
+    way round) of two pictures; raises Failure when the preview does not
+    show the design upright. label names the two in the message."""
     if preview[:2] != design[:2]:
-        raise Failure("preview %s is %dx%d, the design %dx%d" % (
-            (Path(preview_path).name,) + tuple(preview[:2]) + tuple(design[:2])))
+        raise Failure("%s: the preview is %dx%d, the design %dx%d" % (
+            (label,) + tuple(preview[:2]) + tuple(design[:2])))
     seen = cell_means(preview, skip_hatch=True)
-    upright = distance(seen, cell_means(design))
-    turned = distance(seen, cell_means(half_turned(design)))
-    if upright > MATCH_LIMIT or turned < TURN_MARGIN * upright:
-        raise Failure("preview %s does not show %s upright: mean difference %.1f, "
-                      "%.1f from the design turned half a turn" % (
-                          Path(preview_path).name, Path(design_path).name, upright, turned))
-    return upright, turned
+    shown = [i for i, cell in enumerate(seen) if cell is not None]
+    raw = cell_means(design)
+    upright = fitted(raw, seen, shown)
+    mean = sum(difference(seen[i], upright[i]) for i in shown) / len(shown)
+    if mean > MATCH_LIMIT:
+        raise Failure("%s: the preview does not match the design (mean difference %.1f)" % (label, mean))
+    fewest = len(shown)
+    for way, (left_right, top_bottom) in WRONG_WAYS.items():
+        other_raw = cell_means(mirrored(design, left_right, top_bottom))
+        other = fitted(other_raw, seen, shown)
+        # The cells where the design and the design seen this wrong way
+        # differ tell the two apart: each must be nearer the design.
+        telling = [i for i in shown if difference(raw[i], other_raw[i]) > TELLING_DIFFERENCE]
+        wrong = [i for i in telling if difference(seen[i], upright[i]) >= difference(seen[i], other[i])]
+        if len(telling) < MIN_TELLING:
+            raise Failure("%s: the design looks the same %s" % (label, way))
+        if wrong:
+            raise Failure("%s: the preview shows the design %s: %d of %d telling cells nearer that" % (
+                label, way, len(wrong), len(telling)))
+        fewest = min(fewest, len(telling))
+    return mean, fewest
 
 
 def main():
@@ -174,12 +214,13 @@ def main():
         print(__doc__.strip().splitlines()[2].strip())
         return 2
     try:
-        upright, turned = compare(sys.argv[1], sys.argv[2])
+        label = "%s against %s" % (Path(sys.argv[1]).name, Path(sys.argv[2]).name)
+        mean, telling = compare(pixels(sys.argv[1]), pixels(sys.argv[2]), label)
     except (Failure, OSError, ValueError, IndexError, struct.error, zlib.error) as failure:
         print("card_view: %s" % failure)
         return 1
-    print("card_view: %s shows %s upright (difference %.1f; half turned %.1f)" % (
-        Path(sys.argv[1]).name, Path(sys.argv[2]).name, upright, turned))
+    print("card_view: %s shows %s upright (mean difference %.1f; %d telling cells)" % (
+        Path(sys.argv[1]).name, Path(sys.argv[2]).name, mean, telling))
     return 0
 
 

@@ -154,8 +154,10 @@ RgbImage ComposeCardPreview(const RgbImage* colour, const RgbImage* black, const
   for (int y = 0; y < out.height; ++y) {
     for (int x = 0; x < out.width; ++x) {
       // The printer lays every panel onto the card turned half a turn from
-      // the side as a person sees it, so the pixel seen at (x, y) is the
-      // panel pixel at the opposite corner's distance.
+      // the side as a person sees it (the back as seen after turning the
+      // card over its long edge, which undoes the printer's own turn of the
+      // card), so the pixel seen at (x, y) lies as far from the opposite
+      // corner in the panel.
       const int px = out.width - 1 - x;
       const int py = out.height - 1 - y;
       uint8_t* seen = out.at(x, y);

@@ -7,8 +7,8 @@ Both pictures are reduced to a coarse grid of cell means. The preview must
 match the design (it shows the card the way the design shows it): close to
 it on the whole, and nearer the design than the design seen a wrong way
 round (turned half a turn, as the printer receives its panels, or mirrored)
-in every cell where the two differ. Pixels in the preview's hatching colour (uncoated card) are left out
-of its means.
+in every cell where the two differ. Pixels in the preview's hatching colour
+(uncoated card) are left out of its means.
 
 Only the standard library is used, so the tests need no imaging packages.
 """
@@ -30,7 +30,7 @@ MIN_TELLING = 6
 
 
 class Failure(Exception):
-    pass
+    """A picture that cannot be read or a preview that does not match."""
 
 
 def png_pixels(path):
@@ -210,6 +210,7 @@ def compare(preview, design, label):
 
 
 def main():
+    """Compares the two pictures named on the command line."""
     if len(sys.argv) != 3:
         print(__doc__.strip().splitlines()[2].strip())
         return 2

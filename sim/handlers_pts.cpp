@@ -64,6 +64,7 @@ void saveCard(const PtsCard& card, int number, Simulator& sim) {
     cardpreview::SidePanels& s = sides[p.back ? 1 : 0];
     (p.kind == "color" ? s.colour : p.kind == "black" ? s.black : s.overlay) = p.data;
   }
+  sides[1].side = cardpreview::CardSide::kBack;
   for (int i = 0; i < 2; ++i) {
     const cardpreview::SidePanels& s = sides[i];
     if (s.colour.empty() && s.black.empty() && s.overlay.empty()) continue;

@@ -1,7 +1,10 @@
 // cardpreview: draw what the printer would print on one card side from the
 // side's panel files, as saved by the simulator.
 //
-//   cardpreview [--colour FILE.jpg] [--black FILE.jpg] [--overlay FILE.jpg] OUT.png
+//   cardpreview [--back] [--colour FILE.jpg] [--black FILE.jpg] [--overlay FILE.jpg] OUT.png
+//
+// The picture shows the side as a person holds the card: the front upright,
+// with --back the back as it shows after turning the card over its long edge.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,9 +15,11 @@ namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "Usage: cardpreview [--colour FILE.jpg] [--black FILE.jpg] [--overlay FILE.jpg] OUT.png\n"
+               "Usage: cardpreview [--back] [--colour FILE.jpg] [--black FILE.jpg] [--overlay FILE.jpg] OUT.png\n"
                "Writes the card side the panels make: the colour panel, the black panel\n"
-               "printed over it, and the area the overlay leaves uncoated hatched.\n");
+               "printed over it, and the area the overlay leaves uncoated hatched, seen\n"
+               "as a person holds the card (--back: the back, the card turned over its\n"
+               "long edge).\n");
   return 2;
 }
 
@@ -22,8 +27,13 @@ int usage() {
 
 int main(int argc, char** argv) {
   std::string colour, black, overlay, output;
+  cardpreview::SidePanels panels;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--back") {
+      panels.side = cardpreview::CardSide::kBack;
+      continue;
+    }
     std::string* target = nullptr;
     if (arg == "--colour" || arg == "--color") target = &colour;
     else if (arg == "--black") target = &black;
@@ -41,7 +51,6 @@ int main(int argc, char** argv) {
   }
   if (output.empty() || (colour.empty() && black.empty() && overlay.empty())) return usage();
 
-  cardpreview::SidePanels panels;
   std::string error;
   const std::pair<const std::string*, std::vector<uint8_t>*> files[] = {
       {&colour, &panels.colour}, {&black, &panels.black}, {&overlay, &panels.overlay}};

@@ -153,12 +153,19 @@ RgbImage ComposeCardPreview(const RgbImage* colour, const RgbImage* black, const
   out.pixels.assign(static_cast<size_t>(out.width) * out.height * 3, 255);
   for (int y = 0; y < out.height; ++y) {
     for (int x = 0; x < out.width; ++x) {
-      uint8_t* px = out.at(x, y);
-      if (colour && x < colour->width && y < colour->height) std::memcpy(px, colour->at(x, y), 3);
-      if (isDark(black, x, y)) px[0] = px[1] = px[2] = 0;
+      // The printer lays every panel onto the card turned half a turn from
+      // the side as a person sees it (the back as seen after turning the
+      // card over its long edge, which undoes the printer's own turn of the
+      // card), so the pixel seen at (x, y) lies as far from the opposite
+      // corner in the panel.
+      const int px = out.width - 1 - x;
+      const int py = out.height - 1 - y;
+      uint8_t* seen = out.at(x, y);
+      if (colour && px < colour->width && py < colour->height) std::memcpy(seen, colour->at(px, py), 3);
+      if (isDark(black, px, py)) seen[0] = seen[1] = seen[2] = 0;
       // The coat goes where the overlay mask is dark; the rest of the card
       // stays bare, which the hatching shows.
-      if (overlay && !isDark(overlay, x, y) && onHatchStripe(x, y)) std::memcpy(px, kHatchColour, 3);
+      if (overlay && !isDark(overlay, px, py) && onHatchStripe(x, y)) std::memcpy(seen, kHatchColour, 3);
     }
   }
   return out;
@@ -206,7 +213,9 @@ bool WriteCardPreview(const SidePanels& panels, const std::string& pngPath, std:
     error = "the card side has no panel";
     return false;
   }
-  std::string description = "Card side as printed: ";
+  std::string description = panels.side == CardSide::kBack
+                                ? "Card back as printed, seen after turning the card over its long edge: "
+                                : "Card front as printed, seen upright: ";
   description += colour.empty() ? "no colour panel" : "colour panel";
   description += black.empty() ? ", no black panel" : ", black panel over it";
   description += overlay.empty() ? ", no overlay" : ", overlay coat except where hatched";

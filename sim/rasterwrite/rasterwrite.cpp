@@ -6,7 +6,8 @@
 //
 // Options (defaults in brackets):
 //   --input FILE.ppm      picture for every page (a landscape picture is
-//                         turned into the portrait page the printer takes)
+//                         turned a quarter turn counter-clockwise into the
+//                         portrait page, as CUPS does for the printer's PPD)
 //   --pattern NAME        white, black, bars, gradient, noise, card [card]
 //   --size W,H            raster pixels, cupsWidth x cupsHeight [643,1013]
 //   --colorspace CS       rgb, cmyk, k, w, srgb or a number [rgb]

@@ -126,13 +126,14 @@ Picture SampleCard() {
 }
 
 Picture ToPortraitPage(const Picture& card) {
-  // The printer turns the page a quarter turn counter-clockwise: the page's
-  // top line becomes the card's left column, its top-right pixel the card's
-  // top-left one. So page (x, line) shows card (line, width - 1 - x).
+  // A quarter turn counter-clockwise, as CUPS lays a landscape picture onto
+  // a portrait page for a PPD with LandscapeOrientation Plus90: the card's
+  // right edge becomes the page's top line, its top-right pixel the page's
+  // top-left one. So page (x, line) shows card (width - 1 - line, x).
   Picture page(card.height, card.width);
   for (int line = 0; line < page.height; ++line)
     for (int x = 0; x < page.width; ++x)
-      memcpy(page.At(x, line), card.At(line, card.height - 1 - x), 3);
+      memcpy(page.At(x, line), card.At(card.width - 1 - line, x), 3);
   return page;
 }
 

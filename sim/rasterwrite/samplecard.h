@@ -32,8 +32,12 @@ Picture SampleCard();
 void DrawText(Picture& p, int x, int y, int scale, const std::string& text, uint8_t r, uint8_t g,
               uint8_t b);
 
-// Turns a landscape card picture a quarter turn clockwise into the portrait
-// page that the printer's raster expects (the printer turns it back).
+// Turns a landscape card picture a quarter turn counter-clockwise into the
+// portrait page that the printer's raster carries, the way CUPS lays out a
+// landscape picture or document for the printer's PPD (LandscapeOrientation
+// Plus90). The filter turns the page another quarter turn counter-clockwise
+// into its card image, and the printer prints each panel turned half a
+// turn, so the card comes out the way the picture shows it.
 Picture ToPortraitPage(const Picture& card);
 
 // Test patterns of any size: "white", "black", "bars" (vertical colour

@@ -3,11 +3,16 @@
 printer received and the card previews it drew.
 
     check_cards.py OUT-FOLDER --job N [--sides 1|2] [--panels colour,black,overlay]
-                   [--bare-rows FIRST:END] [--same-as JOB] [--black-ribbon] [--self-test]
+                   [--bare L:T:R:B] [--front-design PNG] [--back-design PNG]
+                   [--same-as JOB] [--black-ribbon] [--self-test]
 
 --panels     the panels every printed side must carry, and no others
---bare-rows  the overlay leaves exactly these preview rows uncoated (hatched);
-             without it, a side with an overlay panel must be coated all over
+--bare       the front's overlay leaves the card uncoated (hatched in the
+             preview) in exactly this box of preview pixels, right and bottom
+             excluded; without it, a side with an overlay panel must be
+             coated all over
+--front-design, --back-design
+             the preview of that side shows this picture upright (card_view.py)
 --same-as    the print command carries the same panels as that job's
 --black-ribbon  the card is printed on the black ribbon (one monochrome panel)
 --self-test  the job asked for the self-test print and printed no card
@@ -18,14 +23,11 @@ import sys
 import zlib
 from pathlib import Path
 
+from card_view import HATCH, Failure, compare, pixels, png_pixels
+
 ESC, CR = 0x1B, 0x0D
 CARD_W, CARD_H = 1013, 643
-HATCH = (230, 0, 160)  # the preview's colour for uncoated card
 KINDS = {0x00: "colour", 0x20: "colour", 0x0B: "black", 0x10: "overlay"}
-
-
-class Failure(Exception):
-    pass
 
 
 def frames(stream):
@@ -94,53 +96,20 @@ def print_command(params):
     return panels, params[15]  # DataMode P2 (ESC F P1 P2 at 12): 1 one side, 3 two sides
 
 
-def png_pixels(path):
-    """(width, height, rows of RGB bytes) of an 8-bit RGB PNG."""
-    data = path.read_bytes()
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        raise Failure("%s is not a PNG file" % path.name)
-    pos, idat, header = 8, b"", None
-    while pos < len(data):
-        (length,) = struct.unpack(">I", data[pos:pos + 4])
-        kind, body = data[pos + 4:pos + 8], data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat += body
-        pos += 12 + length
-    width, height, depth, colour, _, _, interlace = header
-    if (depth, colour, interlace) != (8, 2, 0):
-        raise Failure("%s is not 8-bit RGB" % path.name)
-    raw, stride, rows, prev = zlib.decompress(idat), width * 3, [], bytearray(width * 3)
-    for y in range(height):
-        kind = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        if kind == 1:
-            for i in range(3, stride):
-                line[i] = (line[i] + line[i - 3]) & 0xFF
-        elif kind == 2:
-            line = bytearray((a + b) & 0xFF for a, b in zip(line, prev))
-        elif kind == 3:
-            for i in range(stride):
-                left = line[i - 3] if i >= 3 else 0
-                line[i] = (line[i] + ((left + prev[i]) >> 1)) & 0xFF
-        elif kind == 4:
-            for i in range(stride):
-                a = line[i - 3] if i >= 3 else 0
-                b, c = prev[i], prev[i - 3] if i >= 3 else 0
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
-        rows.append(bytes(line))
-        prev = line
-    return width, height, rows
-
-
-def hatched_rows(rows):
-    """The rows of a preview that show uncoated card."""
-    mark = bytes(HATCH)
-    return {y for y, row in enumerate(rows)
-            if any(row[i:i + 3] == mark for i in range(0, len(row), 3))}
+def hatched_box(rows):
+    """(left, top, right, bottom) around the preview's hatched pixels, right
+    and bottom excluded; None when nothing is hatched."""
+    mark, xs, ys = bytes(HATCH), [], []
+    for y, row in enumerate(rows):
+        pos = row.find(mark)
+        while pos >= 0:
+            if pos % 3 == 0:
+                xs.append(pos // 3)
+                ys.append(y)
+                pos = row.find(mark, pos + 3)
+            else:
+                pos = row.find(mark, pos + 1)
+    return (min(xs), min(ys), max(xs) + 1, max(ys) + 1) if xs else None
 
 
 def check(args):
@@ -198,11 +167,14 @@ def check(args):
         if (width, height) != (CARD_W, CARD_H):
             raise Failure("preview %s is %dx%d" % (preview.name, width, height))
         if "overlay" in args.panels:
-            bare = hatched_rows(rows)
-            want = set(range(*args.bare_rows)) if side == "front" and args.bare_rows else set()
+            bare = hatched_box(rows)
+            want = args.bare if side == "front" else None
             if bare != want:
-                raise Failure("preview %s shows %d uncoated rows (%s..%s), expected %d" % (
-                    preview.name, len(bare), min(bare, default=None), max(bare, default=None), len(want)))
+                raise Failure("preview %s shows the card uncoated in %s, expected %s" % (
+                    preview.name, bare, want))
+        design = args.front_design if side == "front" else args.back_design
+        if design:
+            compare((width, height, rows), pixels(design), "%s against %s" % (preview.name, Path(design).name))
 
 
 def main():
@@ -211,14 +183,16 @@ def main():
     parser.add_argument("--job", type=int, required=True)
     parser.add_argument("--sides", type=int, default=1)
     parser.add_argument("--panels", type=lambda s: s.split(","), default=["colour"])
-    parser.add_argument("--bare-rows", type=lambda s: tuple(int(v) for v in s.split(":")))
+    parser.add_argument("--bare", type=lambda s: tuple(int(v) for v in s.split(":")))
+    parser.add_argument("--front-design")
+    parser.add_argument("--back-design")
     parser.add_argument("--same-as", type=int)
     parser.add_argument("--black-ribbon", action="store_true")
     parser.add_argument("--self-test", action="store_true")
     args = parser.parse_args()
     try:
         check(args)
-    except (Failure, OSError, IndexError, struct.error) as failure:
+    except (Failure, OSError, IndexError, struct.error, zlib.error) as failure:
         print("check_cards: job %d: %s" % (args.job, failure))
         return 1
     print("check_cards: job %d: as printed" % args.job)

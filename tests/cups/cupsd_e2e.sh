@@ -13,8 +13,11 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 src=$(cd "$2" && pwd)
 here=$src/tests/cups
-queue=vk4400
+queues=(vk4400 vk4400-b vk4400-c vk4400-d)
 job_timeout=${VKR_E2E_JOB_TIMEOUT:-90}
+
+# The checks import each other; they leave no byte-code in the source tree.
+export PYTHONDONTWRITEBYTECODE=1
 
 say() { printf 'cupsd-e2e: %s\n' "$*"; }
 
@@ -172,72 +175,92 @@ if ! lpstat -r 2>/dev/null | grep -q "is running"; then
 fi
 say "cupsd $cupsd_pid listens on 127.0.0.1:$port and $root/sock"
 
-# --- the queue, the way an administrator makes it -------------------------
+# --- the queues, the way an administrator makes them ----------------------
+# cupsd runs the jobs of different printers side by side, so the jobs are
+# spread over a few queues on the same simulated printer folder: the filter's
+# real pauses (about ten seconds a card) then overlap.
 model=$(lpinfo -m 2>"$root/lpinfo.err" | awk '/VK4400/ {print $1; exit}')
 [[ -n $model ]] || { cat "$root/lpinfo.err"; fail "lpinfo -m does not list the VK4400 PPD"; }
 lpinfo -v 2>&1 | grep -q '^direct vkrsim$' || fail "lpinfo -v does not list the vkrsim backend"
 uri="vkrsim:$root/out"
-lpadmin -p "$queue" -E -v "$uri" -m "$model" -o printer-error-policy=abort-job ||
-  fail "lpadmin could not make the queue"
-say "queue $queue: $model on $uri"
+for queue in "${queues[@]}"; do
+  lpadmin -p "$queue" -E -v "$uri" -m "$model" -o printer-error-policy=abort-job 2>>"$root/lpadmin.log" ||
+    { cat "$root/lpadmin.log"; fail "lpadmin could not make the queue $queue"; }
+done
+say "queues ${queues[*]}: $model on $uri"
 
 # --- printing --------------------------------------------------------------
 python3 "$here/make_fixtures.py" "$root/fixtures" || fail "cannot make the test documents"
+fx=$root/fixtures
 
-# Print one document and wait until cupsd finishes the job; sets job_id.
-print_and_wait() {
-  local what=$1
-  shift
-  local out id state=""
+# Send one document to a queue; sets job_id.
+submit() {
+  local queue=$1 what=$2
+  shift 2
+  local out
   out=$(lp -d "$queue" -t "$what" "$@" 2>&1) || fail "lp refused '$what': $out"
-  id=$(sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p' <<<"$out")
-  [[ -n $id ]] || fail "no job id in: $out"
+  job_id=$(sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p' <<<"$out")
+  [[ -n $job_id ]] || fail "no job id in: $out"
+  job_what[$job_id]=$what
+}
+
+# Wait until cupsd finishes a job; it must have completed.
+wait_for() {
+  local id=$1 state=""
   local deadline=$((SECONDS + job_timeout))
   while ((SECONDS < deadline)); do
     state=$(python3 "$here/ipp_job.py" "$port" "$id" 2>/dev/null)
     [[ $state =~ job-state=(7|8|9)( |$) ]] && break
     sleep 1
   done
-  [[ $state =~ job-state=9( |$) ]] || fail "job $id ('$what') did not complete: $state"
-  say "job $id ('$what') completed"
-  job_id=$id
+  [[ $state =~ job-state=9( |$) ]] || fail "job $id ('${job_what[$id]}') did not complete: $state"
+  say "job $id ('${job_what[$id]}') completed"
 }
 
 check() {
-  local label=$1
+  local id=$1
   shift
-  python3 "$here/check_cards.py" "$root/out" "$@" || fail "the cards of $label are not what was printed"
+  wait_for "$id"
+  python3 "$here/check_cards.py" "$root/out" --job "$id" "$@" ||
+    fail "the cards of job $id ('${job_what[$id]}') are not what was printed"
 }
 
-print_and_wait "PNG picture" "$root/fixtures/card.png"
-check "job $job_id" --job "$job_id" --sides 1 --panels colour,overlay
-
-print_and_wait "one-page PDF" "$root/fixtures/one-page.pdf"
-check "job $job_id" --job "$job_id" --sides 1 --panels colour,overlay
-plain_pdf_job=$job_id
-
-print_and_wait "one-page PDF, PPD defaults spelled out" \
+declare -A job_what
+# A landscape design previews upright as PDF, PNG and JPEG; the overlay
+# leaves the stripe band along the top edge and the chip window at the upper
+# left uncoated (the band: design rows 66 to 213; the chip: columns 106 to
+# 260, rows 212 to 353).
+submit "${queues[0]}" "landscape PNG, stripe left bare, black text panel" -o CardFOverlay=MS \
+  -o CardBlackExtraction=BlackDots "$fx/design.png"
+png_job=$job_id
+submit "${queues[0]}" "landscape PDF, black ribbon" -o CardRibbon=K -o CardFOverlay=MS "$fx/design.pdf"
+black_job=$job_id
+submit "${queues[1]}" "landscape JPEG, chip left bare" -o CardFOverlay=ISO "$fx/design.jpg"
+jpeg_job=$job_id
+printf '#CUPS-COMMAND\nPrintSelfTestPage\n' >"$fx/selftest.command"
+submit "${queues[1]}" "self-test card" -o document-format=application/vnd.cups-command "$fx/selftest.command"
+selftest_job=$job_id
+submit "${queues[2]}" "landscape PDF" "$fx/design.pdf"
+pdf_job=$job_id
+submit "${queues[2]}" "landscape PDF, PPD defaults spelled out" \
   -o CardRibbon=Auto -o CardBrightness=45 -o CardContrast=41 -o CardRed=47 -o CardGreen=47 \
   -o CardBlue=47 -o CardSharpening=5 -o CardGamma=93 -o CardBlackExtraction=NotUse \
   -o CardBlackCheck=NoCheck -o ColorStyle=Normal -o CardSaturate=1 -o CardFOverlay=Full \
-  -o CardBOverlay=Full "$root/fixtures/one-page.pdf"
-check "job $job_id" --job "$job_id" --sides 1 --panels colour,overlay --same-as "$plain_pdf_job"
+  -o CardBOverlay=Full "$fx/design.pdf"
+defaults_job=$job_id
+# The back previews as a person sees it after turning the card over its long
+# edge: the document's second page, upright.
+submit "${queues[3]}" "two-page PDF, two-sided" -o sides=two-sided-long-edge "$fx/two-sided.pdf"
+duplex_job=$job_id
 
-print_and_wait "two-page PDF, two-sided" -o sides=two-sided-long-edge "$root/fixtures/two-page.pdf"
-check "job $job_id" --job "$job_id" --sides 2 --panels colour,overlay
-
-print_and_wait "one-page PDF, stripe left bare, black text panel" -o CardFOverlay=MS \
-  -o CardBlackExtraction=BlackDots "$root/fixtures/one-page.pdf"
-check "job $job_id" --job "$job_id" --sides 1 --panels colour,black,overlay --bare-rows 429:577
-
-print_and_wait "one-page PDF, black ribbon" -o CardRibbon=K -o CardFOverlay=MS \
-  "$root/fixtures/one-page.pdf"
-check "job $job_id" --job "$job_id" --sides 1 --panels colour --black-ribbon
-
-printf '#CUPS-COMMAND\nPrintSelfTestPage\n' >"$root/fixtures/selftest.command"
-print_and_wait "self-test card" -o document-format=application/vnd.cups-command \
-  "$root/fixtures/selftest.command"
-check "job $job_id" --job "$job_id" --self-test
+check "$png_job" --panels colour,black,overlay --bare 0:66:1013:214 --front-design "$fx/design.png"
+check "$jpeg_job" --panels colour,overlay --bare 106:212:261:354 --front-design "$fx/design.png"
+check "$pdf_job" --panels colour,overlay --front-design "$fx/design.png"
+check "$defaults_job" --panels colour,overlay --same-as "$pdf_job"
+check "$duplex_job" --sides 2 --panels colour,overlay --front-design "$fx/design.png" \
+  --back-design "$fx/back.png"
+check "$black_job" --panels colour --black-ribbon
+check "$selftest_job" --self-test
 
 # What the user saw: cupsd turns INFO: lines into the job's state message.
 for message in "Waiting for the printer to finish the card" "The printer has finished the card" \

@@ -119,40 +119,42 @@ std::string tempPath(const char* name) {
 }
 
 const auto kRed = [](int, int) { return std::vector<uint8_t>{200, 30, 40}; };
+// Red with a blue block in the panel's first 20 columns of its first 10 rows.
+const auto kRedBlueCorner = [](int x, int y) {
+  return x < 20 && y < 10 ? std::vector<uint8_t>{20, 40, 210} : std::vector<uint8_t>{200, 30, 40};
+};
 const auto kBlackBar = [](int x, int y) {
   bool bar = x >= 20 && x < 60 && y >= 10 && y < 20;
   return std::vector<uint8_t>(3, bar ? 0 : 255);
 };
 const auto kFullCoat = [](int, int) { return std::vector<uint8_t>(3, 0); };
-// Coat everywhere but rows 30 to 39 (a stripe left bare).
+// Coat everywhere but panel rows 30 to 39 (a stripe left bare).
 const auto kStripeBare = [](int, int y) { return std::vector<uint8_t>(3, y >= 30 && y < 40 ? 255 : 0); };
+
+bool onStripe(int x, int y) { return (x + y) % cardpreview::kHatchPeriod < cardpreview::kHatchWidth; }
 
 }  // namespace
 
-TEST(CardPreview, BlackPanelIsPrintedOverTheColourPanel) {
-  RgbImage colour = picture(100, 60, kRed), black = picture(100, 60, kBlackBar), overlay = picture(100, 60, kFullCoat);
+// A 100 x 60 side seen as a person holds the card: every panel turned half a
+// turn, so the panel's first columns and rows end up at the right and the
+// bottom; the hatching runs along the picture as seen.
+TEST(CardPreview, ShowsTheSideTurnedHalfATurnFromItsPanels) {
+  RgbImage colour = picture(100, 60, kRedBlueCorner), black = picture(100, 60, kBlackBar),
+           overlay = picture(100, 60, kStripeBare);
   RgbImage out = cardpreview::ComposeCardPreview(&colour, &black, &overlay);
   ASSERT_EQ(out.width, 100);
   ASSERT_EQ(out.height, 60);
-  EXPECT_TRUE(near(out.at(20, 10), 0, 0, 0, 0));
-  EXPECT_TRUE(near(out.at(59, 19), 0, 0, 0, 0));
-  EXPECT_TRUE(near(out.at(60, 19), 200, 30, 40, 0));
-  EXPECT_TRUE(near(out.at(19, 10), 200, 30, 40, 0));
-  // Coated all over: nothing is hatched.
-  for (int y = 0; y < out.height; ++y)
-    for (int x = 0; x < out.width; ++x) ASSERT_FALSE(isHatch(out.at(x, y))) << x << "," << y;
-}
-
-TEST(CardPreview, OnlyTheUncoatedAreaIsHatched) {
-  RgbImage colour = picture(100, 60, kRed), overlay = picture(100, 60, kStripeBare);
-  RgbImage out = cardpreview::ComposeCardPreview(&colour, nullptr, &overlay);
   for (int y = 0; y < out.height; ++y) {
     for (int x = 0; x < out.width; ++x) {
-      const bool bare = y >= 30 && y < 40;
-      const bool stripe = (x + y) % cardpreview::kHatchPeriod < cardpreview::kHatchWidth;
-      ASSERT_EQ(isHatch(out.at(x, y)), bare && stripe) << x << "," << y;
-      if (!isHatch(out.at(x, y))) {
-        ASSERT_TRUE(near(out.at(x, y), 200, 30, 40, 0)) << x << "," << y;
+      const uint8_t* px = out.at(x, y);
+      if (y >= 20 && y < 30 && onStripe(x, y)) {  // panel rows 39 down to 30
+        ASSERT_TRUE(isHatch(px)) << x << "," << y;
+      } else if (x >= 40 && x < 80 && y >= 40 && y < 50) {  // the bar, panel (20..59, 10..19)
+        ASSERT_TRUE(near(px, 0, 0, 0, 0)) << x << "," << y;
+      } else if (x >= 80 && y >= 50) {  // the blue corner, panel (0..19, 0..9)
+        ASSERT_TRUE(near(px, 20, 40, 210, 0)) << x << "," << y;
+      } else {
+        ASSERT_TRUE(near(px, 200, 30, 40, 0)) << x << "," << y;
       }
     }
   }
@@ -162,23 +164,29 @@ TEST(CardPreview, SideWithoutColourPanelShowsBlackOnWhite) {
   RgbImage black = picture(100, 60, kBlackBar);
   RgbImage out = cardpreview::ComposeCardPreview(nullptr, &black, nullptr);
   ASSERT_EQ(out.width, 100);
-  EXPECT_TRUE(near(out.at(30, 15), 0, 0, 0, 0));
+  EXPECT_TRUE(near(out.at(40, 40), 0, 0, 0, 0));
+  EXPECT_TRUE(near(out.at(79, 49), 0, 0, 0, 0));
+  EXPECT_TRUE(near(out.at(30, 15), 255, 255, 255, 0));
   EXPECT_TRUE(near(out.at(0, 0), 255, 255, 255, 0));
   EXPECT_TRUE(near(out.at(99, 59), 255, 255, 255, 0));
 }
 
 TEST(CardPreview, SmallerPanelsCountAsWhiteOutsideTheirArea) {
   RgbImage colour = picture(100, 60, kRed);
-  RgbImage black = picture(10, 10, kFullCoat);   // black over the top-left corner only
-  RgbImage overlay = picture(50, 30, kFullCoat); // coat on the top-left quarter only
+  RgbImage black = picture(10, 10, kFullCoat);   // black over the panel's first corner only
+  RgbImage overlay = picture(50, 30, kFullCoat); // coat on that corner's quarter only
   RgbImage out = cardpreview::ComposeCardPreview(&colour, &black, &overlay);
   ASSERT_EQ(out.width, 100);
   ASSERT_EQ(out.height, 60);
-  EXPECT_TRUE(near(out.at(5, 5), 0, 0, 0, 0));
-  EXPECT_TRUE(near(out.at(11, 5), 200, 30, 40, 0));
-  // Outside the overlay panel the card is bare, so hatched on its stripes.
-  EXPECT_TRUE(isHatch(out.at(99, 59 - 2)) || isHatch(out.at(98, 59 - 2)) || isHatch(out.at(97, 59 - 2)));
-  EXPECT_FALSE(isHatch(out.at(0, 0)));
+  // Seen turned half a turn, that corner is the bottom-right one; outside
+  // the overlay panel the card is bare, so hatched on its stripes.
+  for (int y = 0; y < out.height; ++y)
+    for (int x = 0; x < out.width; ++x) {
+      const uint8_t* px = out.at(x, y);
+      if (x >= 90 && y >= 50) ASSERT_TRUE(near(px, 0, 0, 0, 0)) << x << "," << y;
+      else if ((x < 50 || y < 30) && onStripe(x, y)) ASSERT_TRUE(isHatch(px)) << x << "," << y;
+      else ASSERT_TRUE(near(px, 200, 30, 40, 0)) << x << "," << y;
+    }
 }
 
 TEST(CardPreview, NoPanelGivesNoPicture) {
@@ -229,32 +237,58 @@ TEST(CardPreview, BrokenJpegIsRefusedWithAReason) {
   EXPECT_NE(stat(path.c_str(), &info), 0) << "no preview is written for a broken side";
 }
 
-TEST(CardPreview, WritesAPngThatReadsBackPixelForPixel) {
-  SidePanels panels;
-  panels.colour = jpeg(picture(120, 80, kRed));
-  panels.black = jpeg(picture(120, 80, kBlackBar), true);
-  panels.overlay = jpeg(picture(120, 80, kStripeBare));
-  const std::string path = tempPath("side.png");
-  std::string error;
-  ASSERT_TRUE(cardpreview::WriteCardPreview(panels, path, error)) << error;
+// Both sides are written as a person sees them: the front upright, the back
+// after turning the card over its long edge, which is the same half turn of
+// the panels (the printer turns the card over that edge to print the back).
+TEST(CardPreview, WritesEachSideAsSeenToAPngThatReadsBack) {
+  const struct {
+    cardpreview::CardSide side;
+    const char* description;
+  } kSides[] = {
+      {cardpreview::CardSide::kFront,
+       "Card front as printed, seen upright: colour panel, black panel over it, overlay coat except where hatched"},
+      {cardpreview::CardSide::kBack,
+       "Card back as printed, seen after turning the card over its long edge: colour panel, black panel over "
+       "it, overlay coat except where hatched"},
+  };
+  for (const auto& c : kSides) {
+    SCOPED_TRACE(c.description);
+    SidePanels panels;
+    panels.colour = jpeg(picture(120, 80, kRed));
+    panels.black = jpeg(picture(120, 80, kBlackBar), true);
+    panels.overlay = jpeg(picture(120, 80, kStripeBare));
+    panels.side = c.side;
+    const std::string path = tempPath("side.png");
+    std::string error;
+    ASSERT_TRUE(cardpreview::WriteCardPreview(panels, path, error)) << error;
 
-  RgbImage back;
-  std::string description;
-  ASSERT_TRUE(readPng(path, back, description));
-  EXPECT_EQ(back.width, 120);
-  EXPECT_EQ(back.height, 80);
-  EXPECT_EQ(description, "Card side as printed: colour panel, black panel over it, overlay coat except where hatched");
-  EXPECT_TRUE(near(back.at(30, 15), 0, 0, 0, 0));
-  EXPECT_TRUE(near(back.at(100, 70), 200, 30, 40));
-  int hatched = 0;
-  for (int y = 0; y < back.height; ++y)
-    for (int x = 0; x < back.width; ++x)
-      if (isHatch(back.at(x, y))) {
-        ++hatched;
-        ASSERT_TRUE(y >= 30 && y < 40) << "hatch outside the bare stripe at row " << y;
-      }
-  EXPECT_EQ(hatched, 10 * 120 * cardpreview::kHatchWidth / cardpreview::kHatchPeriod);
-  unlink(path.c_str());
+    RgbImage back;
+    std::string description;
+    ASSERT_TRUE(readPng(path, back, description));
+    EXPECT_EQ(back.width, 120);
+    EXPECT_EQ(back.height, 80);
+    EXPECT_EQ(description, c.description);
+    // The bar of panel columns 20..59, rows 10..19 is seen at 60..99, 60..69.
+    int dark = 0;
+    for (int y = 0; y < back.height; ++y)
+      for (int x = 0; x < back.width; ++x)
+        if (near(back.at(x, y), 0, 0, 0, 0)) {
+          ++dark;
+          ASSERT_TRUE(x >= 60 && x < 100 && y >= 60 && y < 70) << "black at " << x << "," << y;
+        }
+    EXPECT_EQ(dark, 40 * 10);
+    EXPECT_TRUE(near(back.at(10, 75), 200, 30, 40));
+    // The bare panel rows 30..39 are seen as rows 40..49.
+    int hatched = 0;
+    for (int y = 0; y < back.height; ++y)
+      for (int x = 0; x < back.width; ++x)
+        if (isHatch(back.at(x, y))) {
+          ++hatched;
+          ASSERT_TRUE(y >= 40 && y < 50) << "hatch outside the bare stripe at row " << y;
+        }
+    EXPECT_EQ(hatched, 10 * 120 * cardpreview::kHatchWidth / cardpreview::kHatchPeriod);
+    unlink(path.c_str());
+  }
 }
 
 TEST(CardPreview, UnwritablePathIsReported) {
@@ -277,7 +311,13 @@ TEST(CardPreviewCommand, WritesThePreviewOfTheGivenPanels) {
   ASSERT_TRUE(readPng(out, back, description));
   EXPECT_EQ(back.width, 40);
   EXPECT_TRUE(near(back.at(5, 5), 0, 0, 0, 0)) << "the black panel covers the card";
-  EXPECT_EQ(description, "Card side as printed: colour panel, black panel over it, no overlay");
+  EXPECT_EQ(description, "Card front as printed, seen upright: colour panel, black panel over it, no overlay");
+  EXPECT_EQ(std::system((bin + " --back --colour " + colour + " " + out + " >/dev/null").c_str()), 0);
+  ASSERT_TRUE(readPng(out, back, description));
+  EXPECT_TRUE(near(back.at(5, 5), 200, 30, 40)) << "no black panel this time";
+  EXPECT_EQ(description,
+            "Card back as printed, seen after turning the card over its long edge: colour panel, no black panel, "
+            "no overlay");
 
   // No panel, an unknown flag, a missing file: usage or failure, no picture.
   EXPECT_EQ(WEXITSTATUS(std::system((bin + " " + out + " 2>/dev/null").c_str())), 2);

@@ -79,19 +79,28 @@ int gatherPage(FilterJob& job, const PageFrame& f) {
       return imageLogFailed(int(y + 1), job.page);
     placeLineOnFrame(job, f, line.data());
   }
+  // A raster line that needs no conversion and fills its frame line exactly
+  // is read straight into its place on the page.
+  const bool direct = (f.kind == PageKind::Rgb || f.kind == PageKind::Cmyk) &&
+                      f.bitsPerColor == 8 && f.readOffset == 0 &&
+                      f.rasterBytes == f.linesize && f.pageLineBytes == f.linesize;
   for (uint32_t y = 0; y < f.rasterLines; ++y) {
     if (JobCanceled()) return StopCanceledJob();
-    if (cupsRasterReadPixels(job.inputRaster, line.data() + f.readOffset, f.rasterBytes) <
-        f.rasterBytes) {
+    uint8_t* into = direct ? job.pageBuffer.data() + job.pageFill : line.data() + f.readOffset;
+    if (cupsRasterReadPixels(job.inputRaster, into, f.rasterBytes) < f.rasterBytes) {
       _cupsLangPrintFilter(stderr, "ERROR", "Error reading raster data.");
       fprintf(stderr, "DEBUG: Unable to read line %d for page %d.\n", int(f.top + y + 1),
               job.page);
       return 1;
     }
     if (job.imageLog &&
-        cupsRasterWritePixels(job.imageLogRaster, line.data(), f.linesize) < f.linesize)
+        cupsRasterWritePixels(job.imageLogRaster, direct ? into : line.data(), f.linesize) <
+            f.linesize)
       return imageLogFailed(int(f.top + y + 1), job.page);
-    placeLineOnFrame(job, f, line.data());
+    if (direct)
+      job.pageFill += f.pageLineBytes;
+    else
+      placeLineOnFrame(job, f, line.data());
   }
   // Page-bottom margin.
   std::fill(line.begin(), line.end(), f.white);

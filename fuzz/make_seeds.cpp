@@ -126,7 +126,7 @@ void rasterSeeds() {
   save("pageloop", "rgb16", withByte(0x02, raster(plain, {rgb16})));
   save("pageloop", "k_then_back", withByte(0x84, raster(plain, {k, back})));
   save("pageloop", "left_margin", withByte(0x03, raster(plain, {margin})));
-  save("pageloop", "wide_scaled", withByte(0x40, raster(plain, {wide})));
+  save("pageloop", "wide_scaled", withByte(0xC0, raster(plain, {wide})));
   Page w = rgb, srgb = rgb, k16 = rgb, w1 = rgb;
   w.space = CUPS_CSPACE_W;
   srgb.space = CUPS_CSPACE_SRGB;

@@ -9,5 +9,6 @@
 
 // Opens path for writing, emptied; returns the descriptor, or -1 with errno
 // set and why holding a short reason (the system's error text, or what is
-// wrong with the file found there). A file that is refused is left as it was.
+// wrong with the file found there). A refused file is left as it was; errno
+// is then ELOOP (a link) or EPERM (not a regular file of this user).
 int OpenDebugFile(const char* path, char* why, size_t whySize);

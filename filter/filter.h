@@ -24,6 +24,19 @@ const int kVersionReplySize = 100;
 // The image-log copy of the job's raster.
 #define VKR_IMAGE_LOG_PATH "/tmp/test_pwg.raster"
 
+// What the raster reader has taken from the input: the bytes it was given
+// and whether it met the input's end. It tells an input that simply has no
+// further page from one whose next page header cannot be read.
+struct InputTally {
+  int fd = 0;
+  uint64_t bytes = 0;
+  bool atEnd = false;
+};
+
+// The raster reader's read function over tally->fd (cupsRasterOpenIO),
+// counting what it hands over.
+ssize_t ReadRasterInput(void* tally, unsigned char* buffer, size_t bytes);
+
 // Everything one run of the filter owns, from the arguments to the raster
 // streams and the page loop's state.
 struct FilterJob {
@@ -51,8 +64,10 @@ struct FilterJob {
   bool imageLog = false;
   FILE* imageLogFile = nullptr;
   cups_raster_t* imageLogRaster = nullptr;
-  // The job's raster input, over inputFd (null when the input is no raster).
+  // The job's raster input, read through ReadRasterInput over inputFd (null
+  // when the input is no raster), and what it has read.
   cups_raster_t* inputRaster = nullptr;
+  InputTally input;
   // Page loop state.
   std::vector<uint8_t> pageBuffer;
   size_t pageFill = 0;

@@ -11,6 +11,7 @@
 
 #include "filter/cupslog.h"
 #include "filter/filter.h"
+#include "pipeline/debugfile.h"
 
 // Keeps the command line; 5 or 6 arguments after the program name.
 int CheckArguments(FilterJob& job) {
@@ -135,9 +136,20 @@ int ReadOptions(FilterJob& job) {
 int OpenImageLog(FilterJob& job) {
   if (job.option.nCheck != 1) return kGoOn;
   fprintf(stderr, "DEBUG: nCheck ImageLog Set");
-  job.imageLogFile = fopen(VKR_IMAGE_LOG_PATH, "wb");
+  // The name is fixed and the folder shared: no link is followed and no
+  // other user's file is written. A refused file is a log that cannot be
+  // created: the job that asked for it ends before anything is printed, and
+  // the file is left as it was.
+  char why[128];
+  const int fd = OpenDebugFile(VKR_IMAGE_LOG_PATH, why, sizeof(why));
+  job.imageLogFile = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (job.imageLogFile == nullptr) {
-    printf("test_pwg.raster FAIL (%s)\n", strerror(errno));
+    if (fd >= 0) {
+      snprintf(why, sizeof(why), "%s", strerror(errno));
+      close(fd);
+    }
+    fprintf(stderr, "DEBUG: Image log %s not written: %s.\n", VKR_IMAGE_LOG_PATH, why);
+    printf("test_pwg.raster FAIL (%s)\n", why);
     return 1;
   }
   fprintf(stderr, "DEBUG: fileno %d testtest1 ", fileno(job.imageLogFile));
@@ -151,7 +163,8 @@ int OpenRasterStreams(FilterJob& job) {
   const char* contentType = getenv("FINAL_CONTENT_TYPE");
   fprintf(stderr, "DEBUG: rastertovkr testtest1 ");
   fprintf(stderr, "DEBUG: rastertovkr %s ", contentType ? contentType : "image/pwg-raster");
-  job.inputRaster = cupsRasterOpen(job.inputFd, CUPS_RASTER_READ);
+  job.input.fd = job.inputFd;
+  job.inputRaster = cupsRasterOpenIO(ReadRasterInput, &job.input, CUPS_RASTER_READ);
   if (job.imageLog) {
     job.imageLogRaster = cupsRasterOpen(fileno(job.imageLogFile), CUPS_RASTER_WRITE);
     if (job.imageLogRaster == nullptr) {

@@ -1,12 +1,23 @@
 // Fuzz target: the raster page loop from raw stream bytes.
 //
-// Input: one option byte, then a CUPS raster stream (any of the formats and
-// compressions that cupsRasterOpenIO reads). The option byte picks the
-// ribbon (bits 0-1: colour, black, rewritable, rewritable erase), the image
-// log (bit 2), black extraction (bit 3), the front overlay (bits 4-5) and
-// the colour style (bits 6-7). Every page the loop accepts goes through the
+// Input: one option byte, then an uncompressed CUPS raster stream (see
+// below). The option byte picks the ribbon (bits 0-1: colour, black,
+// rewritable, rewritable erase), the image log (bit 2), black extraction
+// (bit 3), the overlay of both sides (bits 4-5: none, the whole card, two
+// banded masks; a mask is drawn at card size, so "none" keeps most runs as
+// small as their pages) and the colour style (bits 6-7; 3 is style 0 again
+// and lets pages wider than 1000 pixels through: those are scaled to the
+// whole card, which costs as much as a hundred small pages, so other runs
+// fail such a header read). Every page the loop accepts goes through the
 // card pipeline and the print-job composition to an in-memory printer that
 // acknowledges everything; the printer stream must consist of whole frames.
+// Small pages (the seeds are 48 x 30 pixels) keep the pipeline fast; the
+// header space itself is searched by fuzz_pageframe.
+//
+// Only uncompressed streams are read (a compressed one reads as empty):
+// libcups allocates, and leaves untouched, a line of cupsBytesPerLine bytes
+// for every header of a compressed stream before anything checks it, which
+// would hide the filter's own allocations from the allocation limit.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,15 +25,19 @@
 
 #include "device/VKDevice.h"
 #include "filter/filter.h"
+#include "filter/pageframe.h"
 #include "fuzz/fuzz_printer.h"
 
 namespace {
 
-// The raster bytes as cupsRasterOpenIO reads them.
+// The raster bytes as cupsRasterOpenIO reads them, counted in the job's
+// input tally as the filter's own reader counts them.
 struct Source {
   const uint8_t* data;
   size_t size;
   size_t at;
+  InputTally* tally;
+  bool widePages;
 };
 
 ssize_t readSource(void* ctx, unsigned char* buffer, size_t bytes) {
@@ -30,7 +45,19 @@ ssize_t readSource(void* ctx, unsigned char* buffer, size_t bytes) {
   const size_t left = s->size - s->at;
   const size_t n = bytes < left ? bytes : left;
   memcpy(buffer, s->data + s->at, n);
+  if (s->at == 0 && n >= 4) {
+    uint32_t sync;
+    memcpy(&sync, buffer, 4);
+    if (sync == CUPS_RASTER_SYNCv2 || sync == CUPS_RASTER_REVSYNCv2) return 0;
+  }
+  if (!s->widePages && n == sizeof(cups_page_header2_t)) {
+    cups_page_header2_t header;
+    memcpy(&header, buffer, sizeof(header));
+    if (CheckPageFrame(header, 1).frame.width > 1000) return -1;
+  }
   s->at += n;
+  if (n == 0 && bytes > 0) s->tally->atEnd = true;
+  s->tally->bytes += n;
   return ssize_t(n);
 }
 
@@ -44,7 +71,7 @@ ssize_t writeSink(void* ctx, unsigned char* buffer, size_t bytes) {
 
 POPTION optionsFrom(uint8_t bits) {
   static const int32_t kRibbons[] = {0, 4, 10, 11};
-  static const int32_t kOverlays[] = {0, 256, 2, 3};
+  static const int32_t kOverlays[] = {256, 0, 2, 3};
   POPTION o = {};
   o.nRibbon = kRibbons[bits & 3];
   o.nBrightness = 45;
@@ -55,7 +82,7 @@ POPTION optionsFrom(uint8_t bits) {
   o.nBlackUse = (bits >> 3) & 1;
   o.nSaturate = 1;
   o.nFOverlay = kOverlays[(bits >> 4) & 3];
-  o.nBOverlay = kOverlays[((bits >> 4) + 1) & 3];
+  o.nBOverlay = kOverlays[(bits >> 4) & 3];
   o.nStyle = (bits >> 6) % 3;
   return o;
 }
@@ -77,9 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SetPOption(optionsFrom(bits));
   g_Dev.m_nColorType = 0;  // no card front left over from an earlier input
 
-  Source source{data + 1, size - 1, 0};
-  std::vector<uint8_t> imageLog;
   FilterJob job;
+  Source source{data + 1, size - 1, 0, &job.input, (bits >> 6) == 3};
+  std::vector<uint8_t> imageLog;
   job.inputRaster = cupsRasterOpenIO(readSource, &source, CUPS_RASTER_READ);
   if ((bits >> 2) & 1) {
     job.imageLog = true;

@@ -2,6 +2,7 @@
 // replies, BMP files and option strings.
 //
 //   vkr-fuzz-seeds <corpus folder>   (fills <folder>/<target>/)
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -115,16 +116,34 @@ void rasterSeeds() {
   wide.width = 1100;
   wide.height = 4;
 
-  save("pageloop", "rgb_compressed", withByte(0x00, raster(CUPS_RASTER_WRITE_COMPRESSED, {rgb})));
-  save("pageloop", "rgb_plain_imagelog", withByte(0x04, raster(CUPS_RASTER_WRITE, {rgb})));
-  save("pageloop", "rgb_pwg", withByte(0x08, raster(CUPS_RASTER_WRITE_PWG, {rgb})));
-  save("pageloop", "cmyk_blackribbon", withByte(0x19, raster(CUPS_RASTER_WRITE_COMPRESSED, {cmyk})));
-  save("pageloop", "duplex_two", withByte(0x0B, raster(CUPS_RASTER_WRITE_COMPRESSED, {front, back})));
-  save("pageloop", "duplex_three", withByte(0x62, raster(CUPS_RASTER_WRITE_COMPRESSED, {front, back, front})));
-  save("pageloop", "rgb16", withByte(0x02, raster(CUPS_RASTER_WRITE_COMPRESSED, {rgb16})));
-  save("pageloop", "k_then_back", withByte(0x84, raster(CUPS_RASTER_WRITE_COMPRESSED, {k, back})));
-  save("pageloop", "left_margin", withByte(0x03, raster(CUPS_RASTER_WRITE_COMPRESSED, {margin})));
-  save("pageloop", "wide_scaled", withByte(0x40, raster(CUPS_RASTER_WRITE_COMPRESSED, {wide})));
+  // Uncompressed streams: the page-loop target reads no compressed one.
+  const cups_mode_t plain = CUPS_RASTER_WRITE;
+  save("pageloop", "rgb", withByte(0x00, raster(plain, {rgb})));
+  save("pageloop", "rgb_plain_imagelog", withByte(0x04, raster(plain, {rgb})));
+  save("pageloop", "cmyk_blackribbon", withByte(0x19, raster(plain, {cmyk})));
+  save("pageloop", "duplex_two", withByte(0x0B, raster(plain, {front, back})));
+  save("pageloop", "duplex_three", withByte(0x62, raster(plain, {front, back, front})));
+  save("pageloop", "rgb16", withByte(0x02, raster(plain, {rgb16})));
+  save("pageloop", "k_then_back", withByte(0x84, raster(plain, {k, back})));
+  save("pageloop", "left_margin", withByte(0x03, raster(plain, {margin})));
+  save("pageloop", "wide_scaled", withByte(0xC0, raster(plain, {wide})));
+  Page w = rgb, srgb = rgb, k16 = rgb, w1 = rgb;
+  w.space = CUPS_CSPACE_W;
+  srgb.space = CUPS_CSPACE_SRGB;
+  k16.space = CUPS_CSPACE_K;
+  k16.bitsPerColor = 16;
+  w1.space = CUPS_CSPACE_SW;
+  w1.bitsPerColor = 1;
+  save("pageloop", "grey_pages", withByte(0x00, raster(CUPS_RASTER_WRITE, {w, srgb, k16, w1})));
+
+  // The page frame target: each page's header as the file holds it, then a
+  // line's worth of bytes.
+  for (const Page& p : {rgb, cmyk, rgb16, k, margin, wide, w, srgb, k16, w1}) {
+    const Bytes one = raster(CUPS_RASTER_WRITE, {p});
+    const size_t end = std::min(one.size(), 4 + sizeof(cups_page_header2_t) + 64);
+    static int n = 0;
+    save("pageframe", "header_" + std::to_string(n++), Bytes(one.begin() + 4, one.begin() + long(end)));
+  }
 }
 
 Bytes reply(uint8_t statusClass, uint8_t code, const Bytes& payload) {

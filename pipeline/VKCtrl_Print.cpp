@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include <cups/file.h>
+#include <unistd.h>
 
+#include "pipeline/debugfile.h"
 #include "pipeline/imagedump.h"
 
 namespace {
@@ -138,9 +140,19 @@ int CVKCtrl_Print::write_tests(int index, const char* name, const uint8_t* bytes
 
   fprintf(stderr, "cupsFileOpen(write%s): ", "");
   fprintf(stderr, "file(%s): ", path);
-  cups_file_t* fp = cupsFileOpen(path, "w");
+  // The name is fixed and the folder shared: no link is followed and no
+  // other user's file is written (OpenDebugFile).
+  char why[128];
+  const int fd = OpenDebugFile(path, why, sizeof(why));
+  cups_file_t* fp = fd >= 0 ? cupsFileOpenFd(fd, "w") : nullptr;
   if (fp == nullptr) {
-    fprintf(stderr, "FAIL %s (%s)\n", path, strerror(errno));
+    const bool refused = fd < 0 && (errno == ELOOP || errno == EPERM);
+    if (fd >= 0) {
+      snprintf(why, sizeof(why), "%s", strerror(errno));
+      close(fd);
+    }
+    fprintf(stderr, "FAIL %s (%s)\n", path, why);
+    if (refused) fprintf(stderr, "DEBUG: Debug file %s not written: %s.\n", path, why);
     return 1;
   }
   fprintf(stderr, "PASS");

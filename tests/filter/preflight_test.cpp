@@ -207,8 +207,9 @@ TEST(Preflight, InputFileIsOpenedOrTheJobFails) {
   FilterSetup present;
   present.inputFile = std::string(vkrtest::TestDataDir()) + "/test.ppd";  // not a raster: no page
   run = RunFilter(present);
-  EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(firstCodes(run, 3), kPreflight);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_TRUE(run.LogHas("ERROR: No pages were found.\n"));
+  EXPECT_EQ(run.Codes(), kPreflight);
 }
 
 TEST(ImageLog, UnwritableFileFailsTheJobOnStandardOutput) {

@@ -39,6 +39,7 @@ struct PageSpec {
   float pagePoints[2] = {0, 0};
   bool duplex = false;
   unsigned copies = 1;
+  int lowByte = -1;  // 16-bit samples: the low byte (-1: the high byte again, v x 257)
   std::function<Rgb(int x, int line)> pixel = [](int, int) { return Rgb{255, 255, 255}; };
 };
 
@@ -90,7 +91,7 @@ inline void LineOf(const PageSpec& p, int y, unsigned bpp, std::vector<uint8_t>&
     uint8_t* out = line.data() + size_t(x) * (bpp / 8);
     for (unsigned s = 0; s < samples && (s + 1) * p.bits <= bpp; ++s) {
       if (p.bits == 16) {
-        const uint16_t wide = uint16_t(v[s] * 257);
+        const uint16_t wide = uint16_t(p.lowByte < 0 ? v[s] * 257 : v[s] * 256 + p.lowByte);
         memcpy(out + 2 * s, &wide, 2);
       } else if (p.bits == 8) {
         out[s] = v[s];

@@ -291,7 +291,9 @@ TEST(PrintCalls, RefusedCardFailsTheCallAndNoFurtherCardIsSent) {
       PtsCommand second = ParsePts(printer.written, first.length);
       ASSERT_TRUE(second.ok) << second.error;
       EXPECT_EQ(first.length + second.length, printer.written.size());
-      if (k.finishedJpeg) EXPECT_EQ(second.panels[0], jpeg);  // after the front
+      if (k.finishedJpeg) {
+        EXPECT_EQ(second.panels[0], jpeg);  // after the front
+      }
       ++cards;
     }
     EXPECT_EQ(cards, k.cards);

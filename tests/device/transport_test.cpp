@@ -187,7 +187,9 @@ TEST(Reply, EveryStatusAndMalformedReplyGivesItsResultPayloadAndStep) {
       EXPECT_EQ(dev.nRet, k.result);
       EXPECT_EQ(payloadOf(dev), k.payload);
       EXPECT_EQ(dev.nRcvlen, int(k.payload.size()));
-      if (k.payload.empty()) EXPECT_EQ(dev.RcvBuf[0], 0);
+      if (k.payload.empty()) {
+        EXPECT_EQ(dev.RcvBuf[0], 0);
+      }
       EXPECT_NE(e.log.find(stepLine + "\r\n"), std::string::npos) << e.log;
     }
     // The parse alone, on the reply as the 4096-byte reply area keeps it, in
@@ -236,7 +238,9 @@ TEST(Exchange, OneAnswerPerCommandReadWholeWithinTheTimeOut) {
       printer.Silence();
     Exchange e = send(dev, "!GVT");
     EXPECT_EQ(e.result, k.result);
-    if (k.result == 0) EXPECT_EQ(payloadOf(dev), (Bytes{0x11, 0x22, 0x33}));
+    if (k.result == 0) {
+      EXPECT_EQ(payloadOf(dev), (Bytes{0x11, 0x22, 0x33}));
+    }
     EXPECT_EQ(printer.readLimits, k.limits);
     EXPECT_EQ(printer.drained, k.unasked);
     EXPECT_EQ(printer.PendingReads(), k.result == 0 ? 1u : 0u);

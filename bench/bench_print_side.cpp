@@ -35,6 +35,7 @@ class NullPrinter : public PrinterIO {
   void Flush() override {}
   void Pause(unsigned int) override {}
   ssize_t ReadBack(void*, size_t, double) override { return 0; }
+  size_t Drain(void*, size_t) override { return 0; }
   size_t bytes = 0;
 };
 

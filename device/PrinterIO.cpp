@@ -43,16 +43,26 @@ void StdPrinterIO::Flush() {
 
 void StdPrinterIO::Pause(unsigned int usec) { usleep(usec); }
 
-ssize_t StdPrinterIO::ReadBack(void* buffer, size_t count, double timeout) {
-  // cupsBackChannelRead waits on descriptor 3 and retries for as long as the
-  // wait fails, so a program started without a back channel (descriptor 3
-  // closed) would spin there for ever: such a read fails at once instead.
-  if (fcntl(3, F_GETFD) == -1) return -1;
-  // After its wait runs out, cupsBackChannelRead still reads: on a blocking
-  // back channel a silent printer would hold the job there for ever. cupsd
-  // hands filters a non-blocking one; make sure of it whoever started us.
+namespace {
+
+// Whether the back channel (descriptor 3) is open; makes it non-blocking.
+// cupsBackChannelRead waits on descriptor 3 and retries for as long as the
+// wait fails, so a program started without a back channel would spin there
+// for ever. After its wait runs out, cupsBackChannelRead still reads: on a
+// blocking back channel a silent printer would hold the job there for ever.
+// cupsd hands filters a non-blocking one; make sure of it whoever started us.
+bool backChannelReady() {
+  if (fcntl(3, F_GETFD) == -1) return false;
   const int flags = fcntl(3, F_GETFL);
   if (flags != -1 && !(flags & O_NONBLOCK)) fcntl(3, F_SETFL, flags | O_NONBLOCK);
+  return true;
+}
+
+}  // namespace
+
+ssize_t StdPrinterIO::ReadBack(void* buffer, size_t count, double timeout) {
+  // Without a back channel the read fails at once.
+  if (!backChannelReady()) return -1;
   // A signal (CUPS cancelling the job) breaks off cupsBackChannelRead's wait
   // with -1. The printer's answer is still on its way, so the wait goes on
   // for the rest of its time; the job stops after the exchange instead of
@@ -66,6 +76,13 @@ ssize_t StdPrinterIO::ReadBack(void* buffer, size_t count, double timeout) {
     left = deadline - secondsNow();
     if (left <= 0) return 0;
   }
+}
+
+size_t StdPrinterIO::Drain(void* buffer, size_t count) {
+  if (count == 0 || !backChannelReady()) return 0;
+  // A wait of no time: what is there is read, nothing is waited for.
+  const ssize_t got = cupsBackChannelRead(static_cast<char*>(buffer), count, 0.0);
+  return got > 0 ? size_t(got) : 0;
 }
 
 namespace {

@@ -19,6 +19,10 @@ class PrinterIO {
   // One read of the back channel: up to count bytes within timeout seconds.
   // Returns the number of bytes read, 0 when nothing arrived, -1 on error.
   virtual ssize_t ReadBack(void* buffer, size_t count, double timeout) = 0;
+  // Takes, without waiting, at most count bytes that the printer has already
+  // sent and nobody has read yet. Returns how many (0 when there are none, or
+  // when the back channel cannot be read).
+  virtual size_t Drain(void* buffer, size_t count) = 0;
 };
 
 // The real printer: stdout, usleep and cupsBackChannelRead. A write or flush
@@ -31,6 +35,7 @@ class StdPrinterIO : public PrinterIO {
   void Flush() override;
   void Pause(unsigned int usec) override;
   ssize_t ReadBack(void* buffer, size_t count, double timeout) override;
+  size_t Drain(void* buffer, size_t count) override;
 };
 
 // The printer in use; the real one unless a test installed another.

@@ -60,6 +60,15 @@ typedef struct tagPOPTION {
  * is negative except -1, so this never stands for a printer answer. */
 #define VK_ERR_REFUSED (-2)
 
+/* Result of a print call whose card the printer refused: it answered the
+ * print-job command with a NAK or an error number. No further card is sent
+ * by that call; LastCardAnswer tells what the printer answered. */
+#define VK_ERR_CARD_REFUSED (-3)
+
+/* LastCardAnswer's value for a card refused with a NAK (error numbers are
+ * 1 to 255, so it stands for no error number). */
+#define VK_CARD_NAK 256
+
 /* Stores the job's card options in the device; logs every field. Returns 0. */
 int SetPOption(POPTION opt);
 
@@ -70,6 +79,9 @@ int CheckPrinterStatus(void);
 int ClearErrorStatus(void);
 int GetPrinterVersion(unsigned char* pVer);     /* pVer: VK_REPLY_SIZE bytes */
 int CheckRibbonSensor(unsigned char* pRibbon);  /* pRibbon: VK_REPLY_SIZE bytes */
+/* Payload length of the last command's reply: 0 when it carried none (a
+ * successful query then left its buffer untouched) or failed. No log lines. */
+int LastReplyLength(void);
 
 /* Printer service commands. CardEject, CardReject, RibbonSync and
  * CleaningPrinter have no printer command behind them: they log their two
@@ -102,7 +114,13 @@ int MS_WriteTrackData(int nTrack, unsigned char* pData);              /* VK_REPL
 int MS_ReadTrackData(int nTrack, unsigned char* pData, int* pLength); /* VK_TRACK_SIZE */
 int MS_EraseTrackData(int nTrack, unsigned char* pData);              /* VK_REPLY_SIZE */
 
-/* Print calls: one card side as raw pixel lines (see the README). */
+/* Print calls: one card side as raw pixel lines (see the README).
+ * OneCmdPrintingEx takes the colour types 16 and 32 with nType 3, and 0, 16
+ * and 32 with nType 256 (a CMYK page); any other colour type sends nothing
+ * and returns VK_ERR_REFUSED. A card front that waits for its back goes out
+ * as a one-sided card before any other card is sent (also a finished JPEG of
+ * OneCmdPrinting). Every call that sends a card returns VK_ERR_CARD_REFUSED
+ * when the printer refused it. */
 int OneCmdPrintingEx(int nType, int nColorType, unsigned char* pData, int nSize,
                      int nWidth, int nHeight);
 int OneCmdPrinting(int nType, unsigned char* pData, int nSize);
@@ -110,6 +128,10 @@ int OneCmdPrinting(int nType, unsigned char* pData, int nSize);
  * card with its black and overlay panels. Returns 0 when it was sent or no
  * front was kept. */
 int PrintPendingFront(void);
+/* What the printer answered to the last print-job command: 0 accepted (or
+ * no readable answer: the job status tells the outcome), 1 to 255 its error
+ * number, VK_CARD_NAK a NAK. No log lines. */
+int LastCardAnswer(void);
 
 #ifdef __cplusplus
 }

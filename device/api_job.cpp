@@ -75,3 +75,6 @@ int CheckRibbonSensor(unsigned char* pRibbon) {
   fprintf(stderr, "[E] CheckRibbon : %d\r\n", result);
   return result;
 }
+
+// Payload length of the last command's reply.
+int LastReplyLength(void) { return g_Dev.nRcvlen; }

@@ -31,7 +31,11 @@ int OneCmdPrintingEx(int nType, int nColorType, unsigned char* pData, int nSize,
         result = VK_ERR_REFUSED;
       break;
     case 256:
-      result = g_Dev.VKCL_PTSEx(nColorType + 256, pData, nSize, nWidth, nHeight);
+      // A CMYK page is a one-sided card or either side of a two-sided one.
+      if (nColorType == 0 || nColorType == 16 || nColorType == 32)
+        result = g_Dev.VKCL_PTSEx(nColorType + 256, pData, nSize, nWidth, nHeight);
+      else
+        result = VK_ERR_REFUSED;
       break;
     default:
       break;
@@ -59,3 +63,6 @@ int PrintPendingFront(void) {
   fprintf(stderr, "[E] PrintPendingFront : %d\r\n", result);
   return result;
 }
+
+// What the printer answered to the last print-job command.
+int LastCardAnswer(void) { return g_Dev.m_nCardAnswer; }

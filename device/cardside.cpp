@@ -97,7 +97,7 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
   // goes out on its own first.
   if (side != 32 && m_nColorType == 16) {
     fprintf(stderr, "DEBUG: Card front without a back printed as a one-sided card.\n");
-    VKCL_PTSFront();
+    if (VKCL_PTSFront() == VK_ERR_CARD_REFUSED) return VK_ERR_CARD_REFUSED;
   }
 
   m_nRibbon = poption.nRibbon;
@@ -229,11 +229,12 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
   fprintf(stderr, "VKCL_PTSEx VK_PTSCmdExecute g_Dev.poption.nRibbon : %d\r\n", poption.nRibbon);
   std::vector<uint8_t> cmd;
   VK_PTSCmdExecute(side, cmd, image.get(), n);
-  return 0;
+  return m_nCardAnswer != 0 ? VK_ERR_CARD_REFUSED : 0;
 }
 
 // Sends a card front that no back followed as a one-sided card with its
-// black and overlay panels. Returns 0 when it was sent or none was kept.
+// black and overlay panels. Returns 0 when it was sent or none was kept,
+// VK_ERR_CARD_REFUSED when the printer refused it.
 int CVKDevice::VKCL_PTSFront() {
   if (m_nColorType != 16) return 0;
   m_nColorType = 0;
@@ -243,7 +244,7 @@ int CVKDevice::VKCL_PTSFront() {
   if (size < 1) return 20;
   std::vector<uint8_t> cmd;
   VK_PTSCmdExecute(0, cmd, colour.data(), size);
-  return 0;
+  return m_nCardAnswer != 0 ? VK_ERR_CARD_REFUSED : 0;
 }
 
 // Sends a finished JPEG as the colour panel of a one-sided card and reads
@@ -253,10 +254,17 @@ int CVKDevice::VKCL_PTSjpg(const uint8_t* data, int size, int width, int height)
   return VKCL_PTS(data, size);
 }
 
-// Sends a finished JPEG as the colour panel of a one-sided card.
+// Sends a finished JPEG as the colour panel of a one-sided card, after a
+// card front still waiting for its back.
 int CVKDevice::VKCL_PTS(const uint8_t* data, int size) {
+  if (m_nColorType == 16) {
+    fprintf(stderr, "DEBUG: Card front without a back printed as a one-sided card.\n");
+    if (VKCL_PTSFront() == VK_ERR_CARD_REFUSED) return VK_ERR_CARD_REFUSED;
+  }
   std::vector<uint8_t> cmd;
   VK_PTSCmdExecute(0, cmd, data, data ? size : 0);
+  // A refused card gets no second answer.
+  if (m_nCardAnswer != 0) return VK_ERR_CARD_REFUSED;
   uint8_t reply[100] = {0};
   int replyLength = 0;
   return SendRecvData(nullptr, 0, reply, &replyLength, (int)sizeof(reply));

@@ -41,7 +41,8 @@ int CVKDevice::VKCL_PrintJobStatus(uint8_t* out, int outCapacity) {
   GetResultData(area, &length, kJobStatusArea);
   // The log tells how much the printer sent; the copy keeps what fits.
   fprintf(stderr, "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [%d]\n", nRcvlen);
-  if (length >= 1 && out != nullptr) memcpy(out, area, size_t(std::min(length, outCapacity)));
+  if (length >= 1 && out != nullptr && outCapacity > 0)
+    memcpy(out, area, size_t(std::min(length, outCapacity)));
   return 0;
 }
 
@@ -64,7 +65,7 @@ int CVKDevice::VKCL_GetPrinterVersion(uint8_t* out, int outCapacity) {
   int length = 0;
   int result = QueryCommand("!GVT", nullptr, 0, area, &length, kQueryArea);
   if (result != 0 || length < 1) return result;
-  if (out != nullptr) memcpy(out, area, size_t(std::min(length, outCapacity)));
+  if (out != nullptr && outCapacity > 0) memcpy(out, area, size_t(std::min(length, outCapacity)));
   // Decoded from the zero-filled reply area, so a short payload reads as 0
   // and a small caller buffer is never read past its end.
   char text[8];
@@ -80,6 +81,6 @@ int CVKDevice::VKCL_CheckRibbonSensor(uint8_t* out, int outCapacity) {
   int length = 0;
   int result = QueryCommand("!CRS", nullptr, 0, area, &length, kQueryArea);
   if (result != 0 || length < 1) return result;
-  if (out != nullptr) memcpy(out, area, size_t(std::min(length, outCapacity)));
+  if (out != nullptr && outCapacity > 0) memcpy(out, area, size_t(std::min(length, outCapacity)));
   return 0;
 }

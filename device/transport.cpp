@@ -10,6 +10,7 @@
 
 #include "device/PrinterIO.h"
 #include "device/VKDevice.h"
+#include "device/backchannel.h"
 
 namespace {
 
@@ -80,21 +81,28 @@ int CVKDevice::SencRecv(const uint8_t* cmd, int length) {
   return result;
 }
 
-// Writes count bytes to the printer unchanged, pauses, and reads one answer
-// from the back channel into reply (at most replyCapacity bytes). Returns 1
+// Writes count bytes to the printer unchanged (after dropping what the
+// printer left unread), pauses, and reads one answer from the back channel
+// into reply (at most replyCapacity bytes). Returns 1
 // when anything came back, -1 when nothing did.
 int CVKDevice::SendRecvData(const uint8_t* bytes, int count, uint8_t* reply, int* replyLength,
                             int replyCapacity) {
   PrinterIO& printer = Printer();
   fprintf(stderr, "[->]SendRecvProc fn() Entry\n");
-  if (bytes != nullptr && count > 0) printer.Write(bytes, size_t(count));
+  if (bytes != nullptr && count > 0) {
+    // An answer left over from an earlier command is no answer to this one.
+    DropUnreadAnswers(printer);
+    printer.Write(bytes, size_t(count));
+  }
   printer.Flush();
   fprintf(stderr, "[->][SendRecvProc : after snd.. usleep]\n");
   printer.Pause(kAnswerDelay);
 
   std::vector<uint8_t> received(kReceiveArea, 0);
-  ssize_t got = printer.ReadBack(received.data(), kReceiveArea - 1, kReadTimeout);
-  if (got > kReceiveArea - 1) got = kReceiveArea - 1;  // a reader that overstates its count
+  // The answer is read whole by its length field, in as many reads as it
+  // takes, within the read limit and the time-out.
+  const ssize_t got = ReadAnswer(printer, received.data(), kReceiveArea - 1, kReceiveArea - 1,
+                                 kReadTimeout);
   if (got > 0) received[size_t(got)] = 0;
 
   fprintf(stderr, "[->]cupsSideChannelDoRequest report_levels2\n");
@@ -155,12 +163,15 @@ int CVKDevice::RecveData(const uint8_t* reply, int replyLength) {
         if (payload <= 0) {
           step = 5;
           complete = true;
-        } else if (int64_t(kReplyHeader) + payload + 1 > replyLength) {
+        } else if (int64_t(kReplyHeader) + payload > replyLength) {
           // The length field claims more than arrived (or more than the
           // reply area holds): the payload cannot be trusted.
           step = 4;
           nRet = -1;
-        } else if (reply[kReplyHeader + payload] != kCR) {
+        } else if (int64_t(kReplyHeader) + payload == replyLength ||
+                   reply[kReplyHeader + payload] != kCR) {
+          // The reply stops right after its payload, or the byte after it
+          // is not CR.
           step = 5;
           nRet = -1;
         } else {

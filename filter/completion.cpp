@@ -36,6 +36,9 @@ void releaseJob(FilterJob& job) {
 int CompletionWait(FilterJob& job) {
   // The INFO lines become the job's state message in CUPS: what the user
   // sees while the filter sits here for several seconds.
+  // With no page, the last progress line before this one has no line end
+  // of its own: the INFO line must start a line, or CUPS reads it as DEBUG.
+  if (job.page == 0) fputc('\n', stderr);
   fprintf(stderr, "INFO: Waiting for the printer to finish the card\n");
   Printer().Pause(kSettleUsec);
   for (;;) {
@@ -46,7 +49,11 @@ int CompletionWait(FilterJob& job) {
     const unsigned char* s = job.jobStatus;
     fprintf(stderr, "DEBUG: PJS[nRet=%d][%x][%x][%x][%x][%x][%x][%x]\r\n", result, s[0], s[1],
             s[2], s[3], s[4], s[5], s[6]);
-    if (result != 0) {
+    // An answer without the job state tells nothing: the bytes above are an
+    // earlier answer's, and waiting on them could last for ever.
+    const bool noState = result == 0 && LastReplyLength() < 1;
+    if (noState) fprintf(stderr, "DEBUG: Job status answered without the job state.\n");
+    if (result != 0 || noState) {
       // Every page was handed to the printer by now: a printer that clears
       // its error ends the job normally; only a failed cancel or clear fails it.
       return RecoverPrinter(job, true);

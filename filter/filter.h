@@ -118,6 +118,11 @@ bool JobCanceled();
 // Logs the cancellation and returns the exit status of a cancelled job (1).
 int StopCanceledJob();
 
+// --- a card the printer refused (refusal.cpp) ---
+// Writes the "ERROR: " line naming the printer's answer to the refused card
+// (a print call returned VK_ERR_CARD_REFUSED); returns the exit status, 1.
+int FailRefusedCard();
+
 // --- page loop (pageloop.cpp) and completion wait (completion.cpp) ---
 // Turns every raster page into card sides and sends them to the printer.
 int PageLoop(FilterJob& job);

@@ -136,6 +136,7 @@ int handOverPage(FilterJob& job, const cups_page_header2_t& h, const PageFrame& 
     result = OneCmdPrintingEx(256, 0, job.pageBuffer.data(), size, int(f.width), int(f.height));
     if (result == 0) frontPending = false;
   }
+  if (result == VK_ERR_CARD_REFUSED) return FailRefusedCard();
   if (result != 0) {
     fprintf(stderr, "DEBUG: OneCmdPrintingEx Error %d\n", result);
     return 1;
@@ -238,6 +239,7 @@ int PageLoop(FilterJob& job) {
   if (frontPending) {
     fprintf(stderr, "DEBUG: Last card front has no back; printing it as a one-sided card.\n");
     const int result = PrintPendingFront();
+    if (result == VK_ERR_CARD_REFUSED) return FailRefusedCard();
     if (result != 0) {
       fprintf(stderr, "DEBUG: PrintPendingFront Error %d\n", result);
       return 1;

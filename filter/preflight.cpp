@@ -28,7 +28,7 @@ int OpenInput(FilterJob& job) {
   if (job.argc == 7) {
     job.inputFd = open(job.argv[6], O_RDONLY);
     if (job.inputFd < 0) {
-      perror("ERROR: Unable to open print file");
+      _cupsLangPrintFilter(stderr, "ERROR", "Unable to open print file: %s", strerror(errno));
       return 1;
     }
   }
@@ -94,6 +94,9 @@ int CheckVersion(FilterJob& job) {
 
 // Reads the ribbon sensor; a '5' in byte 1 is a black ribbon.
 int CheckRibbon(FilterJob& job) {
+  // The version's bytes must not pass for the sensor's when its answer
+  // carries no payload.
+  memset(job.version, 0, sizeof(job.version));
   int result = CheckRibbonSensor(job.version);
   if (result != 0) {
     fprintf(stderr, "DEBUG: CheckRibbonSensor Error %d\n", result);

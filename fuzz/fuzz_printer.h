@@ -22,6 +22,7 @@ class FuzzPrinter : public PrinterIO {
   // Starts a new run: nothing written, no answers queued.
   void Reset() {
     written.clear();
+    unread.clear();
     answers.clear();
     defaultAnswer.clear();
   }
@@ -34,17 +35,18 @@ class FuzzPrinter : public PrinterIO {
   void Flush() override {}
   void Pause(unsigned int) override {}
   ssize_t ReadBack(void* buffer, size_t count, double) override {
-    Bytes next;
-    if (!answers.empty()) {
-      next = answers.front();
-      answers.pop_front();
-    } else {
-      next = defaultAnswer;
+    if (unread.empty()) {
+      if (!answers.empty()) {
+        unread = answers.front();
+        answers.pop_front();
+      } else {
+        unread = defaultAnswer;
+      }
     }
-    size_t n = next.size() < count ? next.size() : count;
-    if (n > 0) memcpy(buffer, next.data(), n);
-    return ssize_t(n);
+    return ssize_t(take(buffer, count));
   }
+  // What a read left of an answer waits unread until the next read or drain.
+  size_t Drain(void* buffer, size_t count) override { return take(buffer, count); }
 
   // Aborts (a finding for the fuzzer) unless the printer stream is a
   // sequence of whole frames: ESC, four code bytes, big-endian N, N bytes,
@@ -77,8 +79,17 @@ class FuzzPrinter : public PrinterIO {
   Bytes written;
   std::deque<Bytes> answers;
   Bytes defaultAnswer;
+  Bytes unread;
 
  private:
+  // Moves at most count unread bytes into buffer.
+  size_t take(void* buffer, size_t count) {
+    const size_t n = unread.size() < count ? unread.size() : count;
+    if (n > 0) memcpy(buffer, unread.data(), n);
+    unread.erase(unread.begin(), unread.begin() + long(n));
+    return n;
+  }
+
   [[noreturn]] void Fail(const char* what, size_t at) const {
     fprintf(stdout, "broken printer stream (%s) at byte %zu of %zu\n", what, at, written.size());
     abort();

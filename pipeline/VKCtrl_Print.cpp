@@ -70,6 +70,7 @@ CVKCtrl_Print::CVKCtrl_Print()
       m_nStyle(0),
       m_nLogImage(2),
       m_nBlackLevel(10),
+      m_nCardAnswer(0),
       m_pJobOption(nullptr) {}
 
 // Release the six panel slots, frames first, then their pixel data.

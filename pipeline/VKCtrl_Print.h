@@ -89,6 +89,10 @@ class CVKCtrl_Print {
   int VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd, const uint8_t* pData,
                        int nSize);
   void outputarray_print(const uint8_t* bytes, int count);
+  // Reads the printer's answer to the card command just written (cmdLength
+  // bytes) and notes in m_nCardAnswer whether it refused the card; returns
+  // cmdLength, or -1 when the read failed.
+  int ReadCardAnswer(int cmdLength);
 
   // The job's print options as the device holds them (zeros when none).
   const POPTION& JobOption() const;
@@ -122,6 +126,9 @@ class CVKCtrl_Print {
   int m_nStyle;
   int m_nLogImage;
   int m_nBlackLevel;
+  // The printer's answer to the last card command: 0 accepted (or no
+  // readable answer), 1-255 its error number, VK_CARD_NAK a refusal (NAK).
+  int m_nCardAnswer;
 
  protected:
   // Set by the device to its options record.

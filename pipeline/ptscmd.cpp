@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/PrinterIO.h"
+#include "device/backchannel.h"
 #include "pipeline/VKCtrl_Print.h"
 
 namespace {
@@ -130,16 +131,46 @@ int CVKCtrl_Print::MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size
   return (int)jpegSize;
 }
 
-// Writes the command bytes to the printer stream (not flushed).
+// Writes the command bytes to the printer stream (not flushed), after
+// dropping any answer the printer left unread.
 void CVKCtrl_Print::outputarray_print(const uint8_t* bytes, int count) {
   fprintf(stderr, "[->][outputarray_print %d]\n", count);
-  if (count > 0) Printer().Write(bytes, (size_t)count);
+  if (count < 1) return;
+  DropUnreadAnswers(Printer());
+  Printer().Write(bytes, (size_t)count);
+}
+
+// Reads the answer to the card command: the first read takes at most 63
+// bytes, as logged; a longer answer is read on by its length field, so that
+// none of it is left for the next command. A NAK or a printer error refuses
+// the card; silence or any other answer leaves the outcome to the job status.
+int CVKCtrl_Print::ReadCardAnswer(int cmdLength) {
+  Printer().Flush();
+  Printer().Pause(1000000);
+  std::vector<uint8_t> answer(kAnswerReadLimit + 1, 0);
+  const ssize_t got = ReadAnswer(Printer(), answer.data(), 63, kAnswerReadLimit, 5.0);
+  answer[got > 0 ? (size_t)got : 0] = 0;
+  fprintf(stderr, "[->]PTSCmdExecute :: cupsSideChannelDoRequest report_levels2\n");
+  fprintf(stderr, "[->]\n %x %x %x %x %x %x %x %x %x %x %x %x %x (%d)\n", answer[0], answer[1],
+          answer[2], answer[3], answer[4], answer[5], answer[6], answer[7], answer[8], answer[9],
+          answer[10], answer[11], answer[12], (int)got);
+  const size_t length = got > 0 ? (size_t)got : 0;
+  const int status = AnswerStatus(answer.data(), length);
+  if (status == 9 && answer[6] == 0x15)
+    m_nCardAnswer = VK_CARD_NAK;
+  else if (status > 0)
+    m_nCardAnswer = status;
+  if (m_nCardAnswer != 0)
+    fprintf(stderr, "DEBUG: The printer refused the card (answer %d).\n", m_nCardAnswer);
+  if (got == -1) return -1;
+  return cmdLength;
 }
 
 // Composes the print-job command of one card side, writes it to the printer
 // and reads its answer. A front of a two-sided card is only kept.
 int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
                                     const uint8_t* pData, int nSize) {
+  m_nCardAnswer = 0;
   if (nColorType == 0 || nColorType == 16) MakePTSHeader(nSize);
   fprintf(stderr, "\n[2] VK_PTSCmdExecute - %s (%d)nColorType %d \n", "$PTS",
           mPTSCmd.DataMode[2], nColorType);
@@ -357,16 +388,5 @@ int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
     std::vector<uint8_t>().swap(r.panel->data);
   }
 
-  // The answer is read once and only logged; the job status tells the outcome.
-  Printer().Flush();
-  Printer().Pause(1000000);
-  uint8_t answer[64] = {0};
-  const ssize_t got = Printer().ReadBack(answer, 63, 5.0);
-  answer[got > 0 ? got : 0] = 0;
-  fprintf(stderr, "[->]PTSCmdExecute :: cupsSideChannelDoRequest report_levels2\n");
-  fprintf(stderr, "[->]\n %x %x %x %x %x %x %x %x %x %x %x %x %x (%d)\n", answer[0], answer[1],
-          answer[2], answer[3], answer[4], answer[5], answer[6], answer[7], answer[8], answer[9],
-          answer[10], answer[11], answer[12], (int)got);
-  if (got == -1) return -1;
-  return cmdLength;
+  return ReadCardAnswer(cmdLength);
 }

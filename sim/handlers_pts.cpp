@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "sim/preview/jpegsize.h"
 #include "sim/preview/preview.h"
 #include "sim/sim_core.h"
 
@@ -56,18 +57,26 @@ void saveCard(const PtsCard& card, int number, Simulator& sim) {
   if (folder.empty()) return;
   char name[64];
   cardpreview::SidePanels sides[2];
+  bool badSide[2] = {false, false};
   for (const PtsPanel& p : card.panels) {
     if (p.data.empty()) continue;
     const char* side = p.back ? "back" : "front";
     snprintf(name, sizeof(name), "card%03d_%s_%s.jpg", number, side, p.kind.c_str());
     if (!writeFile(folder + "/" + name, p.data)) sim.Note("cannot write %s", name);
+    // A panel is checked by its header before its pixels are decoded for
+    // the preview: a crafted size must not make the preview allocate it.
+    std::string why;
+    if (!cardpreview::PanelFitsCard(p.data.data(), p.data.size(), why)) {
+      sim.Note("bad panel %s: %s; no preview", name, why.c_str());
+      badSide[p.back ? 1 : 0] = true;
+    }
     cardpreview::SidePanels& s = sides[p.back ? 1 : 0];
     (p.kind == "color" ? s.colour : p.kind == "black" ? s.black : s.overlay) = p.data;
   }
   sides[1].side = cardpreview::CardSide::kBack;
   for (int i = 0; i < 2; ++i) {
     const cardpreview::SidePanels& s = sides[i];
-    if (s.colour.empty() && s.black.empty() && s.overlay.empty()) continue;
+    if (badSide[i] || (s.colour.empty() && s.black.empty() && s.overlay.empty())) continue;
     snprintf(name, sizeof(name), "card%03d_%s_preview.png", number, i ? "back" : "front");
     std::string error;
     if (!cardpreview::WriteCardPreview(s, folder + "/" + name, error))

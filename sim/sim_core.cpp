@@ -1,6 +1,7 @@
 // The simulator's frame splitter, reply encoder, handler table and log.
 #include "sim/sim_core.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -164,6 +165,31 @@ void Simulator::Feed(const uint8_t* bytes, size_t count) {
   pending_.insert(pending_.end(), bytes, bytes + count);
   size_t pos = 0;
   for (;;) {
+    if (skipping_) {
+      // A frame over the limit: its bytes pass without being kept.
+      const size_t take = size_t(std::min<uint64_t>(skipLeft_, pending_.size() - pos));
+      if (take > 0 && take == skipLeft_) skipped_.closedByCr = pending_[pos + take - 1] == kCR;
+      pos += take;
+      skipLeft_ -= take;
+      if (skipLeft_ > 0) break;
+      skipping_ = false;
+      skipped_.complete = true;
+      answer(skipped_);
+      continue;
+    }
+    if (frameLimit_ > 0 && pending_.size() - pos >= 9 && pending_[pos] == kESC &&
+        readBigEndian(pending_.data() + pos + 5) > frameLimit_) {
+      logStray(stray_);
+      stray_.clear();
+      skipped_ = Frame();
+      skipped_.code.assign(reinterpret_cast<const char*>(pending_.data() + pos + 1), 4);
+      skipped_.declared = readBigEndian(pending_.data() + pos + 5);
+      skipped_.overLimit = true;
+      skipping_ = true;
+      skipLeft_ = uint64_t(skipped_.declared) + 1;
+      pos += 9;
+      continue;
+    }
     Frame frame;
     size_t used = 0;
     Scan scan = scanFrame(pending_.data() + pos, pending_.size() - pos, &frame, &used);
@@ -194,6 +220,17 @@ void Simulator::Run(int fd) {
 void Simulator::Finish() {
   logStray(stray_);
   stray_.clear();
+  if (skipping_) {
+    skipping_ = false;
+    skipped_.number = int(frames_.size()) + 1;
+    frames_.push_back(skipped_);
+    if (log_ != nullptr) {
+      fprintf(log_, "#%d %s N=%u incomplete: stream ended %llu bytes before its end\n",
+              skipped_.number, skipped_.code.c_str(), skipped_.declared,
+              static_cast<unsigned long long>(skipLeft_));
+      fflush(log_);
+    }
+  }
   if (!pending_.empty()) {
     Frame f = partialFrame(pending_.data(), pending_.size());
     f.number = int(frames_.size()) + 1;
@@ -215,12 +252,19 @@ void Simulator::answer(Frame& frame) {
   logFrame(frame);
 
   Reply reply = Reply::Ack();
-  if (const Handler* handler = FindHandler(frame.code)) reply = (*handler)(frame, *this);
-  auto script = scripts_.find(frame.code);
-  if (script != scripts_.end() && !script->second.empty()) {
-    reply = script->second.front();
-    if (script->second.size() > 1) script->second.pop_front();
+  if (frame.overLimit) {
+    Note("%s refused: %u parameter bytes, more than the printer takes (%zu)", frame.code.c_str(),
+         frame.declared, frameLimit_);
+    reply = Reply::Nak();
+  } else {
+    if (const Handler* handler = FindHandler(frame.code)) reply = (*handler)(frame, *this);
+    auto script = scripts_.find(frame.code);
+    if (script != scripts_.end() && !script->second.empty()) {
+      reply = script->second.front();
+      if (script->second.size() > 1) script->second.pop_front();
+    }
   }
+  if (!keepParams_) Bytes().swap(frames_.back().params);
   Bytes bytes = EncodeReply(reply, frame.code);
   if (log_ != nullptr) {
     if (reply.kind == Reply::kSilent)

@@ -37,6 +37,7 @@ struct Frame {
   bool closedByCr = false;  // the byte after the parameters was CR
   int number = 0;           // 1 for the first frame of the stream, and so on
   int callOfCode = 0;       // 1 for the first frame with this code, and so on
+  bool overLimit = false;   // longer than the frame limit: its parameters were not kept
 };
 
 // What the printer does about one frame.
@@ -93,6 +94,13 @@ class Simulator {
   void SetCapture(FILE* capture) { capture_ = capture; }
   // Writes the readable record of frames and answers here (null: none).
   void SetLog(FILE* log) { log_ = log; }
+  // A frame with more than limit parameter bytes is not held in memory: its
+  // bytes pass on (into the capture) as they arrive, and once it has ended
+  // it is refused with a NAK. 0: no limit.
+  void SetFrameLimit(size_t limit) { frameLimit_ = limit; }
+  // Whether frames() keeps each frame's parameters after its answer (true
+  // by default); a long job is then not held in memory.
+  void SetKeepParams(bool keep) { keepParams_ = keep; }
 
   // Takes the next bytes of the command stream; answers every frame that
   // is complete.
@@ -124,6 +132,13 @@ class Simulator {
   std::map<std::string, std::deque<Reply>> scripts_;
   std::map<std::string, int> calls_;
   std::vector<Frame> frames_;
+  size_t frameLimit_ = 0;
+  bool keepParams_ = true;
+  // The frame over the limit now passing, and how many of its bytes
+  // (parameters and the byte after them) are still to come.
+  bool skipping_ = false;
+  uint64_t skipLeft_ = 0;
+  Frame skipped_;
 };
 
 // Splits a whole recorded command stream into frames (the harness uses it to

@@ -5,11 +5,12 @@
 // through the printer API; supply levels are reported to CUPS as ATTR lines.
 //
 //   PrintSelfTestPage   the printer's self-test print
-//   Clean               the printer's cleaning
 //   ReportLevels        ribbon and print counters, as marker attributes
 //   Beep [a b c]        the buzzer, with its three numbers (default 1 1 1)
 //
-// Unknown commands are logged and skipped. A printer call that fails ends the
+// The printer has no cleaning command: "Clean" is logged and skipped like
+// any unknown command. A line of any length is one command (only its first
+// kMaxLine characters are looked at). A printer call that fails ends the
 // job with an "ERROR: " line and exit status 1.
 #include <signal.h>
 
@@ -24,6 +25,7 @@
 #include <cups/file.h>
 
 #include "device/VK4400.h"
+#include "filter/cupslog.h"
 
 namespace {
 
@@ -44,16 +46,41 @@ void catchCancel() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-// Says in words why a printer call failed.
-std::string describeFailure(int result) {
-  if (result == -1) return "the printer did not answer";
-  if (result == 9) return "the printer refused the command";
-  return "printer error " + std::to_string(result);
-}
+// Characters of a command line that are looked at; the rest is skipped.
+const size_t kMaxLine = 1023;
+
+// The "ERROR: " messages of one printer call, one per kind of failure: each
+// is the format given to CUPS, so that its catalogue can translate it.
+struct FailureTexts {
+  const char* noAnswer;
+  const char* refused;
+  const char* error;
+};
+
+const FailureTexts kSelfTestFailed = {
+    "Self-test print failed: the printer did not answer (%d)",
+    "Self-test print failed: the printer refused the command (%d)",
+    "Self-test print failed: printer error %d (%d)"};
+const FailureTexts kRibbonCountFailed = {
+    "Ribbon count query failed: the printer did not answer (%d)",
+    "Ribbon count query failed: the printer refused the command (%d)",
+    "Ribbon count query failed: printer error %d (%d)"};
+const FailureTexts kPrintCountFailed = {
+    "Print count query failed: the printer did not answer (%d)",
+    "Print count query failed: the printer refused the command (%d)",
+    "Print count query failed: printer error %d (%d)"};
+const FailureTexts kBuzzerFailed = {"Buzzer failed: the printer did not answer (%d)",
+                                    "Buzzer failed: the printer refused the command (%d)",
+                                    "Buzzer failed: printer error %d (%d)"};
 
 // Reports a failed printer call to the user; returns the exit status.
-int fail(const char* what, int result) {
-  fprintf(stderr, "ERROR: %s failed: %s (%d)\n", what, describeFailure(result).c_str(), result);
+int fail(const FailureTexts& texts, int result) {
+  if (result == -1)
+    _cupsLangPrintFilter(stderr, "ERROR", texts.noAnswer, result);
+  else if (result == 9)
+    _cupsLangPrintFilter(stderr, "ERROR", texts.refused, result);
+  else
+    _cupsLangPrintFilter(stderr, "ERROR", texts.error, result, result);
   return 1;
 }
 
@@ -61,15 +88,7 @@ int fail(const char* what, int result) {
 int printSelfTestPage() {
   fprintf(stderr, "INFO: Printing the self-test page\n");
   int result = SelfPrinting();
-  if (result != 0) return fail("Self-test print", result);
-  return 0;
-}
-
-// Runs the printer's cleaning.
-int cleanPrinter() {
-  fprintf(stderr, "INFO: Cleaning the printer\n");
-  int result = CleaningPrinter();
-  if (result != 0) return fail("Cleaning", result);
+  if (result != 0) return fail(kSelfTestFailed, result);
   return 0;
 }
 
@@ -92,12 +111,12 @@ int reportLevels() {
   // A reply without payload leaves these as they are: unknown.
   int ribbonCount = -1;
   int result = CheckRibbonCount(&ribbonCount);
-  if (result != 0) return fail("Ribbon count query", result);
+  if (result != 0) return fail(kRibbonCountFailed, result);
   reportRibbon(ribbonCount);
 
   int printCount = -1;
   result = GetPrintCount(&printCount);
-  if (result != 0) return fail("Print count query", result);
+  if (result != 0) return fail(kPrintCountFailed, result);
   fprintf(stderr, "INFO: Ribbon count %s, print count %s\n", countText(ribbonCount).c_str(),
           countText(printCount).c_str());
   return 0;
@@ -114,7 +133,7 @@ int beep(const std::string& args) {
     }
   }
   int result = BuzzerControl(a, b, c);
-  if (result != 0) return fail("Buzzer", result);
+  if (result != 0) return fail(kBuzzerFailed, result);
   return 0;
 }
 
@@ -122,7 +141,10 @@ int beep(const std::string& args) {
 int runCommand(const std::string& name, const std::string& args) {
   fprintf(stderr, "DEBUG: Command \"%s\"\n", name.c_str());
   if (name == "PrintSelfTestPage") return printSelfTestPage();
-  if (name == "Clean") return cleanPrinter();
+  if (name == "Clean") {
+    fprintf(stderr, "DEBUG: The printer has no cleaning command; \"Clean\" skipped\n");
+    return 0;
+  }
   if (name == "ReportLevels") return reportLevels();
   if (name == "Beep") return beep(args);
   fprintf(stderr, "DEBUG: Unknown command \"%s\" skipped\n", name.c_str());
@@ -154,25 +176,37 @@ cups_file_t* openCommandFile(int argc, char* argv[]) {
   if (argc == 7) {
     cups_file_t* file = cupsFileOpen(argv[6], "r");
     if (file == nullptr)
-      fprintf(stderr, "ERROR: Unable to open command file \"%s\": %s\n", argv[6],
-              strerror(errno));
+      _cupsLangPrintFilter(stderr, "ERROR", "Unable to open command file \"%s\": %s", argv[6],
+                           strerror(errno));
     return file;
   }
   return cupsFileStdin();
 }
 
+// Reads one line (ended by LF, CR or CR LF, or the end of the file) into
+// line, keeping its first kMaxLine characters and skipping the rest, so
+// that a long line is never taken for two. False at the end of the file.
+bool readLine(cups_file_t* file, std::string& line) {
+  line.clear();
+  int c = cupsFileGetChar(file);
+  if (c == -1) return false;
+  for (; c != -1 && c != '\n' && c != '\r'; c = cupsFileGetChar(file))
+    if (line.size() < kMaxLine) line.push_back(char(c));
+  if (c == '\r' && cupsFilePeekChar(file) == '\n') cupsFileGetChar(file);
+  return true;
+}
+
 // Runs every command of the file in order; stops at the first failure.
 int runCommandFile(cups_file_t* file) {
-  char line[1024];
-  if (cupsFileGets(file, line, sizeof(line)) == nullptr ||
-      strncmp(line, "#CUPS-COMMAND", 13) != 0) {
-    fprintf(stderr, "ERROR: Not a CUPS command file\n");
+  std::string line;
+  if (!readLine(file, line) || line.compare(0, 13, "#CUPS-COMMAND") != 0) {
+    _cupsLangPrintFilter(stderr, "ERROR", "Not a CUPS command file");
     return 1;
   }
-  while (!g_cancelled && cupsFileGets(file, line, sizeof(line)) != nullptr) {
-    if (line[0] == '#') continue;  // a comment
+  while (!g_cancelled && readLine(file, line)) {
+    if (line.empty() || line[0] == '#') continue;  // a comment
     std::string name, args;
-    splitLine(line, &name, &args);
+    splitLine(line.c_str(), &name, &args);
     if (name.empty()) continue;
     if (runCommand(name, args) != 0) return 1;
   }

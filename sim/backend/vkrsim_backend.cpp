@@ -12,6 +12,12 @@
 //   job-<id>/printer.log     the readable record of commands and answers
 //   job-<id>/card001_front_color.jpg, ...   the panels of each printed card
 //   job-<id>/card001_front_preview.png, ... the preview of each printed side
+//
+// The job is written to its folder as it arrives and not held in memory: a
+// command longer than any card's (kFrameLimit) passes through unkept and is
+// refused, and a panel larger than the printer's is recorded as bad, not
+// decoded. Whatever the job holds, the backend ends with an "ERROR: " line
+// and CUPS_BACKEND_FAILED rather than a crash.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -21,6 +27,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include <cups/backend.h>
@@ -33,6 +41,9 @@
 namespace {
 
 const char kScheme[] = "vkrsim";
+// The longest command the simulated printer takes: a two-sided card's six
+// panels at their worst stay well below it.
+const size_t kFrameLimit = 64u << 20;
 
 // The folder a vkrsim URI names: vkrsim:/dir, vkrsim:///dir or
 // vkrsim://localhost/dir; empty when the URI is not ours or has no path.
@@ -79,17 +90,25 @@ void answerThroughBackChannel(const uint8_t* bytes, size_t count) {
   }
 }
 
-// The number of complete, well-formed print commands the printer received.
-int countCards(const vkrsim::Simulator& sim) {
-  int cards = 0;
-  for (const vkrsim::Frame& frame : sim.frames())
-    if (frame.code == "$PTS" && frame.complete && vkrsim::ParsePtsCommand(frame.params).ok) ++cards;
-  return cards;
-}
+// Runs the backend: prints the discovery line, or takes one job.
+int runBackend(int argc, char* argv[]);
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  try {
+    return runBackend(argc, argv);
+  } catch (const std::bad_alloc&) {
+    fprintf(stderr, "ERROR: The simulated printer ran out of memory for this job\n");
+  } catch (const std::exception& e) {
+    fprintf(stderr, "ERROR: The simulated printer failed: %s\n", e.what());
+  }
+  return CUPS_BACKEND_FAILED;
+}
+
+namespace {
+
+int runBackend(int argc, char* argv[]) {
   signal(SIGPIPE, SIG_IGN);
   // cupsd starts backends with umask 077; what the simulator keeps is meant
   // for people to look at.
@@ -137,13 +156,18 @@ int main(int argc, char* argv[]) {
   vkrsim::SetPanelFolder(jobFolder);
   sim.SetCapture(capture);
   sim.SetLog(log);
+  sim.SetFrameLimit(kFrameLimit);
+  sim.SetKeepParams(false);
   sim.Run(input);
   fclose(capture);
   fclose(log);
   if (input != 0) close(input);
 
-  const int cards = countCards(sim);
+  // The print-job handler counts each card it printed.
+  const int cards = int(sim.counters["cards"]);
   fprintf(stderr, "INFO: Simulated card printer printed %d card%s into %s\n", cards, cards == 1 ? "" : "s",
           jobFolder.c_str());
   return CUPS_BACKEND_OK;
 }
+
+}  // namespace

@@ -138,8 +138,62 @@ class Backend : public ::testing::Test {
     return result;
   }
 
+  // Runs the backend under GNU time, feeding it the job through a pipe in
+  // pieces (a job of any size without holding it here); *peakKb is the
+  // backend's peak resident memory.
+  BackendRun runMeasured(const std::string& uri, const std::vector<Bytes>& pieces,
+                         const std::vector<int>& repeats, long* peakKb) {
+    const std::string back = dir_ + "/fd3", err = dir_ + "/stderr", peak = dir_ + "/peak";
+    int input[2];
+    if (pipe(input) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(input[1]);
+      dup2(input[0], 0);
+      dup2(open(back.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 3);
+      dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      setenv("DEVICE_URI", uri.c_str(), 1);
+      // In a sanitizer build, freed blocks are not held back for long, so
+      // that the peak is the backend's own.
+      const char* asan = getenv("ASAN_OPTIONS");
+      setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":quarantine_size_mb=8").c_str(), 1);
+      execl("/usr/bin/time", "time", "-f", "%M", "-o", peak.c_str(), VKRSIM_BACKEND_BIN, "7", "user",
+            "title", "1", "", (char*)nullptr);
+      _exit(127);
+    }
+    close(input[0]);
+    for (size_t i = 0; i < pieces.size(); ++i)
+      for (int n = 0; n < repeats[i]; ++n)
+        for (size_t at = 0; at < pieces[i].size();) {
+          const ssize_t put = write(input[1], pieces[i].data() + at, pieces[i].size() - at);
+          if (put <= 0) break;
+          at += size_t(put);
+        }
+    close(input[1]);
+    BackendRun result;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.backChannel = readText(back);
+    result.errors = readText(err);
+    *peakKb = std::atol(readText(peak).c_str());
+    return result;
+  }
+
   std::string dir_;
 };
+
+// A JPEG file whose header claims width x height pixels (its data is a
+// small picture's): the frame header's size fields are rewritten.
+Bytes claimingSize(Bytes jpeg, uint16_t width, uint16_t height) {
+  for (size_t i = 2; i + 8 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+      jpeg[i + 5] = uint8_t(height >> 8), jpeg[i + 6] = uint8_t(height);
+      jpeg[i + 7] = uint8_t(width >> 8), jpeg[i + 8] = uint8_t(width);
+      break;
+    }
+  return jpeg;
+}
 
 mode_t modeOf(const std::string& path) {
   struct stat info;
@@ -235,4 +289,39 @@ TEST_F(Backend, MalformedPrintCommandIsRefusedAndNotCounted) {
   EXPECT_NE(r.backChannel.substr(reply + 5, 2), std::string("\x00\x06", 2)) << "not acknowledged";
   EXPECT_NE(r.errors.find("INFO: Simulated card printer printed 0 cards"), std::string::npos) << r.errors;
   EXPECT_TRUE(readText(dir_ + "/job-7/card001_front_preview.png").empty());
+}
+
+TEST_F(Backend, HostileJobsEndCleanlyWithoutHoldingThemInMemory) {
+  // A panel claiming 65500 x 65500 pixels is a bad panel, never decoded.
+  const Bytes pts = printCommand(claimingSize(solidJpeg(10, 200, 10), 65500, 65500), solidJpeg(0, 0, 0));
+  long peakKb = 0;
+  BackendRun r = runMeasured("vkrsim:" + dir_ + "/panel", {pts}, {1}, &peakKb);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  const std::string log = readText(dir_ + "/panel/job-7/printer.log");
+  EXPECT_NE(log.find("bad panel card001_front_color.jpg: 65500 x 65500 pixels"), std::string::npos) << log;
+  EXPECT_TRUE(readText(dir_ + "/panel/job-7/card001_front_preview.png").empty());
+  EXPECT_GT(peakKb, 0);
+  EXPECT_LT(peakKb, 120 * 1024) << "peak memory in kB";
+
+  // A 300 MB job: 150 commands of 1 MiB, then a print command claiming
+  // 150 MiB, more than any card. It goes to disk as it arrives.
+  const Bytes mebibyte = frame("$XYZ", Bytes(1 << 20, 0x5A));
+  const uint32_t huge = 150u << 20;
+  Bytes head = {0x1B, '$', 'P', 'T', 'S'};
+  putBigEndian(head, huge);
+  const Bytes zeros(1 << 20, 0);
+  Bytes tail = {0x0D};
+  r = runMeasured("vkrsim:" + dir_ + "/big", {mebibyte, head, zeros, tail}, {150, 1, 150, 1}, &peakKb);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_LT(peakKb, 120 * 1024) << "peak memory in kB";
+  struct stat info;
+  ASSERT_EQ(stat((dir_ + "/big/job-7/commands.bin").c_str(), &info), 0);
+  EXPECT_EQ(uint64_t(info.st_size), 150 * mebibyte.size() + head.size() + (uint64_t(huge) + 1));
+  // 151 answers; the last refuses the print command.
+  const Bytes ack = {0x1B, '$', 'X', 'Y', 'Z', 0x00, 0x06, 0, 0, 0, 0, 0x0D};
+  ASSERT_EQ(r.backChannel.size(), 151 * ack.size());
+  EXPECT_EQ(r.backChannel.substr(150 * ack.size(), 7), std::string("\x1b$PTS\x00\x15", 7));
+  EXPECT_NE(readText(dir_ + "/big/job-7/printer.log").find("$PTS refused: 157286400 parameter bytes"),
+            std::string::npos);
+  EXPECT_NE(r.errors.find("INFO: Simulated card printer printed 0 cards"), std::string::npos) << r.errors;
 }

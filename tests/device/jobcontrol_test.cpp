@@ -73,10 +73,24 @@ TEST(JobControl, PrintJobStatusHandsOnThePayloadUpToTheCallersBufferAndLogsItsLe
   EXPECT_TRUE(contains(log, "Recv Data faild..... DEBUG: VKCL_PrintJobStatus = [-1], nRcvlen = [0]\n"));
   EXPECT_FALSE(contains(log, "GetResultData"));
   EXPECT_EQ(out[0], 0xEE);
+
+  // A negative capacity copies nothing, like a zero one.
+  memset(out, 0xEE, sizeof(out));
+  printer.Answer(FakePrinter::Ack({1, 2, 3}));
+  printer.Answer(FakePrinter::Ack({1, 2, 3}));
+  printer.Answer(FakePrinter::Ack({1, 2, 3}));
+  logOf([&] {
+    EXPECT_EQ(g_Dev.VKCL_PrintJobStatus(out, -1), 0);
+    EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, -1), 0);
+    EXPECT_EQ(g_Dev.VKCL_CheckRibbonSensor(out, -1), 0);
+  });
+  EXPECT_EQ(out[0], 0xEE);
 }
 
 TEST(JobControl, EmptyOrFailedQueryLeavesOutputsUntouched) {
   FakePrinter printer;
+  printer.Answer(FakePrinter::Ack({1, 2}));
+  printer.Answer(FakePrinter::Ack());
   printer.Answer(FakePrinter::Ack());
   printer.Answer(FakePrinter::Ack());
   printer.Answer(FakePrinter::Reply(0x80, 0x05, {1, 2, 3, 4}));
@@ -85,6 +99,12 @@ TEST(JobControl, EmptyOrFailedQueryLeavesOutputsUntouched) {
   memset(out, 0xEE, sizeof(out));
   g_Dev.nFwVersion = 77;
   logOf([&] {
+    // The payload length tells a query answered without payload apart.
+    EXPECT_EQ(PrintJobStatus(out), 0);
+    EXPECT_EQ(LastReplyLength(), 2);
+    EXPECT_EQ(PrintJobStatus(out), 0);
+    EXPECT_EQ(LastReplyLength(), 0);
+    memset(out, 0xEE, sizeof(out));
     EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, sizeof(out)), 0);
     EXPECT_EQ(g_Dev.VKCL_CheckRibbonSensor(out, sizeof(out)), 0);
     EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, sizeof(out)), 5);

@@ -175,11 +175,17 @@ TEST(PrintCalls, DispatchByType) {
             "[S] OneCmdPrintingEx (4)\r\n"
             "[S] OneCmdPrintingEx : nType [4] : g_Dev.poption.nRibbon [0]\r\n"
             "[E] OneCmdPrintingEx : 0\r\n");
-  // nType 3 carries only a front or a back.
-  log = StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 0, page.data(), int(page.size()), 643, 1013), VK_ERR_REFUSED); });
-  EXPECT_TRUE(printer.written.empty());
-  EXPECT_FALSE(Has(log, "VKCL_PTSEx"));
-  EXPECT_TRUE(Has(log, "[E] OneCmdPrintingEx : -2\r\n"));
+  // nType 3 carries only a front or a back; a CMYK page (256) a one-sided
+  // card, a front or a back.
+  for (auto types : {std::pair<int, int>{3, 0}, {3, 48}, {256, 48}, {256, 1}}) {
+    log = StderrOf([&] {
+      EXPECT_EQ(OneCmdPrintingEx(types.first, types.second, page.data(), int(page.size()), 643, 1013),
+                VK_ERR_REFUSED);
+    });
+    EXPECT_TRUE(printer.written.empty());
+    EXPECT_FALSE(Has(log, "VKCL_PTSEx"));
+    EXPECT_TRUE(Has(log, "[E] OneCmdPrintingEx : -2\r\n"));
+  }
   // An absurd page size is refused before any buffer.
   for (auto size : {std::pair<int, int>{1000000000, 1}, {643, 0}, {0, 1013}, {-5, 10}, {20000, 2}}) {
     log = StderrOf([&] {
@@ -227,4 +233,70 @@ TEST(PrintCalls, FinishedJpegGoesOutAsTheColourPanelAndReadsTwice) {
   log = StderrOf([&] { EXPECT_EQ(OneCmdPrinting(1, jpeg.data(), 300), 1); });
   EXPECT_FALSE(Has(log, "VKCL_PTSEx nTxSize"));
   EXPECT_TRUE(ParsePts(printer.written).ok);
+}
+
+TEST(PrintCalls, RefusedCardFailsTheCallAndNoFurtherCardIsSent) {
+  const int w = 64, h = 100;
+  Bytes page(size_t(w) * 3 * h, 0x80);
+  Bytes jpeg(300, 0x11);
+  jpeg[0] = jpeg[298] = 0xFF;
+  jpeg[1] = 0xD8;
+  jpeg[299] = 0xD9;
+  const Bytes ack72 = FakePrinter::Ack(Bytes(60, 0x41));
+  struct Case {
+    const char* name;
+    bool frontKept;   // a card front waits for its back
+    bool finishedJpeg;  // OneCmdPrinting with a JPEG instead of a page
+    std::vector<Bytes> answers;
+    int result;
+    int answer;       // LastCardAnswer
+    size_t cards;     // print-job commands written
+    std::vector<size_t> readLimits;
+  } cases[] = {
+      {"NAK", false, false, {FakePrinter::Reply(0x00, 0x15)}, VK_ERR_CARD_REFUSED, VK_CARD_NAK, 1, {63}},
+      {"error 0x31", false, false, {FakePrinter::Reply(0x80, 0x31)}, VK_ERR_CARD_REFUSED, 49, 1, {63}},
+      {"NAK code in the error class", false, false, {FakePrinter::Reply(0x80, 0x15)}, VK_ERR_CARD_REFUSED,
+       VK_CARD_NAK, 1, {63}},
+      {"code 0x31 outside the error class", false, false, {FakePrinter::Reply(0x00, 0x31)}, 0, 0, 1, {63}},
+      {"72-byte ACK read whole", false, false, {ack72}, 0, 0, 1, {63, 9}},
+      {"ACK split after the status", false, false,
+       {Bytes(ack72.begin(), ack72.begin() + 7), Bytes(ack72.begin() + 7, ack72.end())}, 0, 0, 1, {63, 4, 61}},
+      {"garbage", false, false, {Bytes{'o', 'k', 0x15}}, 0, 0, 1, {63}},
+      {"kept front refused: the new card stays", true, false, {FakePrinter::Reply(0x80, 0x02)},
+       VK_ERR_CARD_REFUSED, 2, 1, {63}},
+      {"kept front goes out before a JPEG", true, true,
+       {FakePrinter::Ack(), FakePrinter::Ack(), FakePrinter::Ack()}, 1, 0, 2, {63, 63, 8191}},
+      {"refused JPEG gets no second read", false, true, {FakePrinter::Reply(0x00, 0x15)},
+       VK_ERR_CARD_REFUSED, VK_CARD_NAK, 1, {63}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    FakePrinter printer;
+    FreshJob();
+    if (k.frontKept)
+      StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, page.data(), int(page.size()), w, h), 0); });
+    for (const Bytes& answer : k.answers) printer.Answer(answer);
+    std::string log = StderrOf([&] {
+      if (k.finishedJpeg)
+        EXPECT_EQ(OneCmdPrinting(1, jpeg.data(), int(jpeg.size())), k.result);
+      else
+        EXPECT_EQ(OneCmdPrintingEx(1, 0, page.data(), int(page.size()), w, h), k.result);
+    });
+    EXPECT_EQ(LastCardAnswer(), k.answer);
+    EXPECT_EQ(printer.readLimits, k.readLimits);
+    PtsCommand first = ParsePts(printer.written);
+    ASSERT_TRUE(first.ok) << first.error;
+    size_t cards = 1;
+    if (first.length < printer.written.size()) {
+      PtsCommand second = ParsePts(printer.written, first.length);
+      ASSERT_TRUE(second.ok) << second.error;
+      EXPECT_EQ(first.length + second.length, printer.written.size());
+      if (k.finishedJpeg) {
+        EXPECT_EQ(second.panels[0], jpeg);  // after the front
+      }
+      ++cards;
+    }
+    EXPECT_EQ(cards, k.cards);
+    EXPECT_TRUE(printer.drained.empty());
+  }
 }

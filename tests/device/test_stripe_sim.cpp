@@ -39,6 +39,7 @@ class SimulatedPrinter : public PrinterIO {
     answers.erase(answers.begin(), answers.begin() + long(n));
     return ssize_t(n);
   }
+  size_t Drain(void* buffer, size_t count) override { return size_t(ReadBack(buffer, count, 0)); }
 
   vkrsim::Simulator sim;
   Bytes answers;

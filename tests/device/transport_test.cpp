@@ -2,6 +2,9 @@
 // kind of reply.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -124,17 +127,18 @@ TEST(Exchange, SilentOrFailingPrinterGivesMinusOneAndNoPayload) {
   EXPECT_NE(e.log.find("(-1)\n[->]SendRecvProc fn() - Fail \n"), std::string::npos);
 }
 
-TEST(Reply, EveryStatusAndMalformedReplyGivesItsResultAndPayload) {
+TEST(Reply, EveryStatusAndMalformedReplyGivesItsResultPayloadAndStep) {
   const Bytes ack12 = FakePrinter::Ack({1, 2});
-  Bytes noEsc = ack12, noCr = ack12;
+  Bytes noEsc = ack12, noCr = ack12, endsAfterPayload = ack12;
   noEsc[0] = 0x00;
   noCr.back() = 0x0A;
+  endsAfterPayload.pop_back();
   struct Case {
     const char* name;
     Bytes reply;
     int result;
     Bytes payload;
-    int step;  // nStep in the log, 0: not checked
+    int step;  // nStep in the log: where the parse stopped
   } cases[] = {
       {"ACK", FakePrinter::Reply(0x00, 0x06), 0, {}, 5},
       {"ACK, error class", FakePrinter::Reply(0x80, 0x06), 0, {}, 5},
@@ -147,46 +151,111 @@ TEST(Reply, EveryStatusAndMalformedReplyGivesItsResultAndPayload) {
       {"class 40", FakePrinter::Reply(0x40, 0x22), 0, {}, 5},
       {"error 0", FakePrinter::Reply(0x80, 0x00), 0, {}, 5},
       {"ACK with payload", FakePrinter::Ack({0xAB, 0xCD}), 0, {0xAB, 0xCD}, 4},
-      {"error payload is kept", FakePrinter::Reply(0x80, 0x07, {1, 2, 3}), 7, {1, 2, 3}, 0},
-      {"NAK payload is not", FakePrinter::Reply(0x00, 0x15, {1, 2, 3}), 9, {}, 0},
-      {"negative length", withLength(FakePrinter::Ack(), 0xFFFFFFFF), 0, {}, 0},
+      {"error payload is kept", FakePrinter::Reply(0x80, 0x07, {1, 2, 3}), 7, {1, 2, 3}, 4},
+      {"NAK payload is not", FakePrinter::Reply(0x00, 0x15, {1, 2, 3}), 9, {}, 5},
+      {"negative length", withLength(FakePrinter::Ack(), 0xFFFFFFFF), 0, {}, 5},
       // Malformed replies are answers nobody can trust: -1, nothing kept.
       {"no ESC", noEsc, -1, {}, 1},
-      {"no closing CR", noCr, -1, {}, 0},
-      {"length 3 of 2", withLength(ack12, 3), -1, {}, 0},
-      {"length 100", withLength(ack12, 100), -1, {}, 0},
-      {"length 5000", withLength(ack12, 5000), -1, {}, 0},
-      {"length 7FFFFFFF", withLength(ack12, 0x7FFFFFFF), -1, {}, 0},
-      {"ESC alone", {0x1B}, -1, {}, 0},
-      {"cut before status", {0x1B, 'R', 'P', 'L', 'Y', 0x00}, -1, {}, 0},
-      {"cut inside length", {0x1B, 'R', 'P', 'L', 'Y', 0x00, 0x06, 0x00, 0x00}, -1, {}, 0},
-      {"truncated NAK still refuses", {0x1B, 'R', 'P', 'L', 'Y', 0x00, 0x15}, 9, {}, 0},
-      {"garbage", {'h', 'e', 'l', 'l', 'o', 0x1B, 0x06, 0x0D}, -1, {}, 0},
-      {"6012 bytes: cut, CR lost", FakePrinter::Ack(Bytes(6000, 0x41)), -1, {}, 0},
-      {"20000 ESC bytes", Bytes(20000, 0x1B), -1, {}, 0},
+      {"no closing CR", noCr, -1, {}, 5},
+      {"stops right after its payload", endsAfterPayload, -1, {}, 5},
+      {"length 3 of 2", withLength(ack12, 3), -1, {}, 5},
+      {"length 100", withLength(ack12, 100), -1, {}, 4},
+      {"length 5000", withLength(ack12, 5000), -1, {}, 4},
+      {"length 7FFFFFFF", withLength(ack12, 0x7FFFFFFF), -1, {}, 4},
+      {"ESC alone", {0x1B}, -1, {}, 2},
+      {"cut before status", {0x1B, 'R', 'P', 'L', 'Y', 0x00}, -1, {}, 2},
+      {"cut inside length", {0x1B, 'R', 'P', 'L', 'Y', 0x00, 0x06, 0x00, 0x00}, -1, {}, 3},
+      {"truncated NAK still refuses", {0x1B, 'R', 'P', 'L', 'Y', 0x00, 0x15}, 9, {}, 5},
+      {"garbage", {'h', 'e', 'l', 'l', 'o', 0x1B, 0x06, 0x0D}, -1, {}, 1},
+      {"6012 bytes: cut, CR lost", FakePrinter::Ack(Bytes(6000, 0x41)), -1, {}, 4},
+      {"20000 ESC bytes", Bytes(20000, 0x1B), -1, {}, 4},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const std::string r = std::to_string(k.result);
+    const std::string stepLine =
+        "nStep:" + std::to_string(k.step) + ", nRet:" + r + "\n nRet:" + r + "\n";
+    // Through the exchange: a payload of the exchange before is forgotten.
+    {
+      CVKDevice dev;
+      FakePrinter printer;
+      printer.Answer(FakePrinter::Ack({9, 9, 9}));
+      printer.Answer(k.reply);
+      send(dev, "!GVT");
+      Exchange e = send(dev, "!CSS");
+      EXPECT_EQ(e.result, k.result);
+      EXPECT_EQ(dev.nRet, k.result);
+      EXPECT_EQ(payloadOf(dev), k.payload);
+      EXPECT_EQ(dev.nRcvlen, int(k.payload.size()));
+      if (k.payload.empty()) {
+        EXPECT_EQ(dev.RcvBuf[0], 0);
+      }
+      EXPECT_NE(e.log.find(stepLine + "\r\n"), std::string::npos) << e.log;
+    }
+    // The parse alone, on the reply as the 4096-byte reply area keeps it, in
+    // a buffer of exactly that length: a read one byte too far is caught by
+    // the address sanitizer.
+    CVKDevice dev;
+    const size_t kept = std::min<size_t>(k.reply.size(), 4096);
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[kept]);
+    memcpy(exact.get(), k.reply.data(), kept);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(dev.RecveData(exact.get(), int(kept)), k.result);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), stepLine);
+    EXPECT_EQ(payloadOf(dev), k.payload);
+  }
+}
+
+TEST(Exchange, OneAnswerPerCommandReadWholeWithinTheTimeOut) {
+  const Bytes reply = FakePrinter::Ack({0x11, 0x22, 0x33});
+  struct Case {
+    const char* name;
+    std::vector<Bytes> reads;  // the answer as the back channel delivers it
+    Bytes unasked;             // waiting unread before the command
+    int result;
+    std::vector<size_t> limits;
+  } cases[] = {
+      {"split after the status", {Bytes(reply.begin(), reply.begin() + 6), Bytes(reply.begin() + 6, reply.end())},
+       {}, 0, {8191, 5, 4}},
+      {"split inside the payload", {Bytes(reply.begin(), reply.begin() + 12), Bytes(reply.begin() + 12, reply.end())},
+       {}, 0, {8191, 3}},
+      {"in three pieces", {Bytes(reply.begin(), reply.begin() + 3), Bytes(reply.begin() + 3, reply.begin() + 13),
+                           Bytes(reply.begin() + 13, reply.end())}, {}, 0, {8191, 8, 4, 2}},
+      {"answer of an earlier command waiting", {reply}, FakePrinter::Ack({0x77}), 0, {8191}},
+      {"length beyond what arrives", {withLength(reply, 40)}, {}, -1, {8191, 37}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     CVKDevice dev;
     FakePrinter printer;
-    printer.Answer(FakePrinter::Ack({9, 9, 9}));  // a payload the next exchange must forget
-    printer.Answer(k.reply);
-    send(dev, "!GVT");
-    Exchange e = send(dev, "!CSS");
+    printer.Unasked(k.unasked);
+    for (const Bytes& read : k.reads) printer.Answer(read);
+    // The next command's answer stays unread; a reply that never completes
+    // ends with the time-out.
+    if (k.result == 0)
+      printer.Answer(FakePrinter::Ack({0x55}));
+    else
+      printer.Silence();
+    Exchange e = send(dev, "!GVT");
     EXPECT_EQ(e.result, k.result);
-    EXPECT_EQ(dev.nRet, k.result);
-    EXPECT_EQ(payloadOf(dev), k.payload);
-    EXPECT_EQ(dev.nRcvlen, int(k.payload.size()));
-    if (k.payload.empty()) {
-      EXPECT_EQ(dev.RcvBuf[0], 0);
+    if (k.result == 0) {
+      EXPECT_EQ(payloadOf(dev), (Bytes{0x11, 0x22, 0x33}));
     }
-    const std::string r = std::to_string(k.result);
-    if (k.step) {
-      EXPECT_NE(e.log.find("nStep:" + std::to_string(k.step) + ", nRet:" + r + "\n nRet:" + r + "\n\r\n"),
-                std::string::npos)
-          << e.log;
+    EXPECT_EQ(printer.readLimits, k.limits);
+    EXPECT_EQ(printer.drained, k.unasked);
+    EXPECT_EQ(printer.PendingReads(), k.result == 0 ? 1u : 0u);
+    // Every further read waits only for what is left of the five seconds.
+    ASSERT_EQ(printer.timeouts.size(), k.limits.size());
+    EXPECT_EQ(printer.timeouts[0], 5.0);
+    for (size_t i = 1; i < printer.timeouts.size(); ++i) {
+      EXPECT_LE(printer.timeouts[i], 5.0);
+      EXPECT_GT(printer.timeouts[i], 4.0);
     }
-    EXPECT_EQ(printer.readLimits, (std::vector<size_t>{8191, 8191}));
+    const bool dropLogged = e.log.find("DEBUG: Dropped 13 bytes the printer left unread: 1b 52 50 4c 59 00 06 00 00 00 01 77 0d\n") != std::string::npos;
+    EXPECT_EQ(dropLogged, !k.unasked.empty()) << e.log;
+    // The drop comes before the command is written: the log line precedes
+    // the write, and the written bytes are the command alone.
+    EXPECT_EQ(printer.written, FakePrinter::Frame("!GVT", {}));
   }
 }
 

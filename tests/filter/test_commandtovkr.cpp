@@ -78,17 +78,24 @@ TEST(CommandFilter, ReportLevelsReportsTheRibbonAsAMarker) {
 }
 
 TEST(CommandFilter, CommandsRunInOrderAndSeeThePrinterChange) {
-  // A self-test print uses ribbon and counts as a print; cleaning sends no
-  // command; unknown commands and bad numbers are skipped.
+  // A self-test print uses ribbon and counts as a print; the printer has no
+  // cleaning command; unknown commands and bad numbers are skipped. A line
+  // of 2000 bytes is one line: what stands past its first 1023 bytes is no
+  // command of its own.
+  const std::string tailCommand = "PrintSelfTestPage";
+  const std::string longComment =
+      "#" + std::string(1022, 'x') + tailCommand + std::string(2000 - 1023 - tailCommand.size(), ' ');
+  const std::string longUnknown = "AutoConfigure" + std::string(1010, ' ') + tailCommand + "\r\n";
   vkrtest::FilterRun run = runCommands(
       "#CUPS-COMMAND\n"
       "# levels before and after a self-test print\n"
       "ReportLevels\n"
       "\n"
-      "PrintSelfTestPage\n"
+      "PrintSelfTestPage\n" +
+      longComment + "\n" +
       "Clean\n"
-      "Beep\nBeep 291 5 3840\nBeep loud\n"
-      "AutoConfigure now\n"
+      "Beep\nBeep 291 5 3840\nBeep loud\n" +
+      longUnknown +
       "ReportLevels\n");
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   ASSERT_EQ(run.Codes(), (Codes{"!CRC", "!GPC", "!RSP", "!RBZ", "!RBZ", "!CRC", "!GPC"}));
@@ -102,7 +109,14 @@ TEST(CommandFilter, CommandsRunInOrderAndSeeThePrinterChange) {
   EXPECT_LT(before, after);
   EXPECT_TRUE(run.LogHas("[S] SelfPrinting\r\n") && run.LogHas("[E] SelfPrinting : 0\r\n"));
   EXPECT_TRUE(run.LogHas("INFO: Printing the self-test page\n"));
-  EXPECT_TRUE(run.LogHas("[S] CleaningPrinter\r\n[E] CleaningPrinter : 0\r\n"));
+  EXPECT_TRUE(run.LogHas("DEBUG: The printer has no cleaning command; \"Clean\" skipped\n"));
+  EXPECT_FALSE(run.LogHas("CleaningPrinter"));
+  // Nor does the PPD offer CUPS a cleaning.
+  std::ifstream ppd(std::string(vkrtest::TestDataDir()) + "/../../ppd/vk4400.ppd");
+  std::string ppdLine, commands;
+  while (std::getline(ppd, ppdLine))
+    if (ppdLine.compare(0, 14, "*cupsCommands:") == 0) commands = ppdLine;
+  EXPECT_EQ(commands, "*cupsCommands: \"PrintSelfTestPage ReportLevels\"");
   EXPECT_TRUE(run.LogHas("DEBUG: Beep needs three numbers, got \"loud\"; skipped\n"));
   EXPECT_TRUE(run.LogHas("DEBUG: Unknown command \"AutoConfigure\" skipped\n"));
   EXPECT_FALSE(run.LogHas("ERROR:"));

@@ -26,6 +26,7 @@ const Codes kResetAtEnd = {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$CPJ", "!CSS
 const char kIdle[] = "$PJS ack 00 05 00 00 00 00 00";
 const char kStartReset[] =
     "ERROR: The printer did not report its status and was reset; the job was not printed.\n";
+const Codes kCardRefused = {"$PJS", "!GVT", "!CRS", "$PTS"};
 
 struct Case {
   const char* name;
@@ -68,14 +69,25 @@ void runSerially(const std::vector<Case>& cases) {
 
 }  // namespace
 
-TEST(PrinterFaults, SilentAtEachExchangeCostsOneReadTimeOut) {
+TEST(PrinterFaults, SilentOrUnfinishedAnswerCostsOneReadTimeOut) {
   const std::vector<Case> cases = {
       {"status at start", {"$PJS silent"}, 1, {"DEBUG: PJS [nRet=-1]", kStartReset}, kResetAtStart},
       {"version", {"!GVT silent"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
       {"ribbon", {"!CRS silent"}, 1, {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
-      // The card command's answer is only logged: the job status decides.
+      // Silence to the card command refuses nothing: the job status decides.
       {"card", {"$PTS silent"}, 0, {"(-1)\n", "DEBUG: pJob[0] = 0\n"}, kWholeJob},
       {"status at end", {kIdle, "$PJS silent"}, 0, {"DEBUG: PJS[nRet=-1]", "DEBUG: CheckPrinterStatus Code"}, kResetAtEnd},
+      // An answer whose length field claims more than ever arrives is waited
+      // for until the time-out, then counts as no reply.
+      {"length beyond the data", {"!GVT ack 01 02 03 04 len=100"}, 1,
+       {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
+      {"largest length", {"!CRS ack 00 35 len=2147483647"}, 1,
+       {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
+      {"bare ESC", {"!CRS raw 1b"}, 1, {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
+      {"no CR after a payload", {"!GVT ack 01 02 03 04 nocr"}, 1,
+       {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
+      // Without a payload the length field alone delimits the reply.
+      {"no CR, no payload", {"!CRS ack nocr"}, 0, {"DEBUG: pJob[0] = 0\n"}, kWholeJob},
   };
   // Each case waits out one real five-second read; they run side by side.
   std::vector<std::future<faultrelay::RelayRun>> runs;
@@ -92,7 +104,14 @@ TEST(PrinterFaults, RefusalsAndErrorNumbers) {
       {"NAK status at start", {"$PJS nak"}, 1, {"DEBUG: PJS [nRet=9]", kStartReset}, kResetAtStart},
       {"NAK version", {"!GVT nak"}, 1, {"DEBUG: GetPrinterVersion Error 9\n"}, {"$PJS", "!GVT"}},
       {"NAK ribbon", {"!CRS nak"}, 1, {"DEBUG: CheckRibbonSensor Error 9\n"}, kPreflight},
-      {"NAK card", {"$PTS nak"}, 0, {"DEBUG: pJob[0] = 0\n"}, kWholeJob},
+      // A refused card fails the job at once: no status poll, no further card.
+      {"NAK card", {"$PTS nak"}, 1, {"ERROR: The printer refused the card (NAK).\n"}, kCardRefused},
+      {"error 31 card", {"$PTS error 31"}, 1, {"ERROR: The printer refused the card (error 49).\n"},
+       kCardRefused},
+      {"error class with the NAK code card", {"$PTS error 15"}, 1,
+       {"ERROR: The printer refused the card (NAK).\n"}, kCardRefused},
+      {"error code outside the error class card", {"$PTS status 00 31"}, 0,
+       {"DEBUG: pJob[0] = 0\n"}, kWholeJob},
       {"NAK status at end", {kIdle, "$PJS nak"}, 0, {"DEBUG: PJS[nRet=9]", "DEBUG: CheckPrinterStatus Code"}, kResetAtEnd},
       {"NAK cancel", {"$PJS nak", "$CPJ nak"}, 1, {"DEBUG: CancelPrintJob Error 9\n"},
        {"$PJS", "$CPJ"}},
@@ -121,51 +140,56 @@ TEST(PrinterFaults, MalformedRepliesCountAsNoReply) {
        {"$PJS", "!GVT"}},
       {"no ESC status", {"$PJS ack 00 05 00 00 00 00 00 noesc"}, 1,
        {"DEBUG: PJS [nRet=-1]", kStartReset}, kResetAtStart},
-      {"no CR after a payload", {"!GVT ack 01 02 03 04 nocr"}, 1,
-       {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
-      // Without a payload the length field alone delimits the reply.
-      {"no CR, no payload", {"!CRS ack nocr"}, 0, {"DEBUG: pJob[0] = 0\n"}, kWholeJob},
-      {"length beyond the data", {"!GVT ack 01 02 03 04 len=100"}, 1,
-       {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
-      {"largest length", {"!CRS ack 00 35 len=2147483647"}, 1,
-       {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
+      // A status without the job state leaves nothing to wait on: the
+      // completion wait recovers the printer.
       {"negative length", {"$PJS ack 01 05 00 00 00 00 00 len=-5"}, 0,
-       {"DEBUG: PJS [nRet=0][0][0][0][0][0][0][0]"}, kWholeJob},
+       {"DEBUG: PJS [nRet=0][0][0][0][0][0][0][0]",
+        "DEBUG: Job status answered without the job state.\n"}, kResetAtEnd},
       {"garbage", {"!GVT raw 00 ff 1b 0d"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
        {"$PJS", "!GVT"}},
-      {"bare ESC", {"!CRS raw 1b"}, 1, {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
   });
 }
 
-TEST(PrinterFaults, ReplySplitAcrossTwoWritesIsParsedFromTheFirstPiece) {
-  // The filter reads the back channel once: the first piece alone is no
-  // reply, and the rest, arriving later, is no reply to the next command.
-  Case version{"version", {}, 1, {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}};
-  version.splitFrame = 2;
-  Case header{"version, payload missing", {}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
-              {"$PJS", "!GVT"}};
-  header.splitFrame = 2;
-  header.splitAt = 12;
-  Case start{"status at start", {}, 1, {"DEBUG: CancelPrintJob Error -1\n"}, {"$PJS", "$CPJ"}};
-  start.splitFrame = 1;
-  Case end{"status at end", {}, 1, {"ERROR: CancelPrintJob :: Fail !!, nRet = [-1]\n"},
-           {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$CPJ"}};
-  end.splitFrame = 5;
-  runSerially({version, header, start, end});
+TEST(PrinterFaults, ReplySplitAcrossTwoWritesIsReadWhole) {
+  // The rest of an answer arriving a second later is read on by the answer's
+  // length field: the exchange gets its whole answer and the next one its own.
+  const std::vector<std::pair<int, size_t>> splits = {
+      {1, 6}, {2, 12}, {4, 6}, {5, 6}};
+  std::vector<Case> cases;
+  for (const auto& split : splits) {
+    Case c{"split", {}, 0, {"DEBUG: pJob[0] = 0\n", "FW Version : 0123 (123)"}, kWholeJob};
+    c.splitFrame = split.first;
+    c.splitAt = split.second;
+    cases.push_back(c);
+  }
+  // A refusal split after its status still refuses the card.
+  Case nak{"NAK card split", {"$PTS nak"}, 1, {"ERROR: The printer refused the card (NAK).\n"},
+           kCardRefused};
+  nak.splitFrame = 4;
+  cases.push_back(nak);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.splitFrame) + " at " + std::to_string(c.splitAt));
+    const faultrelay::RelayRun run = runCase(c);
+    expectOutcome(c, run, 4.0);
+    EXPECT_FALSE(run.LogHas("DEBUG: Dropped")) << run.log;
+  }
 }
 
-TEST(PrinterFaults, OverlongRepliesStayWithinTheReadAndFailTheJob) {
+TEST(PrinterFaults, OverlongRepliesStayWithinTheReadAndTheRestIsDropped) {
   runSerially({
-      // 9000 bytes of payload: one read takes 8191 of them and the reply
-      // area 4096; the length field claims more than arrived.
+      // 9000 bytes of payload: the answer is read up to 8191 bytes and the
+      // reply area keeps 4096; the length field claims more than arrived.
       {"version", {"!GVT ack 01 02 03 04 fill=9000"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
        {"$PJS", "!GVT"}},
       {"ribbon", {"!CRS ack 00 35 fill=9000"}, 1, {"(8191)\n", "DEBUG: CheckRibbonSensor Error -1\n"},
        kPreflight},
-      // The card's answer is read 63 bytes at most; what is left of it is
-      // no answer to the status polls that follow.
-      {"card", {"$PTS ack fill=9000"}, 1, {"ERROR: CancelPrintJob :: Fail !!, nRet = [-1]\n"},
-       {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$CPJ"}},
+      // The card's answer is read on past the first 63 bytes; what is left
+      // beyond the read limit is dropped before the next command.
+      {"card, 72-byte ACK", {"$PTS ack fill=60"}, 0,
+       {"(72)\n", "DEBUG: pJob[0] = 0\n"}, kWholeJob},
+      {"card, 9012-byte ACK", {"$PTS ack fill=9000"}, 0,
+       {"(8191)\n", "DEBUG: Dropped 821 bytes the printer left unread: 41 41", "DEBUG: pJob[0] = 0\n"},
+       kWholeJob},
   });
 }
 

@@ -9,6 +9,8 @@
 //
 // Every Write is appended to `written`; each ReadBack takes the next
 // scripted answer (a read with nothing scripted is silent and returns 0);
+// what a read leaves of an answer stays unread in the back channel, where
+// the next read or Drain finds it, as do bytes scripted with Unasked().
 // Pause only records the requested time, so no test ever sleeps.
 #pragma once
 
@@ -36,6 +38,8 @@ class FakePrinter : public PrinterIO {
   void Silence() { reads_.push_back({{}, 0, true}); }
   // Scripts the next read to fail (-1).
   void ReadError() { reads_.push_back({{}, -1, true}); }
+  // Bytes the printer has sent unasked: they wait unread in the back channel.
+  void Unasked(const Bytes& bytes) { unread_.insert(unread_.end(), bytes.begin(), bytes.end()); }
 
   size_t Write(const void* bytes, size_t count) override {
     const uint8_t* p = static_cast<const uint8_t*>(bytes);
@@ -48,13 +52,19 @@ class FakePrinter : public PrinterIO {
   ssize_t ReadBack(void* buffer, size_t count, double timeout) override {
     readLimits.push_back(count);
     timeouts.push_back(timeout);
-    if (reads_.empty()) return 0;
-    Read next = reads_.front();
-    reads_.pop_front();
-    if (next.fixed) return next.result;
-    size_t n = std::min(count, next.bytes.size());
-    if (n > 0) memcpy(buffer, next.bytes.data(), n);
-    return ssize_t(n);
+    if (unread_.empty()) {
+      if (reads_.empty()) return 0;
+      Read next = reads_.front();
+      reads_.pop_front();
+      if (next.fixed) return next.result;
+      unread_ = next.bytes;
+    }
+    return ssize_t(take(buffer, count));
+  }
+  size_t Drain(void* buffer, size_t count) override {
+    const size_t n = take(buffer, count);
+    drained.insert(drained.end(), static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + n);
+    return n;
   }
 
   // Reads still scripted but not taken.
@@ -103,12 +113,22 @@ class FakePrinter : public PrinterIO {
   std::vector<unsigned int> pauses;
   std::vector<size_t> readLimits;
   std::vector<double> timeouts;
+  Bytes drained;  // every byte taken by Drain
 
  private:
+  // Moves at most count unread bytes into buffer.
+  size_t take(void* buffer, size_t count) {
+    const size_t n = std::min(count, unread_.size());
+    if (n > 0) memcpy(buffer, unread_.data(), n);
+    unread_.erase(unread_.begin(), unread_.begin() + long(n));
+    return n;
+  }
+
   struct Read {
     Bytes bytes;
     ssize_t result;
     bool fixed;  // result is returned as is, bytes ignored
   };
   std::deque<Read> reads_;
+  Bytes unread_;
 };

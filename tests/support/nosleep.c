@@ -1,6 +1,7 @@
 /* Test-only preload for the real rastertovkr binary:
  *  - usleep returns at once, so the printer exchange's one-second pause and
- *    the completion wait's settle and poll waits cost nothing;
+ *    the completion wait's settle and poll waits cost nothing; with
+ *    VKR_USLEEP_LOG set, each skipped pause's length is noted in that file;
  *  - when VKR_TEST_TMPDIR is set, files the filter opens under "/tmp/test"
  *    (the image-log copy and the debug dumps) are opened under that folder
  *    instead, so tests run side by side and can make the path unwritable.
@@ -12,11 +13,25 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+/* Notes the length of a skipped pause, one decimal line each, in the file
+ * named by VKR_USLEEP_LOG (when set), so tests can check every pause. */
+static void notePause(useconds_t usec) {
+  const char* path = getenv("VKR_USLEEP_LOG");
+  if (path == NULL) return;
+  int fd = (int)syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  char line[32];
+  const int n = snprintf(line, sizeof(line), "%u\n", (unsigned)usec);
+  if (n > 0) (void)!write(fd, line, (size_t)n);
+  close(fd);
+}
+
 int usleep(useconds_t usec) {
-  (void)usec;
+  notePause(usec);
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,9 +68,10 @@ std::vector<char*> cStrings(std::vector<std::string>& strings) {
 }
 
 // The filter's environment: ours without the variables the run controls.
-std::vector<std::string> filterEnvironment(const FilterSetup& setup, const std::string& tmpDir) {
+std::vector<std::string> filterEnvironment(const FilterSetup& setup, const std::string& tmpDir,
+                                           const std::string& pauseLog) {
   static const char* const kControlled[] = {"PPD=", "FINAL_CONTENT_TYPE=", "LD_PRELOAD=",
-                                            "VKR_TEST_TMPDIR=", "ASAN_OPTIONS=",
+                                            "VKR_TEST_TMPDIR=", "VKR_USLEEP_LOG=", "ASAN_OPTIONS=",
                                             "UBSAN_OPTIONS="};
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
@@ -80,6 +82,7 @@ std::vector<std::string> filterEnvironment(const FilterSetup& setup, const std::
   if (setup.noSleep) {
     env.push_back(std::string("LD_PRELOAD=") + VKR_NOSLEEP_LIB);
     env.push_back("VKR_TEST_TMPDIR=" + tmpDir);
+    env.push_back("VKR_USLEEP_LOG=" + pauseLog);
   }
   // A sanitizer build must accept the preload standing before its runtime;
   // what the filter leaves to the process exit is released there by design.
@@ -165,7 +168,8 @@ FilterRun RunFilter(const FilterSetup& setup) {
   std::vector<std::string> filterArgs = {program.substr(program.rfind('/') + 1)};
   filterArgs.insert(filterArgs.end(), setup.args.begin(), setup.args.end());
   if (!setup.inputFile.empty()) filterArgs.push_back(setup.inputFile);
-  std::vector<std::string> env = filterEnvironment(setup, tmpDir);
+  const std::string pauseLogPath = work + "/pauses.log";
+  std::vector<std::string> env = filterEnvironment(setup, tmpDir, pauseLogPath);
   std::vector<char*> simArgv = cStrings(simArgs);
   std::vector<char*> filterArgv = cStrings(filterArgs);
   std::vector<char*> filterEnv = cStrings(env);
@@ -222,6 +226,8 @@ FilterRun RunFilter(const FilterSetup& setup) {
   run.frames = vkrsim::SplitFrames(run.printerBytes);
   run.simLog = readFile(simLogPath);
   run.simErrors = readFile(simErrPath);
+  std::istringstream pauses(readFile(pauseLogPath));
+  for (unsigned usec; pauses >> usec;) run.pauses.push_back(usec);
   if (statusOf(simStatus) != 0)
     run.simErrors += "\n[vkrsim exit status " + std::to_string(statusOf(simStatus)) + "]\n";
   RemoveTree(work);

@@ -74,6 +74,9 @@ struct FilterRun {
   std::string simLog;                 // the simulator's record of frames and answers
   std::string simErrors;              // the simulator's own standard error
   bool timedOut = false;
+  // Length in microseconds of every pause the filter asked for, in order
+  // (with the preload only).
+  std::vector<unsigned> pauses;
 
   // The command codes sent, in order.
   std::vector<std::string> Codes() const;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/VK4400.h"
+#include "pipeline/jobbuffer.h"
 #include "ximage/ximage.h"
 
 // Slot codes of the panel images.
@@ -82,13 +83,21 @@ class CVKCtrl_Print {
 
   // --- print-job command ---
   int MakePTSHeader(int size);
-  // Encodes one slot's image as JPEG into panel (resized to fit); returns the size.
+  // Encodes one slot's image as JPEG into panel (its contents replaced, its
+  // capacity kept); returns the size.
   int MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size);
-  // Composes, writes and answers one card side's command; the command is
-  // built in cmd, sized from the panels it carries.
-  int VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd, const uint8_t* pData,
-                       int nSize);
-  void outputarray_print(const uint8_t* bytes, int count);
+  // Composes, writes and answers one card side's command. The command goes
+  // to the printer from its parts (block area, each panel's bytes where they
+  // are, the closing CR) and is flushed once, after its last byte.
+  int VK_PTSCmdExecute(int nColorType, const uint8_t* pData, int nSize);
+  // One piece of a command on its way to the printer.
+  struct CommandPart {
+    const uint8_t* bytes;
+    size_t count;
+  };
+  // Writes the pieces of one command of count bytes to the printer stream
+  // (not flushed).
+  void outputarray_print(const CommandPart* parts, int partCount, int count);
 
   // The job's print options as the device holds them (zeros when none).
   const POPTION& JobOption() const;
@@ -122,6 +131,14 @@ class CVKCtrl_Print {
   int m_nStyle;
   int m_nLogImage;
   int m_nBlackLevel;
+
+  // Buffers every card side needs, kept for the job and sized by the
+  // largest side so far: the page as a BMP file, the colour panel's JPEG of
+  // a one-sided card, and the panels' JPEG files in wire order (front
+  // colour, black, overlay, back colour, black, overlay).
+  JobBuffer m_sideBmp;
+  JobBuffer m_sideJpeg;
+  std::vector<uint8_t> m_panelJpeg[6];
 
  protected:
   // Set by the device to its options record.

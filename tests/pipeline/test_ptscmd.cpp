@@ -65,10 +65,9 @@ std::string Blocks(const PtsCommand& cmd) {
 }
 
 int Execute(PtsCtrl& ctrl, int colourType, const Bytes& jpeg, std::string* log = nullptr) {
-  Bytes cmd;
   int result = 0;
   std::string err = StderrOf([&] {
-    result = ctrl.VK_PTSCmdExecute(colourType, cmd, jpeg.empty() ? nullptr : jpeg.data(),
+    result = ctrl.VK_PTSCmdExecute(colourType, jpeg.empty() ? nullptr : jpeg.data(),
                                    static_cast<int>(jpeg.size()));
   });
   if (log) *log = err;
@@ -96,9 +95,8 @@ TEST(PtsCommand, SingleSidedColourCardHasTheExactWireBytes) {
   expect.insert(expect.end(), jpeg.begin(), jpeg.end());
   expect.push_back(0x0D);
   EXPECT_EQ(printer.written, expect);
-  // Written in one piece, flushed once, then one pause and one 63-byte read.
-  EXPECT_EQ(printer.writes.size(), 1u);
-  EXPECT_EQ(printer.flushes, 1);
+  // Written whole before its one flush, then one pause and one 63-byte read.
+  EXPECT_EQ(printer.flushedAt, std::vector<size_t>{1510});
   EXPECT_EQ(printer.pauses, std::vector<unsigned>{1000000});
   EXPECT_EQ(printer.readLimits, std::vector<size_t>{63});
   EXPECT_EQ(printer.timeouts, std::vector<double>{5.0});

@@ -139,6 +139,11 @@ class CVKCtrl_Print {
   JobBuffer m_sideBmp;
   JobBuffer m_sideJpeg;
   std::vector<uint8_t> m_panelJpeg[6];
+  // The last overlay mask encoded and its JPEG file. A job's cards carry the
+  // same mask card after card; a mask equal to this one in every pixel and
+  // setting gets these bytes instead of being encoded again.
+  CxImage m_overlayMemoImage;
+  std::vector<uint8_t> m_overlayMemoJpeg;
 
  protected:
   // Set by the device to its options record.

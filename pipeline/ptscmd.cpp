@@ -37,6 +37,18 @@ size_t putBlock(uint8_t* out, size_t at, const uint8_t* block, size_t count) {
   return at + count;
 }
 
+// Whether two images encode to the same JPEG file: the same header, JPEG
+// settings and resolution, no palette, and the same bytes in every row.
+bool sameJpegInput(const CxImage& a, const CxImage& b) {
+  if (!a.IsValid() || !b.IsValid() || a.GetNumColors() != 0 || b.GetNumColors() != 0) return false;
+  if (memcmp(&a.GetHeader(), &b.GetHeader(), sizeof(BITMAPINFOHEADER)) != 0) return false;
+  if (a.GetEffWidth() != b.GetEffWidth() || a.GetJpegQuality() != b.GetJpegQuality() ||
+      a.GetXDPI() != b.GetXDPI() || a.GetYDPI() != b.GetYDPI() ||
+      a.GetCodecOption(CXIMAGE_FORMAT_JPG) != b.GetCodecOption(CXIMAGE_FORMAT_JPG))
+    return false;
+  return memcmp(a.GetBits(0), b.GetBits(0), (size_t)a.GetEffWidth() * a.GetHeight()) == 0;
+}
+
 // Which ribbons print the colour side as a monochrome panel.
 bool isMonochromeRibbon(int ribbon) { return ribbon == 4 || ribbon == 10 || ribbon == 11; }
 
@@ -110,11 +122,25 @@ int CVKCtrl_Print::MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size
   }
   if (name) fprintf(stderr, "[->][MakeImagejpg %s %d\n", name, (int)image->GetWidth());
 
-  // The JPEG file is written straight into the panel buffer.
+  // The JPEG file is written straight into the panel buffer; an overlay mask
+  // equal to the last one encoded takes that one's bytes.
+  const bool overlay = slot == VK_SLOT_FRONT_O || slot == VK_SLOT_BACK_O;
   bool encoded;
-  {
-    VectorSink sink(panel);
-    encoded = image->Encode(&sink, CXIMAGE_FORMAT_JPG);
+  if (overlay && !m_overlayMemoJpeg.empty() && sameJpegInput(*image, m_overlayMemoImage)) {
+    panel.assign(m_overlayMemoJpeg.begin(), m_overlayMemoJpeg.end());
+    encoded = true;
+  } else {
+    {
+      VectorSink sink(panel);
+      encoded = image->Encode(&sink, CXIMAGE_FORMAT_JPG);
+    }
+    if (overlay) {
+      m_overlayMemoJpeg.clear();
+      if (encoded && !panel.empty() && image->GetNumColors() == 0) {
+        m_overlayMemoImage.Copy(*image);
+        if (m_overlayMemoImage.IsValid()) m_overlayMemoJpeg = panel;
+      }
+    }
   }
   if (!encoded || panel.empty()) {
     fprintf(stderr, "[->][error info  %s ]\n", image->GetLastError());

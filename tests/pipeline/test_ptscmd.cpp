@@ -175,6 +175,38 @@ TEST(PtsCommand, OverlayQualityIsTheSlotsOwn) {
   EXPECT_LT(cmd.panels[2].size(), cmd.panels[1].size());
 }
 
+// The overlay panel is the mask of its own card, even though a mask equal
+// to the last one encoded is not encoded again: a changed type, one changed
+// pixel or a changed quality each give the bytes of a fresh encode.
+TEST(PtsCommand, OverlayPanelIsTheMaskOfItsOwnCard) {
+  PtsCtrl ctrl;
+  auto maskOf = [&](int type) {
+    StderrOf([&] { ctrl.VK_Image_VarnishSendEx(type, tagRECT{0, 0, 0, 0}, tagRECT{0, 0, 0, 0}); });
+    return CxImage(ctrl.m_srcImgO);
+  };
+  CxImage whole = maskOf(0), stripe = maskOf(2), dotted = maskOf(0), coarse = maskOf(0);
+  dotted.GetBits(321)[3 * 500 + 1] = 7;
+  coarse.SetJpegQuality(40);
+  const CxImage* const cards[] = {&whole, &stripe, &whole, &dotted, &whole, &coarse, &whole};
+  for (int card = 0; card < 7; ++card) {
+    const CxImage* mask = cards[card];
+    FakePrinter printer;
+    ctrl.m_srcImgO = *mask;
+    ctrl.nFileSize[2] = 256;
+    ctrl.nFileSize[3] = 0;
+    Execute(ctrl, 0, FakeJpeg(100));
+    PtsCommand cmd = ParsePts(printer.written);
+    ASSERT_TRUE(cmd.ok) << cmd.error;
+    ASSERT_EQ(cmd.panels.size(), 2u);
+    CxImage fresh(*mask);
+    uint8_t* jpeg = nullptr;
+    int32_t size = 0;
+    ASSERT_TRUE(fresh.Encode(jpeg, size, CXIMAGE_FORMAT_JPG));
+    EXPECT_EQ(cmd.panels[1], Bytes(jpeg, jpeg + size)) << "card " << card;
+    free(jpeg);
+  }
+}
+
 TEST(PtsCommand, MissingDataLeavesPanelsOut) {
   {  // No colour data: no panels at all, whatever the table says.
     FakePrinter printer;

@@ -45,9 +45,14 @@ void putLittleEndian32(uint8_t* at, uint32_t value, const char* format) {
 }
 
 // Logs the header bytes the way the printer's developers read them.
+// The line is put together first and written in one piece (standard error
+// is unbuffered: a write per byte would cost a system call each).
 void dumpBmpHeader(const uint8_t* header) {
-  for (int i = 0; i < kBmpHeaderSize; ++i) fprintf(stderr, "%X ", header[i]);
-  fprintf(stderr, "[<-][MakeBmpHeader]\n");
+  char line[3 * kBmpHeaderSize + 32];
+  int at = 0;
+  for (int i = 0; i < kBmpHeaderSize; ++i) at += snprintf(line + at, sizeof(line) - at, "%X ", header[i]);
+  snprintf(line + at, sizeof(line) - at, "[<-][MakeBmpHeader]\n");
+  fputs(line, stderr);
 }
 
 // Room for the colour panel's JPEG: the larger of the input-sized buffer

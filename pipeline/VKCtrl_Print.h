@@ -139,6 +139,9 @@ class CVKCtrl_Print {
   JobBuffer m_sideBmp;
   JobBuffer m_sideJpeg;
   std::vector<uint8_t> m_panelJpeg[6];
+  // The colour panel's JPEG file of a one-sided card as it is encoded,
+  // before it is handed to the caller's buffer.
+  std::vector<uint8_t> m_colourJpeg;
   // The last overlay mask encoded and its JPEG file. A job's cards carry the
   // same mask card after card; a mask equal to this one in every pixel and
   // setting gets these bytes instead of being encoded again.

@@ -264,9 +264,15 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
     fprintf(stderr, "[->][MakeImageBuf %d nColorType %d m_srcImg2 %d]\n", size, 32,
             static_cast<int>(m_srcImg2.GetWidth()));
   } else if (nColorType == 0) {
-    uint8_t* jpeg = nullptr;
-    int32_t jpegSize = 0;
-    if (card.Encode(jpeg, jpegSize, CXIMAGE_FORMAT_JPG) && jpeg != nullptr && jpegSize > 0) {
+    // Encoded into the job's buffer for it, then handed to out.
+    bool encoded;
+    {
+      VectorSink sink(m_colourJpeg);
+      encoded = card.Encode(&sink, CXIMAGE_FORMAT_JPG);
+    }
+    const uint8_t* const jpeg = m_colourJpeg.data();
+    const int32_t jpegSize = static_cast<int32_t>(m_colourJpeg.size());
+    if (encoded && jpegSize > 0) {
       if (m_nLogImage > 1) {
         fprintf(stderr, "[->][page %d curtime %d curtime+page+20  %d]\n", m_nPage, T,
                 T + m_nPage + 20);
@@ -291,7 +297,6 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
       fprintf(stderr, "[->][error info  %s ]\n", card.GetLastError());
       status = 0;
     }
-    free(jpeg);
   }
 
   fprintf(stderr, "[->][nTxSize %d (%d)]\n", result, status);

@@ -9,16 +9,19 @@
 #include <new>
 #include <vector>
 
+#include "ximage/dibblocks.h"
 #include "ximage/xfile.h"
 
 // A byte buffer of at least the size last reserved; its contents are
-// whatever was written last (not cleared when it grows or is reused).
+// whatever was written last (not cleared when it grows or is reused). Its
+// memory comes from the image blocks (large pages for large buffers).
 class JobBuffer {
  public:
   // Room for size bytes (null only when that much memory cannot be had).
   uint8_t* Reserve(size_t size) {
     if (size > capacity_ || !bytes_) {
-      bytes_.reset(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
+      bytes_.reset();
+      bytes_.reset(static_cast<uint8_t*>(ximage_blocks::Take(size > 0 ? size : 1)));
       capacity_ = bytes_ ? size : 0;
     }
     return bytes_.get();
@@ -27,7 +30,10 @@ class JobBuffer {
   size_t capacity() const { return capacity_; }
 
  private:
-  std::unique_ptr<uint8_t[]> bytes_;
+  struct GiveBack {
+    void operator()(uint8_t* p) const { ximage_blocks::Give(p); }
+  };
+  std::unique_ptr<uint8_t, GiveBack> bytes_;
   size_t capacity_ = 0;
 };
 

@@ -2,6 +2,7 @@
 #include "ximage/dibblocks.h"
 
 #include <malloc.h>
+#include <sys/mman.h>
 
 #include <cstdlib>
 
@@ -19,6 +20,26 @@ const int kSlots = 0;
 #else
 const int kSlots = 8;
 #endif
+
+// Blocks of at least this size start on a boundary of it and are offered
+// to the system's large pages: the first card then takes its memory in a few
+// large pieces rather than in hundreds of small page faults per image.
+const size_t kLargePage = 2 * 1024 * 1024;
+
+// A new block from the allocator.
+void* newBlock(size_t size) {
+  if (size >= kLargePage / 2) {
+    const size_t rounded = (size + kLargePage - 1) / kLargePage * kLargePage;
+    void* block = nullptr;
+    if (posix_memalign(&block, kLargePage, rounded) == 0) {
+#if defined(MADV_HUGEPAGE)
+      madvise(block, rounded, MADV_HUGEPAGE);  // advice only: no large pages, no harm
+#endif
+      return block;
+    }
+  }
+  return malloc(size == 0 ? 1 : size);
+}
 
 struct Kept {
   void* block;
@@ -44,7 +65,7 @@ void* Take(size_t size) {
       return block;
     }
   }
-  return malloc(size == 0 ? 1 : size);
+  return newBlock(size);
 }
 
 void Give(void* block) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <malloc.h>
 #include <set>
 #include <utility>
 #include <vector>
@@ -311,12 +312,14 @@ TEST(ImageBlocks, AKeptBlockServesOnlyImagesItHolds) {
 #endif
   const size_t mib = 1 << 20;
   void* block = ximage_blocks::Take(2 * mib);
+  const size_t holds = malloc_usable_size(block);
+  ASSERT_GE(holds, 2 * mib);
   ximage_blocks::Give(block);
-  void* larger = ximage_blocks::Take(2 * mib + 64 * 1024);
-  void* quarter = ximage_blocks::Take(mib / 2);
+  void* larger = ximage_blocks::Take(holds + 1);
+  void* quarter = ximage_blocks::Take(holds / 2 - 4096);
   EXPECT_NE(larger, block);
   EXPECT_NE(quarter, block);
-  void* same = ximage_blocks::Take(2 * mib - 100);
+  void* same = ximage_blocks::Take(holds - 100);
   EXPECT_EQ(same, block);
   for (void* p : {larger, quarter, same}) ximage_blocks::Give(p);
 

@@ -136,8 +136,8 @@ class CVKCtrl_Print {
   // largest side so far: the page as a BMP file, the colour panel's JPEG of
   // a one-sided card, and the panels' JPEG files in wire order (front
   // colour, black, overlay, back colour, black, overlay).
-  JobBuffer m_sideBmp;
-  JobBuffer m_sideJpeg;
+  JobBuffer m_sideBmp{true};
+  JobBuffer m_sideJpeg{false};
   std::vector<uint8_t> m_panelJpeg[6];
   // The colour panel's JPEG file of a one-sided card as it is encoded,
   // before it is handed to the caller's buffer.

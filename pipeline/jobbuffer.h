@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <vector>
@@ -12,16 +13,32 @@
 #include "ximage/dibblocks.h"
 #include "ximage/xfile.h"
 
+// Gives a job buffer's memory back where it came from.
+struct JobBufferRelease {
+  bool fromBlocks = false;
+  void operator()(uint8_t* p) const {
+    if (fromBlocks)
+      ximage_blocks::Give(p);
+    else
+      free(p);
+  }
+};
+
 // A byte buffer of at least the size last reserved; its contents are
-// whatever was written last (not cleared when it grows or is reused). Its
-// memory comes from the image blocks (large pages for large buffers).
+// whatever was written last (not cleared when it grows or is reused). A
+// buffer that its card fills whole takes its memory as the image blocks do
+// (in large pages); one that is mostly left untouched takes plain memory,
+// of which only the pages written count.
 class JobBuffer {
  public:
+  explicit JobBuffer(bool filledWhole) : filledWhole_(filledWhole) {}
   // Room for size bytes (null only when that much memory cannot be had).
   uint8_t* Reserve(size_t size) {
     if (size > capacity_ || !bytes_) {
       bytes_.reset();
-      bytes_.reset(static_cast<uint8_t*>(ximage_blocks::Take(size > 0 ? size : 1)));
+      const size_t n = size > 0 ? size : 1;
+      bytes_.reset(static_cast<uint8_t*>(filledWhole_ ? ximage_blocks::Take(n) : malloc(n)));
+      bytes_.get_deleter().fromBlocks = filledWhole_;
       capacity_ = bytes_ ? size : 0;
     }
     return bytes_.get();
@@ -30,10 +47,8 @@ class JobBuffer {
   size_t capacity() const { return capacity_; }
 
  private:
-  struct GiveBack {
-    void operator()(uint8_t* p) const { ximage_blocks::Give(p); }
-  };
-  std::unique_ptr<uint8_t, GiveBack> bytes_;
+  bool filledWhole_;
+  std::unique_ptr<uint8_t, JobBufferRelease> bytes_;
   size_t capacity_ = 0;
 };
 

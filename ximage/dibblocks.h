@@ -14,6 +14,8 @@ namespace ximage_blocks {
 void* Take(size_t size);
 // Gives a block from Take back (null is ignored).
 void Give(void* block);
+// How many bytes a block from Take holds.
+size_t BlockBytes(void* block);
 // Blocks kept now and their bytes (for tests and benchmarks).
 size_t KeptCount();
 size_t KeptBytes();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <malloc.h>
 #include <set>
 #include <utility>
 #include <vector>
@@ -312,7 +311,7 @@ TEST(ImageBlocks, AKeptBlockServesOnlyImagesItHolds) {
 #endif
   const size_t mib = 1 << 20;
   void* block = ximage_blocks::Take(2 * mib);
-  const size_t holds = malloc_usable_size(block);
+  const size_t holds = ximage_blocks::BlockBytes(block);
   ASSERT_GE(holds, 2 * mib);
   ximage_blocks::Give(block);
   void* larger = ximage_blocks::Take(holds + 1);

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "device/VKDevice.h"
@@ -46,9 +45,14 @@ void putLittleEndian32(uint8_t* at, uint32_t value, const char* format) {
 }
 
 // Logs the header bytes the way the printer's developers read them.
+// The line is put together first and written in one piece (standard error
+// is unbuffered: a write per byte would cost a system call each).
 void dumpBmpHeader(const uint8_t* header) {
-  for (int i = 0; i < kBmpHeaderSize; ++i) fprintf(stderr, "%X ", header[i]);
-  fprintf(stderr, "[<-][MakeBmpHeader]\n");
+  char line[3 * kBmpHeaderSize + 32];
+  int at = 0;
+  for (int i = 0; i < kBmpHeaderSize; ++i) at += snprintf(line + at, sizeof(line) - at, "%X ", header[i]);
+  snprintf(line + at, sizeof(line) - at, "[<-][MakeBmpHeader]\n");
+  fputs(line, stderr);
 }
 
 // Room for the colour panel's JPEG: the larger of the input-sized buffer
@@ -145,11 +149,15 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
   else
     imageSize = pad ? lines * (lineBytes + pad) : (size_t)size;
   // The request buffer holds the BMP; every byte of it is written below, so
-  // it is not cleared first. The command gets a buffer of its own, sized
-  // from the panels it carries.
+  // it is not cleared first. It is the job's, kept from card to card and
+  // grown to the largest page so far. The command is written from its
+  // parts and needs no buffer of its own.
   const size_t requestSize = std::max(inputSized, kBmpHeaderSize + imageSize + 3);
-  std::unique_ptr<uint8_t[]> requestBuffer(new uint8_t[requestSize]);
-  uint8_t* const request = requestBuffer.get();
+  uint8_t* const request = m_sideBmp.Reserve(requestSize);
+  if (request == nullptr) {
+    fprintf(stderr, "DEBUG: Card side of %d x %d pixels not printed: no memory.\n", width, height);
+    return 20;
+  }
   memset(request, 0, 4);
   uint8_t header[kBmpHeaderSize];
   memcpy(header, kBmpTemplate, sizeof(header));
@@ -203,15 +211,18 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
   fprintf(stderr, "VKCL_PTSEx MakeImageBuf before %d, dw %d, dh %d\n", bmpLength, width, height);
   fprintf(stderr, "VKCL_PTSEx MakeImageBuf g_Dev.poption.nRibbon : %d\r\n", poption.nRibbon);
 
-  // The image buffer takes the colour panel's JPEG; it is not cleared
-  // beyond its first bytes, so untouched pages cost no memory. The pipeline
-  // logs the first five bytes, so those are cleared even for a side that
-  // leaves the buffer unwritten.
+  // The image buffer takes the colour panel's JPEG; it is the job's, and it
+  // is not cleared beyond its first bytes, so pages no JPEG reached cost no
+  // memory. The pipeline logs the first five bytes, so those are cleared
+  // even for a side that leaves the buffer unwritten.
   const size_t imageCapacity = panelCapacity(inputSized, width, height);
-  std::unique_ptr<uint8_t[]> image(new uint8_t[imageCapacity]);
-  memset(image.get(), 0, std::min<size_t>(imageCapacity, 8));
-  const int n = MakeImageBuf(side, request, bmpLength, width, height, image.get(),
-                             imageCapacity);
+  uint8_t* const image = m_sideJpeg.Reserve(imageCapacity);
+  if (image == nullptr) {
+    fprintf(stderr, "DEBUG: Card side of %d x %d pixels not printed: no memory.\n", width, height);
+    return 20;
+  }
+  memset(image, 0, std::min<size_t>(imageCapacity, 8));
+  const int n = MakeImageBuf(side, request, bmpLength, width, height, image, imageCapacity);
 
   // A side the pipeline could not prepare (result 0), or a single-sided card
   // whose colour panel is no JPEG, is not sent: a card without its picture
@@ -225,10 +236,8 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
     return 20;
   }
 
-  requestBuffer.reset();
   fprintf(stderr, "VKCL_PTSEx VK_PTSCmdExecute g_Dev.poption.nRibbon : %d\r\n", poption.nRibbon);
-  std::vector<uint8_t> cmd;
-  VK_PTSCmdExecute(side, cmd, image.get(), n);
+  VK_PTSCmdExecute(side, image, n);
   return m_nCardAnswer != 0 ? VK_ERR_CARD_REFUSED : 0;
 }
 
@@ -238,12 +247,13 @@ int CVKDevice::VKCL_PTSEx(int nColorType, const uint8_t* data, int size, int wid
 int CVKDevice::VKCL_PTSFront() {
   if (m_nColorType != 16) return 0;
   m_nColorType = 0;
-  std::vector<uint8_t> colour;
+  // The front's colour JPEG goes to the job's front-colour panel buffer; a
+  // one-sided command encodes only its black and overlay panels.
+  std::vector<uint8_t>& colour = m_panelJpeg[0];
   int size = 0;
   MakeImagejpg(VK_SLOT_FRONT, colour, &size);
   if (size < 1) return 20;
-  std::vector<uint8_t> cmd;
-  VK_PTSCmdExecute(0, cmd, colour.data(), size);
+  VK_PTSCmdExecute(0, colour.data(), size);
   return m_nCardAnswer != 0 ? VK_ERR_CARD_REFUSED : 0;
 }
 
@@ -261,8 +271,7 @@ int CVKDevice::VKCL_PTS(const uint8_t* data, int size) {
     fprintf(stderr, "DEBUG: Card front without a back printed as a one-sided card.\n");
     if (VKCL_PTSFront() == VK_ERR_CARD_REFUSED) return VK_ERR_CARD_REFUSED;
   }
-  std::vector<uint8_t> cmd;
-  VK_PTSCmdExecute(0, cmd, data, data ? size : 0);
+  VK_PTSCmdExecute(0, data, data ? size : 0);
   // A refused card gets no second answer.
   if (m_nCardAnswer != 0) return VK_ERR_CARD_REFUSED;
   uint8_t reply[100] = {0};

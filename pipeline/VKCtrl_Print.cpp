@@ -123,13 +123,15 @@ int CVKCtrl_Print::UseDefault() {
 
 // Show up to 509 bytes in decimal between two framing lines.
 int CVKCtrl_Print::outputarray_Log(const uint8_t* bytes, int count) {
-  fprintf(stderr, "[->][outputarray_Log %d]\n", count);
+  // The lines are put together first and written in one piece: standard
+  // error is unbuffered, and a write per byte costs a system call each.
+  char line[64 + 4 * kLogMaxBytes + 16];
+  int at = snprintf(line, sizeof(line), "[->][outputarray_Log %d]\n", count);
   if (bytes != nullptr && count >= 1 && count <= kLogMaxBytes) {
-    for (int i = 0; i < count; ++i) {
-      fprintf(stderr, "%d ", bytes[i]);
-    }
+    for (int i = 0; i < count; ++i) at += snprintf(line + at, sizeof(line) - at, "%d ", bytes[i]);
   }
-  fprintf(stderr, "[->][end]\n");
+  snprintf(line + at, sizeof(line) - at, "[->][end]\n");
+  fputs(line, stderr);
   return 0;
 }
 

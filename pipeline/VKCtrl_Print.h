@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/VK4400.h"
+#include "pipeline/jobbuffer.h"
 #include "ximage/ximage.h"
 
 // Slot codes of the panel images.
@@ -82,13 +83,21 @@ class CVKCtrl_Print {
 
   // --- print-job command ---
   int MakePTSHeader(int size);
-  // Encodes one slot's image as JPEG into panel (resized to fit); returns the size.
+  // Encodes one slot's image as JPEG into panel (its contents replaced, its
+  // capacity kept); returns the size.
   int MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size);
-  // Composes, writes and answers one card side's command; the command is
-  // built in cmd, sized from the panels it carries.
-  int VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd, const uint8_t* pData,
-                       int nSize);
-  void outputarray_print(const uint8_t* bytes, int count);
+  // Composes, writes and answers one card side's command. The command goes
+  // to the printer from its parts (block area, each panel's bytes where they
+  // are, the closing CR) and is flushed once, after its last byte.
+  int VK_PTSCmdExecute(int nColorType, const uint8_t* pData, int nSize);
+  // One piece of a command on its way to the printer.
+  struct CommandPart {
+    const uint8_t* bytes;
+    size_t count;
+  };
+  // Writes the pieces of one command of count bytes to the printer stream
+  // (not flushed).
+  void outputarray_print(const CommandPart* parts, int partCount, int count);
   // Reads the printer's answer to the card command just written (cmdLength
   // bytes) and notes in m_nCardAnswer whether it refused the card; returns
   // cmdLength, or -1 when the read failed.
@@ -129,6 +138,22 @@ class CVKCtrl_Print {
   // The printer's answer to the last card command: 0 accepted (or no
   // readable answer), 1-255 its error number, VK_CARD_NAK a refusal (NAK).
   int m_nCardAnswer;
+
+  // Buffers every card side needs, kept for the job and sized by the
+  // largest side so far: the page as a BMP file, the colour panel's JPEG of
+  // a one-sided card, and the panels' JPEG files in wire order (front
+  // colour, black, overlay, back colour, black, overlay).
+  JobBuffer m_sideBmp{true};
+  JobBuffer m_sideJpeg{false};
+  std::vector<uint8_t> m_panelJpeg[6];
+  // The colour panel's JPEG file of a one-sided card as it is encoded,
+  // before it is handed to the caller's buffer.
+  std::vector<uint8_t> m_colourJpeg;
+  // The last overlay mask encoded and its JPEG file. A job's cards carry the
+  // same mask card after card; a mask equal to this one in every pixel and
+  // setting gets these bytes instead of being encoded again.
+  CxImage m_overlayMemoImage;
+  std::vector<uint8_t> m_overlayMemoJpeg;
 
  protected:
   // Set by the device to its options record.

@@ -55,9 +55,11 @@ void columnToRow(const uint8_t* src, size_t srcPitch, uint8_t* dst, uint32_t cou
 // (x, y) is page pixel (y, x), a transpose. The card is
 // made as the turn makes its target (the page's settings, the new size, the
 // page's palette, zero row padding) and replaces the page, so its header,
-// settings and every byte equal those of the three steps. Returns false,
-// with the page untouched, when the card cannot be allocated.
-bool transposeIntoCard(CxImage& page, bool exchange) {
+// settings and every byte equal those of the three steps. The page's pixel
+// rows are read from pageRows instead when given (rows of the page's own
+// layout). Returns false, with the page untouched, when the card cannot be
+// allocated.
+bool transposeIntoCard(CxImage& page, bool exchange, const uint8_t* pageRows = nullptr) {
   const uint32_t pageWidth = page.GetWidth();
   const uint32_t pageHeight = page.GetHeight();
   CxImage card(0);
@@ -67,7 +69,7 @@ bool transposeIntoCard(CxImage& page, bool exchange) {
   if (!card.IsValid() || page.GetBpp() != 24 || card.GetBpp() != 24) return false;
 
   const size_t srcPitch = page.GetEffWidth();
-  const uint8_t* const src = page.GetBits(0);
+  const uint8_t* const src = pageRows ? pageRows : page.GetBits(0);
   // kRows card rows at a time, from kRows neighbouring pixels of each page
   // row. Pixels move as four bytes: the fourth byte read is the next pixel's
   // or row padding (the group must end before the row's last byte), and the
@@ -113,6 +115,29 @@ bool transposeIntoCard(CxImage& page, bool exchange) {
   }
   page.Transfer(card, true);
   return true;
+}
+
+// The pixel rows of a BMP file laid out as the card-side submission builds
+// it (file and 40-byte info header, width x height at 24 bits, no
+// compression or palette, 3780 pixels a metre, rows right behind the
+// header, all of them there), or null for any other buffer. Decoding such a
+// file gives an image whose rows are these bytes and whose settings are
+// those of a fresh image, so the rows can be used where they are.
+const uint8_t* plainBmpRows(const uint8_t* buffer, size_t size, int width, int height) {
+  const size_t kHeader = 54;
+  if (buffer == nullptr || size < kHeader || width <= 0 || height <= 0) return nullptr;
+  auto le32 = [buffer](size_t at) {
+    return static_cast<uint32_t>(buffer[at]) | static_cast<uint32_t>(buffer[at + 1]) << 8 |
+           static_cast<uint32_t>(buffer[at + 2]) << 16 | static_cast<uint32_t>(buffer[at + 3]) << 24;
+  };
+  auto le16 = [buffer](size_t at) { return static_cast<uint32_t>(buffer[at]) | static_cast<uint32_t>(buffer[at + 1]) << 8; };
+  if (buffer[0] != 'B' || buffer[1] != 'M' || le32(10) != kHeader || le32(14) != 40 ||
+      le32(18) != static_cast<uint32_t>(width) || le32(22) != static_cast<uint32_t>(height) ||
+      le16(28) != 24 || le32(30) != 0 || le32(38) != 3780 || le32(42) != 3780 || le32(46) != 0)
+    return nullptr;
+  const size_t rowBytes = (3 * static_cast<size_t>(width) + 3) / 4 * 4;
+  if ((size - kHeader) / rowBytes < static_cast<size_t>(height)) return nullptr;
+  return buffer + kHeader;
 }
 
 }  // namespace
@@ -161,7 +186,15 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
   // The head of the buffer, never more than it holds.
   outputarray_Log(buffer, bufferSize < 10 ? static_cast<int>(bufferSize) : 10);
 
-  if (m_nRibbon == 11) {
+  // A page as the card-side submission builds it is turned straight from
+  // its BMP rows (unless it is to be scaled first or dumped as decoded).
+  const uint8_t* const plainRows =
+      m_nRibbon != 11 && m_nLogImage <= 1 && static_cast<uint32_t>(width) <= kScaleAbove
+          ? plainBmpRows(buffer, bufferSize, width, height)
+          : nullptr;
+  if (plainRows != nullptr && decoded.IsValid()) {
+    // The image stands as decoded: its rows are read where they are below.
+  } else if (m_nRibbon == 11) {
     // Erasing a rewritable card prints a black card whatever the page holds.
     fprintf(stderr, "[->][Rewrite Erase : Create black image]\n");
     decoded.Clear(255);
@@ -223,7 +256,11 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
   // The portrait page becomes the landscape card: its first raster line is
   // the card's left column (RotateRight, then Flip, in one pass). Should the
   // card not be allocated, the steps run one by one and fail as they do.
-  if (!transposeIntoCard(card, !scaled)) {
+  if (!transposeIntoCard(card, !scaled, plainRows != nullptr && !scaled ? plainRows : nullptr)) {
+    if (plainRows != nullptr && !scaled) {
+      // The rows were never copied into the image: decode them after all.
+      card.Decode(buffer, static_cast<uint32_t>(bufferSize), CXIMAGE_FORMAT_BMP);
+    }
     if (!scaled) exchangeRedBlue(card);
     card.RotateRight(nullptr);
     card.Flip(false, true);
@@ -264,9 +301,15 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
     fprintf(stderr, "[->][MakeImageBuf %d nColorType %d m_srcImg2 %d]\n", size, 32,
             static_cast<int>(m_srcImg2.GetWidth()));
   } else if (nColorType == 0) {
-    uint8_t* jpeg = nullptr;
-    int32_t jpegSize = 0;
-    if (card.Encode(jpeg, jpegSize, CXIMAGE_FORMAT_JPG) && jpeg != nullptr && jpegSize > 0) {
+    // Encoded into the job's buffer for it, then handed to out.
+    bool encoded;
+    {
+      VectorSink sink(m_colourJpeg);
+      encoded = card.Encode(&sink, CXIMAGE_FORMAT_JPG);
+    }
+    const uint8_t* const jpeg = m_colourJpeg.data();
+    const int32_t jpegSize = static_cast<int32_t>(m_colourJpeg.size());
+    if (encoded && jpegSize > 0) {
       if (m_nLogImage > 1) {
         fprintf(stderr, "[->][page %d curtime %d curtime+page+20  %d]\n", m_nPage, T,
                 T + m_nPage + 20);
@@ -291,7 +334,6 @@ int CVKCtrl_Print::MakeImageBuf(int nColorType, const uint8_t* buffer, int size,
       fprintf(stderr, "[->][error info  %s ]\n", card.GetLastError());
       status = 0;
     }
-    free(jpeg);
   }
 
   fprintf(stderr, "[->][nTxSize %d (%d)]\n", result, status);

@@ -31,22 +31,40 @@ void putBigEndian32(uint8_t* at, uint32_t value) {
 // Sets the size field (P9-P12) of a panel block.
 void setPanelSize(uint8_t* block, int size) { putBigEndian32(block + 9, (uint32_t)size); }
 
-// Appends ESC and the block's bytes when the block is present (code byte
-// set), or unconditionally for the fixed blocks; returns the new offset.
+// Appends ESC and the block's bytes; returns the new offset.
 size_t putBlock(uint8_t* out, size_t at, const uint8_t* block, size_t count) {
   out[at++] = kEsc;
   memcpy(out + at, block, count);
   return at + count;
 }
 
+// Whether two images encode to the same JPEG file: the same header, JPEG
+// settings and resolution, no palette, and the same bytes in every row.
+bool sameJpegInput(const CxImage& a, const CxImage& b) {
+  if (!a.IsValid() || !b.IsValid() || a.GetNumColors() != 0 || b.GetNumColors() != 0) return false;
+  if (memcmp(&a.GetHeader(), &b.GetHeader(), sizeof(BITMAPINFOHEADER)) != 0) return false;
+  if (a.GetEffWidth() != b.GetEffWidth() || a.GetJpegQuality() != b.GetJpegQuality() ||
+      a.GetXDPI() != b.GetXDPI() || a.GetYDPI() != b.GetYDPI() ||
+      a.GetCodecOption(CXIMAGE_FORMAT_JPG) != b.GetCodecOption(CXIMAGE_FORMAT_JPG))
+    return false;
+  return memcmp(a.GetBits(0), b.GetBits(0), (size_t)a.GetEffWidth() * a.GetHeight()) == 0;
+}
+
 // Which ribbons print the colour side as a monochrome panel.
 bool isMonochromeRibbon(int ribbon) { return ribbon == 4 || ribbon == 10 || ribbon == 11; }
 
-// One panel of the card: its buffer (when obtained) and its data size.
+// One panel of the card: where its JPEG file is (the caller's bytes or the
+// job's panel buffer), whether a buffer was obtained for it, and its size.
 struct Panel {
-  std::vector<uint8_t> data;
+  const uint8_t* data = nullptr;
+  size_t available = 0;
   bool obtained = false;
   int size = 0;
+  // The panel's JPEG lives in the job's panel buffer.
+  void From(const std::vector<uint8_t>& jpeg) {
+    data = jpeg.data();
+    available = jpeg.size();
+  }
 };
 
 }  // namespace
@@ -105,15 +123,34 @@ int CVKCtrl_Print::MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size
   }
   if (name) fprintf(stderr, "[->][MakeImagejpg %s %d\n", name, (int)image->GetWidth());
 
-  uint8_t* jpeg = nullptr;
-  int32_t jpegSize = 0;
-  if (!image->Encode(jpeg, jpegSize, CXIMAGE_FORMAT_JPG) || !jpeg || jpegSize < 1) {
+  // The JPEG file is written straight into the panel buffer; an overlay mask
+  // equal to the last one encoded takes that one's bytes.
+  const bool overlay = slot == VK_SLOT_FRONT_O || slot == VK_SLOT_BACK_O;
+  bool encoded;
+  if (overlay && !m_overlayMemoJpeg.empty() && sameJpegInput(*image, m_overlayMemoImage)) {
+    panel.assign(m_overlayMemoJpeg.begin(), m_overlayMemoJpeg.end());
+    encoded = true;
+  } else {
+    {
+      VectorSink sink(panel);
+      encoded = image->Encode(&sink, CXIMAGE_FORMAT_JPG);
+    }
+    if (overlay) {
+      m_overlayMemoJpeg.clear();
+      if (encoded && !panel.empty() && image->GetNumColors() == 0) {
+        m_overlayMemoImage.Copy(*image);
+        if (m_overlayMemoImage.IsValid()) m_overlayMemoJpeg = panel;
+      }
+    }
+  }
+  if (!encoded || panel.empty()) {
     fprintf(stderr, "[->][error info  %s ]\n", image->GetLastError());
-    free(jpeg);
     panel.clear();
     if (size) *size = 0;
     return 0;
   }
+  const int32_t jpegSize = (int32_t)panel.size();
+  const uint8_t* jpeg = panel.data();
 
   if (m_nLogImage > 1) {
     const int index = now + m_nPage + 20 + slot;
@@ -125,19 +162,18 @@ int CVKCtrl_Print::MakeImagejpg(int slot, std::vector<uint8_t>& panel, int* size
 
   fprintf(stderr, "[->][true  %s %d %X %X]\n", image->GetLastError(), (int)jpegSize, jpeg[0],
           jpegSize > 1 ? jpeg[1] : 0);
-  panel.assign(jpeg, jpeg + jpegSize);
-  free(jpeg);
   if (size) *size = (int)jpegSize;
   return (int)jpegSize;
 }
 
-// Writes the command bytes to the printer stream (not flushed), after
-// dropping any answer the printer left unread.
-void CVKCtrl_Print::outputarray_print(const uint8_t* bytes, int count) {
+// Writes the pieces of one command to the printer stream, one after the
+// other (not flushed), after dropping any answer the printer left unread.
+void CVKCtrl_Print::outputarray_print(const CommandPart* parts, int partCount, int count) {
   fprintf(stderr, "[->][outputarray_print %d]\n", count);
   if (count < 1) return;
   DropUnreadAnswers(Printer());
-  Printer().Write(bytes, (size_t)count);
+  for (int i = 0; i < partCount; ++i)
+    if (parts[i].count > 0) Printer().Write(parts[i].bytes, parts[i].count);
 }
 
 // Reads the answer to the card command: the first read takes at most 63
@@ -168,8 +204,7 @@ int CVKCtrl_Print::ReadCardAnswer(int cmdLength) {
 
 // Composes the print-job command of one card side, writes it to the printer
 // and reads its answer. A front of a two-sided card is only kept.
-int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
-                                    const uint8_t* pData, int nSize) {
+int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, const uint8_t* pData, int nSize) {
   m_nCardAnswer = 0;
   if (nColorType == 0 || nColorType == 16) MakePTSHeader(nSize);
   fprintf(stderr, "\n[2] VK_PTSCmdExecute - %s (%d)nColorType %d \n", "$PTS",
@@ -191,14 +226,17 @@ int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
     } else {
       fprintf(stderr, "\n[2] nColorType 0x00 (%d,%d,%d)\n", nFileSize[0], nFileSize[3],
               nFileSize[2]);
-      colour.data.assign(pData, pData + nSize);
+      // The colour panel is sent from where the caller holds it.
+      colour.data = pData;
+      colour.available = (size_t)nSize;
       colour.obtained = true;
       colour.size = nSize;
       setPanelSize(mPTSCmd.TCB1, nSize);
       overlay.obtained = true;
       if (nFileSize[2] > 0) {
         int size = 0;
-        MakeImagejpg(VK_SLOT_FRONT_O, overlay.data, &size);
+        MakeImagejpg(VK_SLOT_FRONT_O, m_panelJpeg[2], &size);
+        overlay.From(m_panelJpeg[2]);
         fprintf(stderr, "\n[2] mPTSCmd.TCB1_O.Code %d %d\n", mPTSCmd.TCB1_O[0], size);
         if (size != 0) {
           mPTSCmd.TCB1_O[0] = 'T';
@@ -217,7 +255,8 @@ int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
     if (nFileSize[3] > 0) {
       int size = 0;
       black.obtained = true;
-      MakeImagejpg(VK_SLOT_FRONT_K, black.data, &size);
+      MakeImagejpg(VK_SLOT_FRONT_K, m_panelJpeg[1], &size);
+      black.From(m_panelJpeg[1]);
       fprintf(stderr, "\n[2] mPTSCmd.TCB1_K.Code %d %d\n", mPTSCmd.TCB1_K[0], size);
       if (size != 0) {
         mPTSCmd.TCB1_K[0] = 'T';
@@ -237,31 +276,37 @@ int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
     for (Panel* p : {&colour, &black, &overlay, &colour2, &black2, &overlay2}) p->obtained = true;
 
     int size = 0;
-    MakeImagejpg(VK_SLOT_FRONT, colour.data, &size);
+    MakeImagejpg(VK_SLOT_FRONT, m_panelJpeg[0], &size);
+    colour.From(m_panelJpeg[0]);
     nFileSize[0] = size;
     if (nFileSize[3] > 0) {
-      MakeImagejpg(VK_SLOT_FRONT_K, black.data, &size);
+      MakeImagejpg(VK_SLOT_FRONT_K, m_panelJpeg[1], &size);
+      black.From(m_panelJpeg[1]);
       fprintf(stderr, "\n[2] mPTSCmd.TCB1_K.Code %d %d\n", mPTSCmd.TCB1_K[0], size);
       if (size != 0) mPTSCmd.TCB1_K[0] = 'T';
       nFileSize[3] = size;
     }
     if (nFileSize[2] > 0) {
-      MakeImagejpg(VK_SLOT_FRONT_O, overlay.data, &size);
+      MakeImagejpg(VK_SLOT_FRONT_O, m_panelJpeg[2], &size);
+      overlay.From(m_panelJpeg[2]);
       fprintf(stderr, "\n[2] mPTSCmd.TCB1_O.Code %d %d\n", mPTSCmd.TCB1_O[0], size);
       if (size != 0) mPTSCmd.TCB1_O[0] = 'T';
       nFileSize[2] = size;
     }
-    MakeImagejpg(VK_SLOT_BACK, colour2.data, &size);
+    MakeImagejpg(VK_SLOT_BACK, m_panelJpeg[3], &size);
+    colour2.From(m_panelJpeg[3]);
     if (size != 0) mPTSCmd.TCB2[0] = 'B';
     nFileSize[1] = size;
     if (nFileSize[6] > 0) {
-      MakeImagejpg(VK_SLOT_BACK_K, black2.data, &size);
+      MakeImagejpg(VK_SLOT_BACK_K, m_panelJpeg[4], &size);
+      black2.From(m_panelJpeg[4]);
       fprintf(stderr, "\n[2] mPTSCmd.TCB2_K.Code %d %d\n", mPTSCmd.TCB2_K[0], size);
       if (size != 0) mPTSCmd.TCB2_K[0] = 'B';
       nFileSize[6] = size;
     }
     if (nFileSize[5] > 0) {
-      MakeImagejpg(VK_SLOT_BACK_O, overlay2.data, &size);
+      MakeImagejpg(VK_SLOT_BACK_O, m_panelJpeg[5], &size);
+      overlay2.From(m_panelJpeg[5]);
       fprintf(stderr, "\n[2] mPTSCmd.TCB2_O.Code %d %d\n", mPTSCmd.TCB2_O[0], size);
       if (size != 0) mPTSCmd.TCB2_O[0] = 'B';
       nFileSize[5] = size;
@@ -315,7 +360,7 @@ int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
   Panel* const wireOrder[] = {&colour, &black, &overlay, &colour2, &black2, &overlay2};
   size_t total = 0;
   for (Panel* p : wireOrder) {
-    if (!p->obtained || p->size < 1 || p->data.size() < (size_t)p->size) p->size = 0;
+    if (!p->obtained || p->size < 1 || !p->data || p->available < (size_t)p->size) p->size = 0;
     total += (size_t)p->size;
   }
   const uint32_t nLength = (uint32_t)(kBlockArea + total);
@@ -329,51 +374,56 @@ int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
           mPTSCmd.SPT[0], mPTSCmd.SPT[1], mPTSCmd.SPT[2], mPTSCmd.SPT[3], mPTSCmd.SPT[4],
           mPTSCmd.SPT[5], mPTSCmd.SPT[6]);
 
-  // The command, sized from the panels it carries (plus a NUL after the CR).
-  const size_t length = kDataOffset + total + 1;
-  cmd.assign(length + 1, 0);
-  uint8_t* out = cmd.data();
-  out[0] = kEsc;
-  memcpy(out + 1, "$PTS", 4);
-  putBigEndian32(out + 5, nLength);
+  // The head of the command: ESC, "$PTS", the length and the block area.
+  uint8_t head[kDataOffset] = {0};
+  head[0] = kEsc;
+  memcpy(head + 1, "$PTS", 4);
+  putBigEndian32(head + 5, nLength);
   size_t k = 9;
-  k = putBlock(out, k, mPTSCmd.SOP, sizeof(mPTSCmd.SOP));
-  k = putBlock(out, k, mPTSCmd.SPT, sizeof(mPTSCmd.SPT));
-  k = putBlock(out, k, mPTSCmd.DataMode, sizeof(mPTSCmd.DataMode));
-  k = putBlock(out, k, mPTSCmd.BlockC, sizeof(mPTSCmd.BlockC));
-  k = putBlock(out, k, mPTSCmd.BlockO1, sizeof(mPTSCmd.BlockO1));
+  k = putBlock(head, k, mPTSCmd.SOP, sizeof(mPTSCmd.SOP));
+  k = putBlock(head, k, mPTSCmd.SPT, sizeof(mPTSCmd.SPT));
+  k = putBlock(head, k, mPTSCmd.DataMode, sizeof(mPTSCmd.DataMode));
+  k = putBlock(head, k, mPTSCmd.BlockC, sizeof(mPTSCmd.BlockC));
+  k = putBlock(head, k, mPTSCmd.BlockO1, sizeof(mPTSCmd.BlockO1));
   for (const uint8_t* block : {mPTSCmd.TCB1, mPTSCmd.TCB1_K, mPTSCmd.TCB1_O})
-    if (block[0] == 'T') k = putBlock(out, k, block, 13);
+    if (block[0] == 'T') k = putBlock(head, k, block, 13);
   if (mPTSCmd.TCB2[0] == 'B' || mPTSCmd.TCB2_K[0] == 'B' || mPTSCmd.TCB2_O[0] == 'B')
-    k = putBlock(out, k, mPTSCmd.BlockO2, sizeof(mPTSCmd.BlockO2));
+    k = putBlock(head, k, mPTSCmd.BlockO2, sizeof(mPTSCmd.BlockO2));
   for (const uint8_t* block : {mPTSCmd.TCB2, mPTSCmd.TCB2_K, mPTSCmd.TCB2_O})
-    if (block[0] == 'B') k = putBlock(out, k, block, 13);
+    if (block[0] == 'B') k = putBlock(head, k, block, 13);
   const int blackMask = (mPTSCmd.TCB1_K[0] == 'T' ? 1 : 0) | (mPTSCmd.TCB2_K[0] == 'B' ? 2 : 0);
   fprintf(stderr, "\n[2] mPTSCmd k - %d(%d)[nColor %d]\n", (int)k, (int)k + 9, blackMask);
   // The rest of the block area is already zero.
 
+  // The command's parts: the head, each panel carried, the closing CR.
   const char* const announce[] = {"\n[2] nFileSize ",   "\n[2] nFileSize_K ",
                                   "\n[2] nFileSize_O ", "\n[2] nFileSize2 ",
                                   "\n[2] nFileSize2_K ", "\n[2] nFileSize2_O "};
-  size_t at = kDataOffset;
+  static const uint8_t kClose[1] = {kCr};
+  CommandPart parts[8];
+  int partCount = 0;
+  parts[partCount++] = CommandPart{head, sizeof(head)};
   for (int i = 0; i < 6; ++i) {
     const Panel* p = wireOrder[i];
     if (p->size < 1) continue;
     fputs(announce[i], stderr);
-    memcpy(out + at, p->data.data(), (size_t)p->size);
-    at += (size_t)p->size;
+    parts[partCount++] = CommandPart{p->data, (size_t)p->size};
   }
-  out[at] = kCr;
-  out[at + 1] = 0;
-  const int cmdLength = (int)(at + 1);
+  parts[partCount++] = CommandPart{kClose, 1};
+  const int cmdLength = (int)(kDataOffset + total + 1);
   fprintf(stderr, "\n[2] pSrcData k %d ", cmdLength);
 
   if (m_nLogImage > 1) {
+    // The image log keeps the whole command as one file.
+    std::vector<uint8_t> whole;
+    whole.reserve((size_t)cmdLength);
+    for (int i = 0; i < partCount; ++i)
+      whole.insert(whole.end(), parts[i].bytes, parts[i].bytes + parts[i].count);
     snprintf(m_szTestTag, sizeof(m_szTestTag), "%s", "linux_ptsdata");
-    write_tests(100, m_szTestTag, out, (size_t)cmdLength);
+    write_tests(100, m_szTestTag, whole.data(), whole.size());
   }
 
-  outputarray_print(out, cmdLength);
+  outputarray_print(parts, partCount, cmdLength);
 
   fprintf(stderr, "\n[2] pData delete %d", cmdLength);
   const struct {
@@ -382,10 +432,9 @@ int CVKCtrl_Print::VK_PTSCmdExecute(int nColorType, std::vector<uint8_t>& cmd,
   } releases[] = {{&colour, "\n[2] pData delete"},     {&colour2, "\n[2] pData2 delete"},
                   {&black, "\n[2] pData_K delete"},    {&black2, "\n[2] pData2_K delete"},
                   {&overlay, "\n[2] pData_O delete"},  {&overlay2, "\n[2] pData2_O delete"}};
+  // The panel buffers stay with the job for the next card.
   for (const auto& r : releases) {
-    if (!r.panel->obtained) continue;
-    fputs(r.text, stderr);
-    std::vector<uint8_t>().swap(r.panel->data);
+    if (r.panel->obtained) fputs(r.text, stderr);
   }
 
   return ReadCardAnswer(cmdLength);

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ximage/dibblocks.h"
+
 // Turn a rounded DPI/pels value into an int32 without overflowing on hostile input.
 static int32_t saturateToInt32(double v) {
   if (v >= 2147483647.0) return 2147483647;
@@ -111,7 +113,7 @@ void* CxImage::Create(uint32_t dwWidth, uint32_t dwHeight, uint32_t wBpp, uint32
   info.dwType = imagetype;
   info.dwEffWidth = (uint32_t)effWidth;
 
-  pDib = malloc(GetSize());
+  pDib = ximage_blocks::Take(GetSize());
   if (pDib == nullptr) {
     SetError("CxImage::Create can't allocate memory");
     return nullptr;
@@ -141,7 +143,7 @@ bool CxImage::Destroy() {
   pSelection = nullptr;
   free(pAlpha);
   pAlpha = nullptr;
-  free(pDib);
+  ximage_blocks::Give(pDib);
   pDib = nullptr;
   info.pImage = nullptr;
   return true;

@@ -148,9 +148,20 @@ bool CxImageJPG::Encode(CxFile* hFile) {
 
   cinfo.image_width = GetWidth();
   cinfo.image_height = GetHeight();
+  // The library reads blue-green-red rows where it can, straight from the
+  // image; the colour conversion and so the bytes are those of red-green-blue.
+#if defined(JCS_EXTENSIONS)
+  const bool rowsAsStored = head.biClrUsed == 0;
+#else
+  const bool rowsAsStored = false;
+#endif
   if (head.biClrUsed == 0) {
     cinfo.input_components = 3;
+#if defined(JCS_EXTENSIONS)
+    cinfo.in_color_space = JCS_EXT_BGR;
+#else
     cinfo.in_color_space = JCS_RGB;
+#endif
   } else {
     cinfo.input_components = 1;
     cinfo.in_color_space = JCS_GRAYSCALE;
@@ -185,6 +196,23 @@ bool CxImageJPG::Encode(CxFile* hFile) {
   cinfo.Y_density = (UINT16)GetYDPI();
 
   jpeg_start_compress(&cinfo, TRUE);
+
+  if (rowsAsStored) {
+    // Rows go top of the picture first: stored row height - 1 down to row 0,
+    // handed over a few at a time without being copied.
+    const JDIMENSION kRows = 16;
+    JSAMPROW rows[kRows];
+    while (cinfo.next_scanline < cinfo.image_height) {
+      JDIMENSION n = 0;
+      for (; n < kRows && cinfo.next_scanline + n < cinfo.image_height; ++n)
+        rows[n] = GetBits(head.biHeight - 1 - (cinfo.next_scanline + n));
+      jpeg_write_scanlines(&cinfo, rows, n);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    free(dest.buffer);
+    return true;
+  }
 
   JSAMPARRAY buffer =
       (*cinfo.mem->alloc_sarray)((j_common_ptr)&cinfo, JPOOL_IMAGE, info.dwEffWidth + 8, 1);

@@ -223,6 +223,33 @@ TEST(CardSide, PageOfAnotherSizeOrDepthThanAnnouncedFailsTheSide) {
   EXPECT_TRUE(s.Untouched());
 }
 
+// A page BMP as the card-side submission builds it is turned from its rows
+// where they are; the panels are those of the same page decoded (here made
+// to take the decoder by one pixel a metre less, which keeps 96 dpi), and a
+// file one byte short of its rows is still left to the decoder, which
+// refuses it.
+TEST(CardSide, PageTurnedFromItsBmpRowsEqualsTheDecodedPage) {
+  TestCtrl plain(DefaultJobOptions()), decoded(DefaultJobOptions());
+  const std::vector<uint8_t> page = PageBmp(643, 1013, CardPixel);
+  std::vector<uint8_t> other = page;
+  Put32(other, 38, 3779);
+  const Side a = Prepare(plain, 0, page, 643, 1013);
+  const Side b = Prepare(decoded, 0, other, 643, 1013);
+  ASSERT_GT(a.result, 100);
+  EXPECT_EQ(a.result, b.result);
+  EXPECT_TRUE(a.out == b.out);
+  ASSERT_TRUE(plain.m_srcImgK.IsValid() && decoded.m_srcImgK.IsValid());
+  EXPECT_EQ(memcmp(plain.m_srcImgK.GetBits(0), decoded.m_srcImgK.GetBits(0),
+                   size_t(plain.m_srcImgK.GetEffWidth()) * plain.m_srcImgK.GetHeight()), 0);
+
+  // Short rows do not decode: the side is prepared from a white page.
+  std::vector<uint8_t> cut(page.begin(), page.end() - 1);
+  const Side c = Prepare(plain, 0, cut, 643, 1013);
+  const Side white = Prepare(decoded, 0, PageBmp(643, 1013, [](int, int) { return Rgb{255, 255, 255}; }), 643, 1013);
+  ASSERT_EQ(c.result, white.result);
+  EXPECT_TRUE(std::equal(c.out.begin(), c.out.begin() + c.result, white.out.begin()));
+}
+
 TEST(CardSide, JpegNeverGoesPastTheOutputCapacity) {
   TestCtrl c(DefaultJobOptions());
   const std::vector<uint8_t> bmp = PageBmp(8, 6, CardPixel);

@@ -47,7 +47,10 @@ class FakePrinter : public PrinterIO {
     writes.push_back(Bytes(p, p + count));
     return count;
   }
-  void Flush() override { ++flushes; }
+  void Flush() override {
+    ++flushes;
+    flushedAt.push_back(written.size());
+  }
   void Pause(unsigned int usec) override { pauses.push_back(usec); }
   ssize_t ReadBack(void* buffer, size_t count, double timeout) override {
     readLimits.push_back(count);
@@ -110,6 +113,7 @@ class FakePrinter : public PrinterIO {
   Bytes written;              // every byte written, in order
   std::vector<Bytes> writes;  // each Write call's bytes
   int flushes = 0;
+  std::vector<size_t> flushedAt;  // bytes written when each flush came
   std::vector<unsigned int> pauses;
   std::vector<size_t> readLimits;
   std::vector<double> timeouts;

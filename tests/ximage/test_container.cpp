@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/ximage/ximage_test_util.h"
+#include "ximage/dibblocks.h"
 #include "ximage/ximage.h"
 
 using namespace ximgtest;
@@ -299,4 +300,40 @@ TEST(ImageBytes, RgbToBgrSwapsWholePixelsWithinTheRowOnly) {
   uint8_t ragged[5] = {1, 2, 3, 4, 5};  // stops at the last whole pixel
   img.RGBtoBGR(ragged, 5);
   EXPECT_EQ(std::vector<uint8_t>(ragged, ragged + 5), (std::vector<uint8_t>{3, 2, 1, 4, 5}));
+}
+
+// Pixel blocks of destroyed images serve later images that fit in them, and
+// only those: never a larger image, nor one under half their size, and small
+// blocks are not kept. An image on a kept block is a whole, writable image.
+TEST(ImageBlocks, AKeptBlockServesOnlyImagesItHolds) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "blocks are not kept under AddressSanitizer";
+#endif
+  const size_t mib = 1 << 20;
+  void* block = ximage_blocks::Take(2 * mib);
+  const size_t holds = ximage_blocks::BlockBytes(block);
+  ASSERT_GE(holds, 2 * mib);
+  ximage_blocks::Give(block);
+  void* larger = ximage_blocks::Take(holds + 1);
+  void* quarter = ximage_blocks::Take(holds / 2 - 4096);
+  EXPECT_NE(larger, block);
+  EXPECT_NE(quarter, block);
+  void* same = ximage_blocks::Take(holds - 100);
+  EXPECT_EQ(same, block);
+  for (void* p : {larger, quarter, same}) ximage_blocks::Give(p);
+
+  void* small = ximage_blocks::Take(64 * 1024);
+  const size_t kept = ximage_blocks::KeptCount();
+  ximage_blocks::Give(small);
+  EXPECT_EQ(ximage_blocks::KeptCount(), kept);
+
+  CxImage first, second;
+  ASSERT_NE(first.Create(1013, 643, 24, 0), nullptr);
+  first.Clear(9);
+  void* bits = first.GetBits(0);
+  first.Destroy();
+  ASSERT_NE(second.Create(1013, 643, 24, 0), nullptr);
+  EXPECT_EQ(second.GetBits(0), bits);
+  second.Clear(200);
+  EXPECT_EQ(second.GetBits(642)[3 * 1012 + 2], 200);
 }

@@ -31,6 +31,10 @@ struct InputTally {
   int fd = 0;
   uint64_t bytes = 0;
   bool atEnd = false;
+  // Bytes read from fd ahead of libcups, which asks for the input a line at
+  // a time: one read system call then serves many lines.
+  std::vector<uint8_t> ahead;
+  size_t aheadAt = 0, aheadEnd = 0;
 };
 
 // The raster reader's read function over tally->fd (cupsRasterOpenIO),

@@ -168,13 +168,31 @@ int endOfInput(FilterJob& job, uint64_t before) {
 }  // namespace
 
 // The raster reader's read function over tally->fd, counting what it hands
-// over and noting the input's end.
+// over and noting the input's end. Small requests are served from a block
+// read ahead; large ones go straight to the caller's buffer.
 ssize_t ReadRasterInput(void* context, unsigned char* buffer, size_t bytes) {
+  const size_t kReadAhead = 64 * 1024;
   InputTally* tally = static_cast<InputTally*>(context);
+  if (tally->aheadAt == tally->aheadEnd && bytes < kReadAhead) {
+    if (tally->ahead.size() < kReadAhead) tally->ahead.resize(kReadAhead);
+    ssize_t got;
+    do {
+      got = read(tally->fd, tally->ahead.data(), kReadAhead);
+    } while (got < 0 && errno == EINTR && !JobCanceled());
+    if (got < 0) return got;
+    tally->aheadAt = 0;
+    tally->aheadEnd = size_t(got);
+  }
   ssize_t got;
-  do {
-    got = read(tally->fd, buffer, bytes);
-  } while (got < 0 && errno == EINTR && !JobCanceled());
+  if (tally->aheadAt < tally->aheadEnd) {
+    got = ssize_t(std::min(bytes, tally->aheadEnd - tally->aheadAt));
+    memcpy(buffer, tally->ahead.data() + tally->aheadAt, size_t(got));
+    tally->aheadAt += size_t(got);
+  } else {
+    do {
+      got = read(tally->fd, buffer, bytes);
+    } while (got < 0 && errno == EINTR && !JobCanceled());
+  }
   if (got == 0 && bytes > 0) tally->atEnd = true;
   if (got > 0) tally->bytes += uint64_t(got);
   return got;

@@ -16,9 +16,7 @@ namespace {
 
 const uint8_t kESC = 0x1B;
 const uint8_t kCR = 0x0D;
-const uint8_t kACK = 0x06;
 const uint8_t kNAK = 0x15;
-const uint8_t kErrorClass = 0x80;
 
 // Fixed part of a reply: ESC, four bytes, class, code, four length bytes.
 const int kReplyHeader = 11;
@@ -135,26 +133,20 @@ int CVKDevice::SendRecvData(const uint8_t* bytes, int count, uint8_t* reply, int
 int CVKDevice::RecveData(const uint8_t* reply, int replyLength) {
   int step = 1;
   bool complete = false;
+  const int status = AnswerStatus(reply, replyLength > 0 ? size_t(replyLength) : 0);
   if (reply == nullptr || replyLength < 1 || reply[0] != kESC) {
     nRet = -1;
-  } else if (replyLength < 7) {
+  } else if (status < 0) {
     step = 2;
     nRet = -1;
   } else {
     step = 2;
-    const uint8_t statusClass = reply[5];
-    const uint8_t statusCode = reply[6];
-    if (statusCode == kNAK) {
+    if (reply[6] == kNAK) {
       nRet = 9;
       step = 5;
       complete = true;
     } else {
-      if (statusCode == kACK)
-        nRet = 0;
-      else if (statusClass == kErrorClass)
-        nRet = statusCode;
-      else
-        nRet = 0;
+      nRet = status;
       step = 3;
       if (replyLength < kReplyHeader) {
         nRet = -1;

@@ -41,6 +41,7 @@
 #include <cups/raster.h>
 #include <jpeglib.h>
 
+#include "bench/bench_support.h"
 #include "sim/rasterwrite/samplecard.h"
 #include "sim/sim_core.h"
 
@@ -329,37 +330,8 @@ bool Decode(const std::vector<uint8_t>& jpeg, Pixels& out) {
 
 // Plain libjpeg with the filter's settings; returns the JPEG size.
 unsigned long Encode(const Pixels& pixels, int quality) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(pixels.width);
-  cinfo.image_height = static_cast<JDIMENSION>(pixels.height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, quality, FALSE);
-  cinfo.density_unit = 1;
-  cinfo.X_density = cinfo.Y_density = kDpi;
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<uint8_t*>(pixels.rgb.data()) +
-                   static_cast<size_t>(cinfo.next_scanline) * pixels.width * 3;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  free(out);
-  return size;
-}
-
-double ThreadCpu() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+  return vkrbench::LibjpegEncodeRows(pixels.rgb.data(), ptrdiff_t(pixels.width) * 3, pixels.width,
+                                     pixels.height, JCS_RGB, kDpi, kDpi, quality);
 }
 
 // --- the benchmark ---------------------------------------------------------
@@ -391,9 +363,9 @@ void BM_FilterJob(benchmark::State& state) {
     }
     std::vector<Pixels> decoded(sent.size());
     for (size_t i = 0; i < sent.size(); ++i) Decode(sent[i].jpeg, decoded[i]);
-    const double t0 = ThreadCpu();
+    const double t0 = vkrbench::Now();
     for (size_t i = 0; i < sent.size(); ++i) benchmark::DoNotOptimize(Encode(decoded[i], sent[i].quality));
-    const double libjpeg = ThreadCpu() - t0;
+    const double libjpeg = vkrbench::Now() - t0;
     cpu += run.cpuSeconds;
     system += run.systemSeconds;
     jpeg += libjpeg;

@@ -1,5 +1,5 @@
-// Colour space 1 saturation eight pixels at a time on processors with AVX2
-// (used by saturate.cpp only).
+// Colour space 1 saturation eight pixels at a time on processors with AVX2,
+// sixteen with AVX-512 (used by saturate.cpp only).
 #ifndef XIMAGE_SATURATE_AVX2_H
 #define XIMAGE_SATURATE_AVX2_H
 

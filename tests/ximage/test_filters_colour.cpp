@@ -49,13 +49,19 @@ RGBQUAD saturatedOne(RGBQUAD c, int64_t saturation) {
 }
 
 // A card-like picture with repeated colours (flat areas) and many distinct
-// ones (noise), so remembered conversions and fresh ones both occur.
+// ones (noise), so remembered conversions and fresh ones both occur; every
+// fourth row is long flat runs of changing length with a lone odd pixel now
+// and then, so that results reused along a row are reused from the right
+// pixels.
 void fillCardLike(CxImage& img, std::mt19937& rng) {
   for (uint32_t y = 0; y < img.GetHeight(); y++) {
     uint8_t* row = img.GetBits(y);
     for (uint32_t x = 0; x < img.GetWidth(); x++) {
       uint8_t* p = row + 3 * x;
-      if ((x / 7 + y / 5) % 3 == 0) {
+      const uint32_t run = x / (40 + y % 250);
+      if (y % 4 == 3 && x % 211 != 120) {
+        p[0] = (uint8_t)(run * 70 + y), p[1] = (uint8_t)(run * 30), p[2] = (uint8_t)(200 - run * 50);
+      } else if ((x / 7 + y / 5) % 3 == 0) {
         p[0] = 30, p[1] = 140, p[2] = 220;
       } else if ((x + y) % 5 == 0) {
         p[0] = (uint8_t)(x * 3), p[1] = (uint8_t)(y * 5), p[2] = (uint8_t)(x + y);

@@ -36,6 +36,11 @@ bool HaveAvx2() {
   return avx2;
 }
 
+bool HaveAvx512() {
+  static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  return avx512;
+}
+
 namespace {
 
 #define XIMAGE_AVX2 __attribute__((target("avx2")))
@@ -218,63 +223,56 @@ XIMAGE_AVX512 inline __m512i saturate16(__m512i in, __m512i shift) {
   return _mm512_mask_blend_epi32(_mm512_cmpeq_epi32_mask(S2, zero), colour, greyColour);
 }
 
-// The leading whole groups of sixteen pixels of a row; returns how many pixels it did.
-XIMAGE_AVX512 uint32_t saturateRow512(uint8_t* row, uint32_t width, int shift) {
-  // Sixteen pixels are the first 48 bytes of a register. Pixels 4k..4k+3
-  // (dwords 3k..3k+2) go to the 128-bit lane k, then one pixel a 32-bit lane.
-  const __mmask64 pixelBytes = 0xFFFFFFFFFFFFull;
+// Sixteen pixels are the first 48 bytes of a register: the bytes of the
+// first n pixels of a group (n up to 16).
+XIMAGE_AVX512 inline __mmask64 groupBytes(uint32_t n) { return n >= 16 ? 0xFFFFFFFFFFFFull : (1ull << (3 * n)) - 1; }
+
+// Eight groups of sixteen pixels as one step, the processor overlapping
+// their long chains of dependent steps: the first n pixels (n up to 128)
+// from p, converted and written back. Eight groups equal to `lastIn` lane
+// for lane (flat areas) take `lastOut`; a step that converts leaves its last
+// group and result there.
+XIMAGE_AVX512 inline void step512(uint8_t* p, uint32_t n, __m512i shift, __m512i& lastIn, __m512i& lastOut) {
+  // Pixels 4k..4k+3 (dwords 3k..3k+2) go to the 128-bit lane k, then one
+  // pixel a 32-bit lane; back the other way.
   const __m512i toLanes = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
   // Byte picks within each 128-bit lane, four to a dword (0x80: a zero byte).
   const __m512i spread = _mm512_setr4_epi32((int)0x80020100, (int)0x80050403, (int)0x80080706, (int)0x800B0A09);
   const __m512i pack = _mm512_setr4_epi32(0x04020100, 0x09080605, 0x0E0D0C0A, (int)0x80808080);
   const __m512i fromLanes = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0, 0, 0, 0);
+  __mmask64 bytes[8];
+  for (int k = 0; k < 8; k++) bytes[k] = groupBytes(n > 16u * k ? n - 16u * k : 0);
+  __m512i v[8];
+  __mmask16 same = 0xFFFF;
+  for (int k = 0; k < 8; k++) {
+    v[k] = _mm512_shuffle_epi8(_mm512_permutexvar_epi32(toLanes, _mm512_maskz_loadu_epi8(bytes[k], p + 48 * k)),
+                               spread);
+    same &= _mm512_cmpeq_epi32_mask(v[k], lastIn);
+  }
+  if (same == 0xFFFF) {
+    for (int k = 0; k < 8; k++) v[k] = lastOut;
+  } else {
+    lastIn = v[7];
+    for (int k = 0; k < 8; k++) v[k] = saturate16(v[k], shift);
+    lastOut = v[7];
+  }
+  for (int k = 0; k < 8; k++)
+    _mm512_mask_storeu_epi8(p + 48 * k, bytes[k],
+                            _mm512_permutexvar_epi32(fromLanes, _mm512_shuffle_epi8(v[k], pack)));
+}
+
+}  // namespace
+
+XIMAGE_AVX512 uint32_t SaturateHslRowAvx512(uint8_t* row, uint32_t width, int shift) {
   const __m512i shiftV = _mm512_set1_epi32(shift);
   __m512i lastIn = _mm512_set1_epi32(-1);  // matches no pixel
   __m512i lastOut = _mm512_setzero_si512();
   uint32_t x = 0;
-  uint8_t* p = row;
-  // Four groups a step, so that the processor overlaps their long chains of
-  // dependent steps; four groups equal to the last one converted (flat areas)
-  // take its result.
-  for (; x + 64 <= width; x += 64, p += 192) {
-    __m512i v[4];
-    __mmask16 same = 0xFFFF;
-    for (int k = 0; k < 4; k++) {
-      v[k] = _mm512_shuffle_epi8(
-          _mm512_permutexvar_epi32(toLanes, _mm512_maskz_loadu_epi8(pixelBytes, p + 48 * k)), spread);
-      same &= _mm512_cmpeq_epi32_mask(v[k], lastIn);
-    }
-    if (same == 0xFFFF) {
-      for (int k = 0; k < 4; k++) v[k] = lastOut;
-    } else {
-      lastIn = v[3];
-      for (int k = 0; k < 4; k++) v[k] = saturate16(v[k], shiftV);
-      lastOut = v[3];
-    }
-    for (int k = 0; k < 4; k++)
-      _mm512_mask_storeu_epi8(p + 48 * k, pixelBytes,
-                              _mm512_permutexvar_epi32(fromLanes, _mm512_shuffle_epi8(v[k], pack)));
-  }
-  for (; x + 16 <= width; x += 16, p += 48) {
-    const __m512i raw = _mm512_maskz_loadu_epi8(pixelBytes, p);
-    const __m512i in = _mm512_shuffle_epi8(_mm512_permutexvar_epi32(toLanes, raw), spread);
-    if (_mm512_cmpneq_epi32_mask(in, lastIn) != 0) {
-      lastOut = saturate16(in, shiftV);
-      lastIn = in;
-    }
-    const __m512i out = _mm512_permutexvar_epi32(fromLanes, _mm512_shuffle_epi8(lastOut, pack));
-    _mm512_mask_storeu_epi8(p, pixelBytes, out);
-  }
-  return x;
+  for (; x + 128 <= width; x += 128) step512(row + (size_t)x * 3, 128, shiftV, lastIn, lastOut);
+  // The rest of the row as one step; its bytes are all that it touches.
+  if (x < width) step512(row + (size_t)x * 3, width - x, shiftV, lastIn, lastOut);
+  return width;
 }
-
-// Whether this processor runs saturateRow512.
-bool haveAvx512() {
-  static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-  return avx512;
-}
-
-}  // namespace
 
 XIMAGE_AVX2 uint32_t SaturateHslRowAvx2(uint8_t* row, uint32_t width, int shift) {
   // Pixels 0..3 from the first 12 bytes, 4..7 from bytes 12..23 (bytes 4..15
@@ -287,8 +285,8 @@ XIMAGE_AVX2 uint32_t SaturateHslRowAvx2(uint8_t* row, uint32_t width, int shift)
   // The last group converted: flat areas repeat it and reuse its result.
   __m256i lastIn = _mm256_set1_epi32(-1);  // matches no pixel
   __m256i lastOut = _mm256_setzero_si256();
-  uint32_t x = haveAvx512() ? saturateRow512(row, width, shift) : 0;
-  uint8_t* p = row + (size_t)x * 3;
+  uint32_t x = 0;
+  uint8_t* p = row;
   for (; x + 8 <= width; x += 8, p += 24) {
     const __m128i lo = _mm_loadu_si128((const __m128i*)p);
     const __m128i hi = _mm_loadu_si128((const __m128i*)(p + 8));
@@ -312,7 +310,9 @@ XIMAGE_AVX2 uint32_t SaturateHslRowAvx2(uint8_t* row, uint32_t width, int shift)
 #else
 
 bool HaveAvx2() { return false; }
+bool HaveAvx512() { return false; }
 uint32_t SaturateHslRowAvx2(uint8_t*, uint32_t, int) { return 0; }
+uint32_t SaturateHslRowAvx512(uint8_t*, uint32_t, int) { return 0; }
 
 #endif
 

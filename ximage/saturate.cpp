@@ -261,12 +261,14 @@ void saturateHslImage(uint8_t* bits, uint32_t effWidth, uint32_t width, uint32_t
                       const uint8_t* table, int shift) {
   const Reciprocals& rc = reciprocals();
   const HslTables& ht = hslTables();
-  if (ximage_wide::HaveAvx2()) {
-    // Eight pixels a step, every pixel converted; the few pixels at the end
-    // of a row go one by one.
+  const bool wide512 = ximage_wide::HaveAvx512();
+  if (wide512 || ximage_wide::HaveAvx2()) {
+    // Sixteen or eight pixels a lane group, every pixel converted; the few
+    // pixels at the end of a row that the eight-pixel steps leave go one by one.
     for (uint32_t y = 0; y < height; y++) {
       uint8_t* row = bits + (size_t)y * effWidth;
-      const uint32_t done = ximage_wide::SaturateHslRowAvx2(row, width, shift);
+      const uint32_t done = wide512 ? ximage_wide::SaturateHslRowAvx512(row, width, shift)
+                                    : ximage_wide::SaturateHslRowAvx2(row, width, shift);
       for (uint8_t* px = row + (size_t)done * 3; px < row + (size_t)width * 3; px += 3) {
         rgbOfHsl(hslOfPixel(px, table, rc), ht, px);
       }

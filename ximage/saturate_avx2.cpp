@@ -1,4 +1,5 @@
-// Colour space 1 saturation, eight pixels per step with AVX2.
+// Colour space 1 saturation, eight pixels per step with AVX2, sixteen with
+// AVX-512 where the processor has it.
 //
 // Each lane goes through the steps of the one-pixel conversion (RGBtoHSL,
 // the saturation shift, HSLtoRGB with HueToRGB) in the same order and at the
@@ -14,6 +15,14 @@
 #include "ximage/saturate_avx2.h"
 
 #if defined(__x86_64__) || defined(__i386__)
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12's AVX-512 intrinsics start their results from an undefined value
+// that they overwrite whole, and warn about it wherever they are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#define XIMAGE_QUIET_INTRINSICS 1
+#endif
 #include <immintrin.h>
 #define XIMAGE_HAVE_AVX2_PATH 1
 #endif
@@ -25,6 +34,11 @@ namespace ximage_wide {
 bool HaveAvx2() {
   static const bool avx2 = __builtin_cpu_supports("avx2");
   return avx2;
+}
+
+bool HaveAvx512() {
+  static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  return avx512;
 }
 
 namespace {
@@ -123,7 +137,142 @@ XIMAGE_AVX2 __m256i saturate8(__m256i in, __m256i shift) {
   return _mm256_blendv_epi8(colour, greyColour, _mm256_cmpeq_epi32(S2, zero));
 }
 
+#define XIMAGE_AVX512 __attribute__((target("avx512f,avx512bw")))
+
+// HueToRGB in sixteen lanes, as hueChannel8.
+XIMAGE_AVX512 inline __m512i hueChannel16(__m512 m1, __m512 m2, __m512 hue) {
+  const __m512 v360 = _mm512_set1_ps(360.0f);
+  const __mmask16 over = _mm512_cmp_ps_mask(hue, v360, _CMP_GT_OQ);
+  const __mmask16 under = _mm512_cmp_ps_mask(hue, _mm512_setzero_ps(), _CMP_LT_OQ);
+  __m512 h = _mm512_mask_blend_ps(under, hue, _mm512_add_ps(hue, v360));
+  h = _mm512_mask_blend_ps(over, h, _mm512_sub_ps(hue, v360));
+  const __mmask16 below60 = _mm512_cmp_ps_mask(h, _mm512_set1_ps(60.0f), _CMP_LT_OQ);
+  const __mmask16 below180 = _mm512_cmp_ps_mask(h, _mm512_set1_ps(180.0f), _CMP_LT_OQ);
+  const __mmask16 below240 = _mm512_cmp_ps_mask(h, _mm512_set1_ps(240.0f), _CMP_LT_OQ);
+  const __m512 x = _mm512_mask_blend_ps(below60, _mm512_sub_ps(_mm512_set1_ps(240.0f), h), h);
+  const __m512 ramp =
+      _mm512_add_ps(m1, _mm512_div_ps(_mm512_mul_ps(_mm512_sub_ps(m2, m1), x), _mm512_set1_ps(60.0f)));
+  __m512 c = _mm512_mask_blend_ps(below240, m1, ramp);
+  c = _mm512_mask_blend_ps(below180, c, m2);
+  c = _mm512_mask_blend_ps(below60, c, ramp);
+  c = _mm512_mul_ps(_mm512_set1_ps(255.0f), c);
+  c = _mm512_min_ps(_mm512_max_ps(c, _mm512_setzero_ps()), _mm512_set1_ps(255.0f));
+  return _mm512_cvttps_epi32(c);
+}
+
+// Truncated quotient of exact non-negative integers held as floats, sixteen lanes.
+XIMAGE_AVX512 inline __m512i quotient16(__m512 x, __m512 d) { return _mm512_cvttps_epi32(_mm512_div_ps(x, d)); }
+
+// Sixteen pixels, one a lane as blue | green << 8 | red << 16, converted as saturate8 does.
+XIMAGE_AVX512 inline __m512i saturate16(__m512i in, __m512i shift) {
+  const __m512i ff = _mm512_set1_epi32(0xFF);
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i one = _mm512_set1_epi32(1);
+  const __m512i B = _mm512_and_si512(in, ff);
+  const __m512i G = _mm512_and_si512(_mm512_srli_epi32(in, 8), ff);
+  const __m512i R = _mm512_srli_epi32(in, 16);  // the top byte of a lane is 0
+
+  // RGBtoHSL.
+  const __m512i cMax = _mm512_max_epi32(_mm512_max_epi32(R, G), B);
+  const __m512i cMin = _mm512_min_epi32(_mm512_min_epi32(R, G), B);
+  const __m512i sum = _mm512_add_epi32(cMax, cMin);
+  const __m512i L = _mm512_srli_epi32(_mm512_add_epi32(sum, one), 1);
+  const __m512i d = _mm512_sub_epi32(cMax, cMin);
+  const __mmask16 grey = _mm512_cmpeq_epi32_mask(d, zero);
+  const __mmask16 lowLight = _mm512_cmplt_epi32_mask(L, _mm512_set1_epi32(128));  // L <= 127
+  const __m512i s = _mm512_mask_blend_epi32(lowLight, _mm512_sub_epi32(_mm512_set1_epi32(510), sum), sum);
+  const __m512 dF = _mm512_cvtepi32_ps(_mm512_max_epi32(d, one));
+  const __m512 sF = _mm512_cvtepi32_ps(_mm512_max_epi32(s, one));
+  const __m512i S = _mm512_maskz_mov_epi32(
+      (__mmask16)~grey, quotient16(_mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(d), _mm512_set1_ps(255.0f)),
+                                                 _mm512_cvtepi32_ps(_mm512_srli_epi32(s, 1))),
+                                   sF));
+  const __mmask16 isR = _mm512_cmpeq_epi32_mask(R, cMax);
+  const __mmask16 isG = (__mmask16)(~isR & _mm512_cmpeq_epi32_mask(G, cMax));
+  const __m512i first = _mm512_mask_blend_epi32(isR, _mm512_mask_blend_epi32(isG, G, R), B);
+  const __m512i second = _mm512_mask_blend_epi32(isR, _mm512_mask_blend_epi32(isG, R, B), G);
+  const __m512i base = _mm512_mask_blend_epi32(
+      isR, _mm512_mask_blend_epi32(isG, _mm512_set1_epi32(170), _mm512_set1_epi32(85)), zero);
+  const __m512 k42 = _mm512_set1_ps(42.0f);
+  const __m512 halfD = _mm512_cvtepi32_ps(_mm512_srli_epi32(d, 1));
+  const __m512i q1 = quotient16(
+      _mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_sub_epi32(cMax, first)), k42), halfD), dF);
+  const __m512i q2 = quotient16(
+      _mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_sub_epi32(cMax, second)), k42), halfD), dF);
+  const __m512i hue = _mm512_and_si512(_mm512_sub_epi32(_mm512_add_epi32(base, q1), q2), ff);
+  const __m512i H = _mm512_mask_blend_epi32(grey, hue, _mm512_set1_epi32(170));
+  const __m512i S2 = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(S, shift), zero), ff);
+
+  // HSLtoRGB.
+  const __m512 v255 = _mm512_set1_ps(255.0f);
+  const __m512 l = _mm512_div_ps(_mm512_cvtepi32_ps(L), v255);
+  const __m512 sat = _mm512_div_ps(_mm512_cvtepi32_ps(S2), v255);
+  const __m512 h = _mm512_div_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(H), _mm512_set1_ps(360.0f)), v255);
+  const __mmask16 lowL = _mm512_cmp_ps_mask(l, _mm512_set1_ps(0.5f), _CMP_LE_OQ);
+  const __m512 m2 = _mm512_mask_blend_ps(lowL, _mm512_sub_ps(_mm512_add_ps(l, sat), _mm512_mul_ps(l, sat)),
+                                         _mm512_mul_ps(l, _mm512_add_ps(_mm512_set1_ps(1.0f), sat)));
+  const __m512 m1 = _mm512_sub_ps(_mm512_add_ps(l, l), m2);
+  const __m512 v120 = _mm512_set1_ps(120.0f);
+  const __m512i r = hueChannel16(m1, m2, _mm512_add_ps(h, v120));
+  const __m512i g = hueChannel16(m1, m2, h);
+  const __m512i b = hueChannel16(m1, m2, _mm512_sub_ps(h, v120));
+  const __m512i colour = _mm512_or_si512(_mm512_or_si512(b, _mm512_slli_epi32(g, 8)), _mm512_slli_epi32(r, 16));
+  const __m512i greyValue = _mm512_cvttps_epi32(
+      _mm512_min_ps(_mm512_max_ps(_mm512_mul_ps(l, v255), _mm512_setzero_ps()), v255));
+  const __m512i greyColour = _mm512_mullo_epi32(greyValue, _mm512_set1_epi32(0x010101));
+  return _mm512_mask_blend_epi32(_mm512_cmpeq_epi32_mask(S2, zero), colour, greyColour);
+}
+
+// Sixteen pixels are the first 48 bytes of a register: the bytes of the
+// first n pixels of a group (n up to 16).
+XIMAGE_AVX512 inline __mmask64 groupBytes(uint32_t n) { return n >= 16 ? 0xFFFFFFFFFFFFull : (1ull << (3 * n)) - 1; }
+
+// Eight groups of sixteen pixels as one step, the processor overlapping
+// their long chains of dependent steps: the first n pixels (n up to 128)
+// from p, converted and written back. Eight groups equal to `lastIn` lane
+// for lane (flat areas) take `lastOut`; a step that converts leaves its last
+// group and result there.
+XIMAGE_AVX512 inline void step512(uint8_t* p, uint32_t n, __m512i shift, __m512i& lastIn, __m512i& lastOut) {
+  // Pixels 4k..4k+3 (dwords 3k..3k+2) go to the 128-bit lane k, then one
+  // pixel a 32-bit lane; back the other way.
+  const __m512i toLanes = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
+  // Byte picks within each 128-bit lane, four to a dword (0x80: a zero byte).
+  const __m512i spread = _mm512_setr4_epi32((int)0x80020100, (int)0x80050403, (int)0x80080706, (int)0x800B0A09);
+  const __m512i pack = _mm512_setr4_epi32(0x04020100, 0x09080605, 0x0E0D0C0A, (int)0x80808080);
+  const __m512i fromLanes = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0, 0, 0, 0);
+  __mmask64 bytes[8];
+  for (int k = 0; k < 8; k++) bytes[k] = groupBytes(n > 16u * k ? n - 16u * k : 0);
+  __m512i v[8];
+  __mmask16 same = 0xFFFF;
+  for (int k = 0; k < 8; k++) {
+    v[k] = _mm512_shuffle_epi8(_mm512_permutexvar_epi32(toLanes, _mm512_maskz_loadu_epi8(bytes[k], p + 48 * k)),
+                               spread);
+    same &= _mm512_cmpeq_epi32_mask(v[k], lastIn);
+  }
+  if (same == 0xFFFF) {
+    for (int k = 0; k < 8; k++) v[k] = lastOut;
+  } else {
+    lastIn = v[7];
+    for (int k = 0; k < 8; k++) v[k] = saturate16(v[k], shift);
+    lastOut = v[7];
+  }
+  for (int k = 0; k < 8; k++)
+    _mm512_mask_storeu_epi8(p + 48 * k, bytes[k],
+                            _mm512_permutexvar_epi32(fromLanes, _mm512_shuffle_epi8(v[k], pack)));
+}
+
 }  // namespace
+
+XIMAGE_AVX512 uint32_t SaturateHslRowAvx512(uint8_t* row, uint32_t width, int shift) {
+  const __m512i shiftV = _mm512_set1_epi32(shift);
+  __m512i lastIn = _mm512_set1_epi32(-1);  // matches no pixel
+  __m512i lastOut = _mm512_setzero_si512();
+  uint32_t x = 0;
+  for (; x + 128 <= width; x += 128) step512(row + (size_t)x * 3, 128, shiftV, lastIn, lastOut);
+  // The rest of the row as one step; its bytes are all that it touches.
+  if (x < width) step512(row + (size_t)x * 3, width - x, shiftV, lastIn, lastOut);
+  return width;
+}
 
 XIMAGE_AVX2 uint32_t SaturateHslRowAvx2(uint8_t* row, uint32_t width, int shift) {
   // Pixels 0..3 from the first 12 bytes, 4..7 from bytes 12..23 (bytes 4..15
@@ -161,8 +310,14 @@ XIMAGE_AVX2 uint32_t SaturateHslRowAvx2(uint8_t* row, uint32_t width, int shift)
 #else
 
 bool HaveAvx2() { return false; }
+bool HaveAvx512() { return false; }
 uint32_t SaturateHslRowAvx2(uint8_t*, uint32_t, int) { return 0; }
+uint32_t SaturateHslRowAvx512(uint8_t*, uint32_t, int) { return 0; }
 
 #endif
 
 }  // namespace ximage_wide
+
+#if defined(XIMAGE_QUIET_INTRINSICS)
+#pragma GCC diagnostic pop
+#endif

@@ -10,6 +10,7 @@
 
 #include "tests/ximage/test_filters_reference.h"
 #include "tests/ximage/ximage_test_util.h"
+#include "ximage/saturate_avx2.h"
 #include "ximage/ximage.h"
 
 using ximgtest::rgb;
@@ -49,13 +50,19 @@ RGBQUAD saturatedOne(RGBQUAD c, int64_t saturation) {
 }
 
 // A card-like picture with repeated colours (flat areas) and many distinct
-// ones (noise), so remembered conversions and fresh ones both occur.
+// ones (noise), so remembered conversions and fresh ones both occur; every
+// fourth row is long flat runs of changing length with a lone odd pixel now
+// and then, so that results reused along a row are reused from the right
+// pixels.
 void fillCardLike(CxImage& img, std::mt19937& rng) {
   for (uint32_t y = 0; y < img.GetHeight(); y++) {
     uint8_t* row = img.GetBits(y);
     for (uint32_t x = 0; x < img.GetWidth(); x++) {
       uint8_t* p = row + 3 * x;
-      if ((x / 7 + y / 5) % 3 == 0) {
+      const uint32_t run = x / (60 + y * 7 % 400);
+      if (y % 4 == 3 && x % 211 != 120) {
+        p[0] = (uint8_t)(run * 70 + y), p[1] = (uint8_t)(run * 30), p[2] = (uint8_t)(200 - run * 50);
+      } else if ((x / 7 + y / 5) % 3 == 0) {
         p[0] = 30, p[1] = 140, p[2] = 220;
       } else if ((x + y) % 5 == 0) {
         p[0] = (uint8_t)(x * 3), p[1] = (uint8_t)(y * 5), p[2] = (uint8_t)(x + y);
@@ -132,7 +139,7 @@ TEST(Saturate, EveryPixelMatchesTheConversionsOneByOne) {
   for (int64_t saturation : {int64_t(-300), int64_t(-50), int64_t(0), int64_t(1), int64_t(77), int64_t(255),
                              std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
     CxImage img;
-    makeImage(img, 301, 203);  // 301 * 3 = 903: rows carry a padding byte
+    makeImage(img, 1013, 203);  // 1013 * 3 = 3039: rows carry a padding byte
     fillCardLike(img, rng);
     expectSaturatedOneByOne(img, saturation);
   }
@@ -149,7 +156,14 @@ TEST(Saturate, EveryColourMatchesTheConversionsOneByOne) {
       uint8_t* p = img.GetBits(y) + 3 * x;
       p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)c, p[2] = (uint8_t)(c >> 8);
     }
+  const CxImage colours(img);
   expectSaturatedOneByOne(img, 40);
+  // The eight-pixel path too, where Saturate itself takes the sixteen-pixel one.
+  if (ximage_wide::HaveAvx2() && ximage_wide::HaveAvx512()) {
+    CxImage eight(colours);
+    for (uint32_t y = 0; y < 4096; y++) ASSERT_EQ(ximage_wide::SaturateHslRowAvx2(eight.GetBits(y), 4096, 40), 4096u);
+    EXPECT_TRUE(ximgtest::rowsOf(eight) == ximgtest::rowsOf(img)) << "eight-pixel path";
+  }
 }
 
 TEST(Saturate, OtherColourSpacesAndIndexedImages) {

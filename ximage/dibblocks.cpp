@@ -130,6 +130,10 @@ void Give(void* block) {
   }
 }
 
+void ReleaseKept() {
+  while (g_count > 0) release(g_kept[--g_count].block);
+}
+
 size_t KeptCount() { return static_cast<size_t>(g_count); }
 
 size_t KeptBytes() {

@@ -16,6 +16,8 @@ void* Take(size_t size);
 void Give(void* block);
 // How many bytes a block from Take holds.
 size_t BlockBytes(void* block);
+// Gives every kept block back to the system.
+void ReleaseKept();
 // Blocks kept now and their bytes (for tests and benchmarks).
 size_t KeptCount();
 size_t KeptBytes();

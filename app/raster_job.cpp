@@ -1,0 +1,151 @@
+// The raster job callbacks of the vk4400 driver. The job holds the printer
+// from its start to its end: the filter's preflight runs at the start, every
+// page is gathered line by line into its frame and handed over as a card
+// side (fronts and backs paired in two-sided jobs), and the end sends a front
+// that no back followed and waits until the printer has finished the card.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/card_options.h"
+#include "app/printer_io.h"
+#include "app/vk4400_app.h"
+#include "filter/filter.h"
+
+namespace {
+
+// Largest page side the pipeline takes.
+const unsigned kMaxPageSide = 16384;
+// Colour-type codes of the two sides of a two-sided card.
+const int kCardFront = 16;
+const int kCardBack = 32;
+
+// What one job keeps from its start to its end.
+struct CardJob {
+  std::unique_ptr<PrinterSession> session;
+  FilterJob flow;
+  bool twoSided = false;
+  bool frontPending = false;
+  int pages = 0;
+  unsigned width = 0, height = 0, bytesPerLine = 0;
+  std::vector<uint8_t> page;
+};
+
+CardJob* cardJob(pappl_job_t* job) { return static_cast<CardJob*>(papplJobGetData(job)); }
+
+// Ends the job's hold on the printer and forgets its state.
+void finishJob(pappl_job_t* job) {
+  delete cardJob(job);
+  papplJobSetData(job, nullptr);
+}
+
+// Fails the job with a message the user sees as its job-state-message; the
+// printer is released at once for the next job.
+bool failJob(pappl_job_t* job, const std::string& message) {
+  CardJob* cj = cardJob(job);
+  std::string text = message;
+  if (cj != nullptr && cj->session && cj->session->io().Lost())
+    text += " The connection to the printer was lost.";
+  papplJobSetMessage(job, "%s", text.c_str());
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", text.c_str());
+  finishJob(job);
+  return false;
+}
+
+// Says in words why a printer call failed.
+std::string describeResult(int result) {
+  if (result == -1) return "the printer did not answer";
+  if (result == 9) return "the printer refused the command";
+  if (result == 20) return "the card side could not be prepared";
+  if (result == VK_ERR_REFUSED) return "the card side was refused before sending";
+  return "printer error " + std::to_string(result);
+}
+
+}  // namespace
+
+bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  auto* cj = new CardJob;
+  papplJobSetData(job, cj);
+  cj->session.reset(new PrinterSession(device, PrinterSession::Lock()));
+  papplJobSetMessage(job, "Asking the printer for its status");
+  if (CheckJobStatus(cj->flow) != kGoOn)
+    return failJob(job, "The printer did not report its status and was reset; the job was not printed.");
+  if (CheckVersion(cj->flow) != kGoOn)
+    return failJob(job, "The printer did not report its firmware version; the job was not printed.");
+  if (CheckRibbon(cj->flow) != kGoOn)
+    return failJob(job, "The printer did not report its ribbon; the job was not printed.");
+
+  cups_option_t* cardOptions = nullptr;
+  const int count = CardOptionsForJob(options->num_vendor, options->vendor,
+                                      options->print_color_mode, &cardOptions);
+  cj->flow.option = ReadCardOptions(count, cardOptions, cj->flow.detectedRibbon);
+  cupsFreeOptions(count, cardOptions);
+  SetPOption(cj->flow.option);
+  cj->twoSided = options->sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE;
+  return true;
+}
+
+bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+  CardJob* cj = cardJob(job);
+  if (cj == nullptr) return false;
+  const cups_page_header2_t& h = options->header;
+  if (h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 24 || h.cupsWidth == 0 ||
+      h.cupsHeight == 0 || h.cupsWidth > kMaxPageSide || h.cupsHeight > kMaxPageSide ||
+      h.cupsBytesPerLine != h.cupsWidth * 3)
+    return failJob(job, "Unsupported raster data.");
+  cj->width = h.cupsWidth;
+  cj->height = h.cupsHeight;
+  cj->bytesPerLine = h.cupsBytesPerLine;
+  cj->page.assign(size_t(cj->bytesPerLine) * cj->height, 255);
+  ++cj->pages;
+  papplJobSetMessage(job, "Preparing card side %d", cj->pages);
+  return true;
+}
+
+bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+                   const unsigned char* line) {
+  CardJob* cj = cardJob(job);
+  if (cj == nullptr) return false;
+  if (y >= cj->height) return failJob(job, "Unsupported raster data.");
+  memcpy(cj->page.data() + size_t(y) * cj->bytesPerLine, line, cj->bytesPerLine);
+  return true;
+}
+
+bool CardEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+  CardJob* cj = cardJob(job);
+  if (cj == nullptr) return false;
+  if (papplJobIsCanceled(job)) return true;
+  const int size = int(cj->page.size());
+  int result;
+  if (cj->twoSided) {
+    const int colorType = (cj->pages & 1) ? kCardFront : kCardBack;
+    result = OneCmdPrintingEx(3, colorType, cj->page.data(), size, int(cj->width), int(cj->height));
+    if (result == 0) cj->frontPending = colorType == kCardFront;
+  } else {
+    result = OneCmdPrintingEx(1, 0, cj->page.data(), size, int(cj->width), int(cj->height));
+  }
+  if (result != 0) return failJob(job, "The card was not printed: " + describeResult(result) + ".");
+  return true;
+}
+
+bool CardEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  CardJob* cj = cardJob(job);
+  if (cj == nullptr) return false;
+  if (papplJobIsCanceled(job)) {
+    finishJob(job);
+    return true;
+  }
+  if (cj->frontPending) {
+    const int result = PrintPendingFront();
+    if (result != 0)
+      return failJob(job, "The last card front was not printed: " + describeResult(result) + ".");
+  }
+  papplJobSetMessage(job, "Waiting for the printer to finish the card");
+  if (CompletionWait(cj->flow) != 0)
+    return failJob(job, "The printer did not report the end of the job and was reset.");
+  papplJobSetMessage(job, "The printer has finished the card");
+  finishJob(job);
+  return true;
+}

@@ -1,0 +1,102 @@
+// The printer's state, its ribbon as a supply, the identify beep and the
+// self-test card. Each asks the printer over its device, outside any job.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/printer_io.h"
+#include "app/vk4400_app.h"
+#include "device/VK4400.h"
+
+namespace {
+
+// A black ribbon names itself with '5' in byte 1 of the ribbon sensor's reply.
+const unsigned char kBlackRibbon = '5';
+// Fewer cards than this left on the ribbon is reported as running low.
+const int kRibbonLowCards = 10;
+
+// The printer's device with the device lock held, for one status query or
+// action; empty when a job or another query has it.
+struct DeviceTurn {
+  pappl_printer_t* printer = nullptr;
+  pappl_device_t* device = nullptr;
+  std::unique_ptr<PrinterSession> session;
+
+  explicit DeviceTurn(pappl_printer_t* p) : printer(p) {
+    std::unique_lock<std::mutex> lock = PrinterSession::TryLock();
+    if (!lock.owns_lock()) return;
+    device = papplPrinterOpenDevice(printer);
+    if (device == nullptr) return;
+    session.reset(new PrinterSession(device, std::move(lock)));
+  }
+  ~DeviceTurn() {
+    session.reset();
+    if (device != nullptr) papplPrinterCloseDevice(printer);
+  }
+  bool open() const { return session != nullptr; }
+};
+
+// The ribbon as the printer's one supply: the count of cards left where the
+// printer reports one. The printer counts what is left, not a share of a full
+// ribbon, so a ribbon with cards left has the level "some left" (-3).
+pappl_supply_t ribbonSupply(bool black, int cardsLeft) {
+  pappl_supply_t supply;
+  memset(&supply, 0, sizeof(supply));
+  supply.color = black ? PAPPL_SUPPLY_COLOR_BLACK : PAPPL_SUPPLY_COLOR_MULTIPLE;
+  supply.type = PAPPL_SUPPLY_TYPE_INK_RIBBON;
+  supply.is_consumed = true;
+  supply.level = cardsLeft < 0 ? -1 : cardsLeft == 0 ? 0 : -3;
+  if (cardsLeft >= 0)
+    snprintf(supply.description, sizeof(supply.description), "%s Ribbon (%d cards left)",
+             black ? "Black" : "Color", cardsLeft);
+  else
+    snprintf(supply.description, sizeof(supply.description), "%s Ribbon",
+             black ? "Black" : "Color");
+  return supply;
+}
+
+}  // namespace
+
+bool CardStatus(pappl_printer_t* printer) {
+  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) return true;
+  DeviceTurn turn(printer);
+  if (!turn.open()) return true;
+
+  unsigned char jobStatus[VK_JOBSTATUS_SIZE] = {0};
+  if (PrintJobStatus(jobStatus) != 0) {
+    papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+    return true;
+  }
+  papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+
+  unsigned char ribbon[VK_REPLY_SIZE] = {0};
+  if (CheckRibbonSensor(ribbon) != 0) return true;
+  int cardsLeft = -1;
+  CheckRibbonCount(&cardsLeft);
+  pappl_supply_t supply = ribbonSupply(ribbon[1] == kBlackRibbon, cardsLeft);
+  papplPrinterSetSupplies(printer, 1, &supply);
+  pappl_preason_t low = cardsLeft == 0 ? PAPPL_PREASON_MARKER_SUPPLY_EMPTY
+                        : cardsLeft > 0 && cardsLeft < kRibbonLowCards ? PAPPL_PREASON_MARKER_SUPPLY_LOW
+                                                                         : PAPPL_PREASON_NONE;
+  papplPrinterSetReasons(printer, low,
+                         (PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_MARKER_SUPPLY_LOW) & ~low);
+  return true;
+}
+
+void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
+  DeviceTurn turn(printer);
+  if (!turn.open()) return;
+  if (BuzzerControl(1, 1, 1) != 0)
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer did not sound its buzzer.");
+}
+
+const char* CardTestPage(pappl_printer_t* printer, char*, size_t) {
+  DeviceTurn turn(printer);
+  if (!turn.open()) {
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer is busy; no self-test card.");
+    return nullptr;
+  }
+  if (SelfPrinting() != 0)
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer did not print its self-test card.");
+  return nullptr;
+}

@@ -134,6 +134,10 @@ bool CardEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   CardJob* cj = cardJob(job);
   if (cj == nullptr) return false;
   if (papplJobIsCanceled(job)) {
+    // Stopped by the user, or by PAPPL over a page it could not read: no
+    // further card goes out, and a kept front is dropped.
+    if (papplJobGetReasons(job) & PAPPL_JREASON_DOCUMENT_FORMAT_ERROR)
+      papplJobSetMessage(job, "Unsupported raster data.");
     finishJob(job);
     return true;
   }

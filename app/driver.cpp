@@ -34,6 +34,11 @@ bool CardDriverCallback(pappl_system_t*, const char* driver_name, const char*, c
   data->rwriteline_cb = CardWriteLine;
   data->rendpage_cb = CardEndPage;
   data->rendjob_cb = CardEndJob;
+  // PAPPL hands a driver's own format, and a document it cannot type, to the
+  // file callback (and fails without one); the card printer's command
+  // stream is named here but never taken from a client.
+  data->printfile_cb = CardRefuseDocument;
+  data->format = "application/vnd.vkr-card";
   data->status_cb = CardStatus;
   data->identify_cb = CardIdentify;
   data->testpage_cb = CardTestPage;

@@ -8,6 +8,7 @@
 // It listens on localhost at the given port (and on the local socket the
 // other sub-commands use). The state file keeps the printers and their
 // settings; a new file starts with none.
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -84,6 +85,8 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // A printer connection that has gone away fails its write instead.
+  signal(SIGPIPE, SIG_IGN);
   return papplMainloop(argc, argv, "1.0", nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
                        g_drivers, nullptr, CardDriverCallback, nullptr, nullptr, createSystem,
                        nullptr, nullptr);

@@ -30,6 +30,8 @@ struct CardJob {
   bool frontPending = false;
   int pages = 0;
   unsigned width = 0, height = 0, bytesPerLine = 0;
+  bool gray = false;   // 8-bit grey lines, widened to RGB on the frame
+  bool black = false;  // grey lines count black (0 is white)
   std::vector<uint8_t> page;
 };
 
@@ -91,13 +93,19 @@ bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   CardJob* cj = cardJob(job);
   if (cj == nullptr) return false;
   const cups_page_header2_t& h = options->header;
-  if (h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 24 || h.cupsWidth == 0 ||
+  // PAPPL hands over 8-bit sRGB, or for monochrome 8-bit grey or black.
+  const bool black = h.cupsColorSpace == CUPS_CSPACE_K;
+  const bool gray = h.cupsBitsPerPixel == 8 && (h.cupsColorSpace == CUPS_CSPACE_SW ||
+                                                h.cupsColorSpace == CUPS_CSPACE_W || black);
+  if (h.cupsBitsPerColor != 8 || (h.cupsBitsPerPixel != 24 && !gray) || h.cupsWidth == 0 ||
       h.cupsHeight == 0 || h.cupsWidth > kMaxPageSide || h.cupsHeight > kMaxPageSide ||
-      h.cupsBytesPerLine != h.cupsWidth * 3)
+      h.cupsBytesPerLine != h.cupsWidth * (gray ? 1 : 3))
     return failJob(job, "Unsupported raster data.");
   cj->width = h.cupsWidth;
   cj->height = h.cupsHeight;
-  cj->bytesPerLine = h.cupsBytesPerLine;
+  cj->gray = gray;
+  cj->black = black;
+  cj->bytesPerLine = h.cupsWidth * 3;
   cj->page.assign(size_t(cj->bytesPerLine) * cj->height, 255);
   ++cj->pages;
   papplJobSetMessage(job, "Preparing card side %d", cj->pages);
@@ -109,7 +117,14 @@ bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
   CardJob* cj = cardJob(job);
   if (cj == nullptr) return false;
   if (y >= cj->height) return failJob(job, "Unsupported raster data.");
-  memcpy(cj->page.data() + size_t(y) * cj->bytesPerLine, line, cj->bytesPerLine);
+  uint8_t* to = cj->page.data() + size_t(y) * cj->bytesPerLine;
+  if (!cj->gray) {
+    memcpy(to, line, cj->bytesPerLine);
+  } else {
+    const uint8_t flip = cj->black ? 255 : 0;
+    for (unsigned x = 0; x < cj->width; ++x)
+      to[3 * x] = to[3 * x + 1] = to[3 * x + 2] = uint8_t(line[x] ^ flip);
+  }
   return true;
 }
 
@@ -148,8 +163,14 @@ bool CardEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   }
   papplJobSetMessage(job, "Waiting for the printer to finish the card");
   if (CompletionWait(cj->flow) != 0)
-    return failJob(job, "The printer did not report the end of the job and was reset.");
+    return failJob(job, "The printer stopped answering before it reported the end of the job.");
   papplJobSetMessage(job, "The printer has finished the card");
   finishJob(job);
   return true;
+}
+
+bool CardRefuseDocument(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  papplJobSetMessage(job, "Unsupported document format \"%s\".", papplJobGetFormat(job));
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unsupported document format \"%s\".", papplJobGetFormat(job));
+  return false;
 }

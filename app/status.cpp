@@ -1,5 +1,6 @@
 // The printer's state, its ribbon as a supply, the identify beep and the
 // self-test card. Each asks the printer over its device, outside any job.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,9 @@ namespace {
 const unsigned char kBlackRibbon = '5';
 // Fewer cards than this left on the ribbon is reported as running low.
 const int kRibbonLowCards = 10;
+// The printer reports the cards left on its ribbon, not the ribbon's size;
+// the level is shown as a share of a fresh ribbon of this many cards.
+const int kFreshRibbonCards = 500;
 
 // The printer's device with the device lock held, for one status query or
 // action; empty when a job or another query has it.
@@ -21,12 +25,16 @@ struct DeviceTurn {
   pappl_printer_t* printer = nullptr;
   pappl_device_t* device = nullptr;
   std::unique_ptr<PrinterSession> session;
+  bool unreachable = false;  // the device could not be opened
 
   explicit DeviceTurn(pappl_printer_t* p) : printer(p) {
     std::unique_lock<std::mutex> lock = PrinterSession::TryLock();
     if (!lock.owns_lock()) return;
     device = papplPrinterOpenDevice(printer);
-    if (device == nullptr) return;
+    if (device == nullptr) {
+      unreachable = true;
+      return;
+    }
     session.reset(new PrinterSession(device, std::move(lock)));
   }
   ~DeviceTurn() {
@@ -36,16 +44,20 @@ struct DeviceTurn {
   bool open() const { return session != nullptr; }
 };
 
-// The ribbon as the printer's one supply: the count of cards left where the
-// printer reports one. The printer counts what is left, not a share of a full
-// ribbon, so a ribbon with cards left has the level "some left" (-3).
+// The ribbon as the printer's one supply, with the count of cards left where
+// the printer reports one (level -1, unknown, where it does not).
 pappl_supply_t ribbonSupply(bool black, int cardsLeft) {
   pappl_supply_t supply;
   memset(&supply, 0, sizeof(supply));
   supply.color = black ? PAPPL_SUPPLY_COLOR_BLACK : PAPPL_SUPPLY_COLOR_MULTIPLE;
   supply.type = PAPPL_SUPPLY_TYPE_INK_RIBBON;
   supply.is_consumed = true;
-  supply.level = cardsLeft < 0 ? -1 : cardsLeft == 0 ? 0 : -3;
+  if (cardsLeft < 0)
+    supply.level = -1;
+  else if (cardsLeft == 0)
+    supply.level = 0;
+  else
+    supply.level = cardsLeft >= kFreshRibbonCards ? 100 : std::max(1, cardsLeft * 100 / kFreshRibbonCards);
   if (cardsLeft >= 0)
     snprintf(supply.description, sizeof(supply.description), "%s Ribbon (%d cards left)",
              black ? "Black" : "Color", cardsLeft);
@@ -60,6 +72,8 @@ pappl_supply_t ribbonSupply(bool black, int cardsLeft) {
 bool CardStatus(pappl_printer_t* printer) {
   if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) return true;
   DeviceTurn turn(printer);
+  // A printer that cannot be reached, or does not answer, is offline.
+  if (turn.unreachable) papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
   if (!turn.open()) return true;
 
   unsigned char jobStatus[VK_JOBSTATUS_SIZE] = {0};

@@ -27,6 +27,10 @@ bool CardEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* 
                  unsigned page);
 bool CardEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
+// Ends a job whose document is none of the formats the printer takes: the
+// printer has no raw format, so nothing goes to it.
+bool CardRefuseDocument(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
 // Asks the printer for its state and ribbon; updates reasons and supplies.
 bool CardStatus(pappl_printer_t* printer);
 // Beeps the printer.

@@ -48,7 +48,7 @@ bool CardDriverCallback(pappl_system_t*, const char* driver_name, const char*, c
   data->ppm_color = 2;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO;
   data->has_supplies = true;
-  data->orient_default = IPP_ORIENT_NONE;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
   data->quality_default = IPP_QUALITY_NORMAL;
   data->content_default = PAPPL_CONTENT_AUTO;
   data->scaling_default = PAPPL_SCALING_AUTO;
@@ -69,9 +69,12 @@ bool CardDriverCallback(pappl_system_t*, const char* driver_name, const char*, c
   data->x_resolution[0] = data->y_resolution[0] = 300;
   data->x_default = data->y_default = 300;
 
+  // Borderless cards. The printer also lists a margin of 0.01 mm (no pixel
+  // at 300 dpi): CUPS makes a driverless queue's default page size from the
+  // bordered variant of a size, and with none it falls back to Letter.
   data->borderless = true;
-  data->left_right = 0;
-  data->bottom_top = 0;
+  data->left_right = 1;
+  data->bottom_top = 1;
   data->num_media = 1;
   data->media[0] = VKR_CARD_MEDIA;
   data->num_source = 1;
@@ -90,5 +93,14 @@ bool CardDriverCallback(pappl_system_t*, const char* driver_name, const char*, c
   for (int i = 0; i < count; ++i) data->vendor[i] = specs[i].ippName;
   *attrs = ippNew();
   AddCardOptionAttributes(*attrs);
+  // IPP Everywhere attributes PAPPL leaves to the driver: the card pipeline
+  // does its own colour work ("auto" intent), and jobs are not split into
+  // parts with different settings (no overrides beyond what IPP Everywhere
+  // names, no preferred-attributes).
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+  ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  static const char* const kOverrides[] = {"document-number", "pages"};
+  ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
   return true;
 }

@@ -208,9 +208,34 @@ EOP
 everywhere)
   start_printer card 0
   add_printer card "$sim_port"
-  ipptool -V 2.0 -tf "$root/card.jpg" "$(uri card)" ipp-everywhere.test >"$root/everywhere.out" 2>&1 ||
-    { grep -E 'FAIL|EXPECTED|GOT' "$root/everywhere.out" | head -40; fail "ipp-everywhere.test failed"; }
-  grep -c PASS "$root/everywhere.out" | xargs say "ipp-everywhere.test passed; PASS lines:"
+  sleep 1.1  # printer-up-time must have passed its first second
+  # Two requirements cannot apply (README, "IPP Everywhere"): the card's
+  # orientation follows each picture (orientation-requested-default 'none'),
+  # and PAPPL takes no per-page overrides. Any other failure fails the test.
+  # The PWG sample rasters the suite names are not shipped with it, and
+  # ipptool refuses a suite whose files it cannot read: the suite runs from
+  # a folder of its own with stand-ins. The printer lists 300 dpi sRGB 8-bit
+  # only, so those samples are real (card-sized) rasters; the tests of every
+  # other type and resolution are skipped and theirs stay empty.
+  suite=$root/ipptool
+  mkdir -p "$suite"
+  for f in /usr/share/cups/ipptool/*; do ln -s "$f" "$suite/"; done
+  "$build/sim/rasterwrite/vkr-rasterwrite" -o "$root/sample.pwg" --mode pwg --colorspace srgb ||
+    fail "cannot write the sample raster"
+  grep -h '^[[:space:]]*FILE pwg-raster-samples' "$suite"/*.test | awk '{print $2}' | sort -u |
+    while read -r f; do
+      mkdir -p "$suite/$(dirname "$f")"
+      if [[ $f == pwg-raster-samples-300dpi/srgb-8/* ]]; then cp "$root/sample.pwg" "$suite/$f"; else : >"$suite/$f"; fi
+    done
+  ipptool -V 2.0 -tf "$root/card.jpg" "$(uri card)" "$suite/ipp-everywhere.test" >"$root/everywhere.out" 2>&1
+  grep -E '^ +(EXPECTED|GOT):' "$root/everywhere.out" |
+    grep -vE '^ +EXPECTED: orientation-requested-default WITH-VALUE "3,4,5,6"$|^ +GOT: orientation-requested-default=7$|^ +EXPECTED: overrides-supported$' \
+      >"$root/everywhere.unexpected"
+  if [[ -s $root/everywhere.unexpected ]] || ! grep -q '^Summary:' "$root/everywhere.out"; then
+    grep -E 'FAIL|EXPECTED|GOT' "$root/everywhere.out" | head -40
+    fail "ipp-everywhere.test failed"
+  fi
+  say "ipp-everywhere.test: $(grep '^Summary:' "$root/everywhere.out")"
   ;;
 cups)
   start_printer card 0
@@ -219,6 +244,9 @@ cups)
   status=$?
   [[ $status == 77 ]] && exit 77
   ((status == 0)) || fail "the driverless queue did not print"
+  # CUPS rendered the PDF on the card, not on its default paper.
+  grep -q 'Page 1 raster data is 643x1013x24 (sRGB)' "$root/app.log" ||
+    fail "CUPS did not send a card-sized page: $(grep -o 'raster data is [^ ]*' "$root/app.log")"
   python3 "$here/check_app_cards.py" "$root/card/commands.bin" "$root/card" 1:colour,overlay ||
     fail "the card printed through CUPS is not what was printed"
   ;;

@@ -48,7 +48,9 @@ bool CardDriverCallback(pappl_system_t*, const char* driver_name, const char*, c
   data->ppm_color = 2;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO;
   data->has_supplies = true;
-  data->orient_default = IPP_ORIENT_PORTRAIT;
+  // A card takes each picture the way it fits: PAPPL turns a landscape
+  // picture onto the portrait card instead of cropping it.
+  data->orient_default = IPP_ORIENT_NONE;
   data->quality_default = IPP_QUALITY_NORMAL;
   data->content_default = PAPPL_CONTENT_AUTO;
   data->scaling_default = PAPPL_SCALING_AUTO;
@@ -94,13 +96,10 @@ bool CardDriverCallback(pappl_system_t*, const char* driver_name, const char*, c
   *attrs = ippNew();
   AddCardOptionAttributes(*attrs);
   // IPP Everywhere attributes PAPPL leaves to the driver: the card pipeline
-  // does its own colour work ("auto" intent), and jobs are not split into
-  // parts with different settings (no overrides beyond what IPP Everywhere
-  // names, no preferred-attributes).
+  // does its own colour work ("auto" intent), and the printer prefers no
+  // attributes of its own.
   ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
   ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
   ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
-  static const char* const kOverrides[] = {"document-number", "pages"};
-  ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
   return true;
 }

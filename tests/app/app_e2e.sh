@@ -197,6 +197,23 @@ status, supplies = page("/card/supplies")
 assert status == 200 and "Color Ribbon (300 cards left)" in supplies and 'title="60%"' in supplies, supplies
 EOP
 
+  # Identify beeps the printer; the web page's test page is its self-test card.
+  ipptool -t "$(uri card)" identify-printer.test >"$root/identify.out" 2>&1 || fail "Identify-Printer failed"
+  python3 - "$port" <<'EOP' || fail "the web page's test page button failed"
+import http.client, re, sys, urllib.parse
+def connect():
+    return http.client.HTTPConnection("localhost", int(sys.argv[1]), timeout=30)
+c = connect()
+c.request("GET", "/card")
+session = re.search(r'name="session" value="([0-9a-f]+)"', c.getresponse().read().decode()).group(1)
+c = connect()
+c.request("POST", "/card/", urllib.parse.urlencode({"session": session, "action": "print-test-page"}),
+          {"Content-Type": "application/x-www-form-urlencoded"})
+assert "Test page printed." in c.getresponse().read().decode()
+EOP
+  grep -q '^   buzzer 1 1 1$' "$root/card/printer.log" || fail "identify did not sound the printer's buzzer"
+  grep -q '^#[0-9]* !RSP N=1 params: 01$' "$root/card/printer.log" || fail "the test page did not ask for the self-test card"
+
   # The printers and their settings outlive the server.
   kill -TERM "$server_pid"
   wait "$server_pid" 2>/dev/null

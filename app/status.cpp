@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "app/printer_io.h"
 #include "app/vk4400_app.h"
@@ -18,6 +21,24 @@ const int kRibbonLowCards = 10;
 // The printer reports the cards left on its ribbon, not the ribbon's size;
 // the level is shown as a share of a fresh ribbon of this many cards.
 const int kFreshRibbonCards = 500;
+
+// Each status query costs the printer a second for every command (the
+// exchange's pause); a printer is asked at most this often, and clients
+// polling its attributes in between see the last answer.
+const time_t kStatusInterval = 5;
+
+// Whether the printer may be asked now; notes the time when it may.
+bool statusDue(pappl_printer_t* printer) {
+  static std::mutex lock;
+  static std::map<int, time_t> lastAsked;  // by printer id
+  std::lock_guard<std::mutex> hold(lock);
+  const time_t now = time(nullptr);
+  const int id = papplPrinterGetID(printer);
+  auto it = lastAsked.find(id);
+  if (it != lastAsked.end() && now - it->second < kStatusInterval && now >= it->second) return false;
+  lastAsked[id] = now;
+  return true;
+}
 
 // The printer's device with the device lock held, for one status query or
 // action; empty when a job or another query has it.
@@ -70,7 +91,7 @@ pappl_supply_t ribbonSupply(bool black, int cardsLeft) {
 }  // namespace
 
 bool CardStatus(pappl_printer_t* printer) {
-  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) return true;
+  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING || !statusDue(printer)) return true;
   DeviceTurn turn(printer);
   // A printer that cannot be reached, or does not answer, is offline.
   if (turn.unreachable) papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);

@@ -28,6 +28,10 @@ job_timeout=${VKR_APP_JOB_TIMEOUT:-60}
 
 say() { printf 'app-e2e(%s): %s\n' "$mode" "$*"; }
 
+# A sanitized build runs with the preload after its runtime, and the
+# sub-commands leave PAPPL's client state to the process exit.
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0
+
 root=$(mktemp -d /tmp/vkr-app.XXXXXX) || exit 1
 chmod 0755 "$root"
 pids=()

@@ -15,6 +15,10 @@
 #include "app/card_options.h"
 #include "app/printer_io.h"
 
+// PAPPL keeps a few bytes of a closed device to the process exit; they are
+// not this program's to free (read only under LeakSanitizer).
+extern "C" const char* __lsan_default_suppressions() { return "leak:libpappl.so"; }
+
 namespace {
 
 using Options = std::map<std::string, std::string>;

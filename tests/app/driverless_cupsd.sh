@@ -95,6 +95,15 @@ lpstat -r 2>/dev/null | grep -q "is running" || { cat "$root/log/cupsd.out"; ski
 
 lpadmin -p card -E -v "$printer_uri" -m everywhere >"$root/lpadmin.out" 2>&1 ||
   fail "lpadmin -m everywhere could not make the queue: $(cat "$root/lpadmin.out")"
+# cupsd writes the queue's PPD from the printer's attributes in the
+# background; until then the queue is raw and would pass the PDF on as is.
+# (cupsd's debug log says when it has loaded the PPD it wrote.)
+ready="load_ppd: Saving $root/cache/card.data"
+for _ in $(seq 150); do
+  grep -qF "$ready" "$root/log/error_log" && break
+  sleep 0.2
+done
+grep -qF "$ready" "$root/log/error_log" || fail "cupsd made no PPD for the driverless queue"
 say "queue card: driverless on $printer_uri"
 out=$(lp -d card "$document" 2>&1) || fail "lp refused the document: $out"
 id=$(sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p' <<<"$out")

@@ -219,12 +219,16 @@ EOP
   grep -q '^#[0-9]* !RSP N=1 params: 01$' "$root/card/printer.log" || fail "the test page did not ask for the self-test card"
 
   # The printers and their settings outlive the server.
+  ipptool -t -d set=ms -d want=ms "$(uri card)" "$here/printer_default.test" >"$root/default.out" 2>&1 ||
+    fail "could not set a card option's default: $(cat "$root/default.out")"
   kill -TERM "$server_pid"
   wait "$server_pid" 2>/dev/null
   start_server
   "$app" printers >"$root/printers.out" 2>&1
   grep -qx card "$root/printers.out" && grep -qx off-and-on "$root/printers.out" ||
     fail "the printers did not survive a restart: $(cat "$root/printers.out")"
+  ipptool -t -d want=ms "$(uri card)" "$here/printer_default.test" >"$root/default.out" 2>&1 ||
+    fail "the card option's default did not survive a restart: $(cat "$root/default.out")"
   ;;
 everywhere)
   start_printer card 0

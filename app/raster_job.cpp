@@ -12,22 +12,19 @@
 #include "app/card_options.h"
 #include "app/printer_io.h"
 #include "app/vk4400_app.h"
-#include "filter/filter.h"
+#include "filter/cardjob.h"
 
 namespace {
 
 // Largest page side the pipeline takes.
 const unsigned kMaxPageSide = 16384;
-// Colour-type codes of the two sides of a two-sided card.
-const int kCardFront = 16;
-const int kCardBack = 32;
 
 // What one job keeps from its start to its end.
 struct CardJob {
   std::unique_ptr<PrinterSession> session;
   FilterJob flow;
   bool twoSided = false;
-  bool frontPending = false;
+  CardSides sides;
   int pages = 0;
   unsigned width = 0, height = 0, bytesPerLine = 0;
   bool gray = false;   // 8-bit grey lines, widened to RGB on the frame
@@ -72,12 +69,8 @@ bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
   papplJobSetData(job, cj);
   cj->session.reset(new PrinterSession(device, PrinterSession::Lock()));
   papplJobSetMessage(job, "Asking the printer for its status");
-  if (CheckJobStatus(cj->flow) != kGoOn)
-    return failJob(job, "The printer did not report its status and was reset; the job was not printed.");
-  if (CheckVersion(cj->flow) != kGoOn)
-    return failJob(job, "The printer did not report its firmware version; the job was not printed.");
-  if (CheckRibbon(cj->flow) != kGoOn)
-    return failJob(job, "The printer did not report its ribbon; the job was not printed.");
+  if (RunPreflight(cj->flow) != kGoOn)
+    return failJob(job, "The printer did not report its status, version or ribbon; the job was not printed.");
 
   cups_option_t* cardOptions = nullptr;
   const int count = CardOptionsForJob(options->num_vendor, options->vendor,
@@ -132,16 +125,15 @@ bool CardEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigne
   CardJob* cj = cardJob(job);
   if (cj == nullptr) return false;
   if (papplJobIsCanceled(job)) return true;
-  const int size = int(cj->page.size());
-  int result;
-  if (cj->twoSided) {
-    const int colorType = (cj->pages & 1) ? kCardFront : kCardBack;
-    result = OneCmdPrintingEx(3, colorType, cj->page.data(), size, int(cj->width), int(cj->height));
-    if (result == 0) cj->frontPending = colorType == kCardFront;
-  } else {
-    result = OneCmdPrintingEx(1, 0, cj->page.data(), size, int(cj->width), int(cj->height));
-  }
-  if (result != 0) return failJob(job, "The card was not printed: " + describeResult(result) + ".");
+  CardPage card;
+  card.pixels = cj->page.data();
+  card.bytes = cj->page.size();
+  card.width = cj->width;
+  card.height = cj->height;
+  card.duplexField = cj->twoSided ? 1 : 0;
+  int result = 0;
+  if (HandOverCardSide(cj->pages, card, cj->sides, &result) != kGoOn)
+    return failJob(job, "The card was not printed: " + describeResult(result) + ".");
   return true;
 }
 
@@ -156,11 +148,9 @@ bool CardEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     finishJob(job);
     return true;
   }
-  if (cj->frontPending) {
-    const int result = PrintPendingFront();
-    if (result != 0)
-      return failJob(job, "The last card front was not printed: " + describeResult(result) + ".");
-  }
+  int result = 0;
+  if (FinishCardSides(cj->sides, &result) != kGoOn)
+    return failJob(job, "The last card front was not printed: " + describeResult(result) + ".");
   papplJobSetMessage(job, "Waiting for the printer to finish the card");
   if (CompletionWait(cj->flow) != 0)
     return failJob(job, "The printer stopped answering before it reported the end of the job.");

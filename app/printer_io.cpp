@@ -1,6 +1,7 @@
 // The printer exchange over a PAPPL device, and the session that installs it.
 #include "app/printer_io.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <unistd.h>
@@ -9,6 +10,9 @@ namespace {
 
 // The device layer's one printer state is used by one job or query at a time.
 std::mutex g_deviceLock;
+// How long a drain gives bytes that already wait to come in (a read finds
+// them at once; PAPPL has no way to ask without reading).
+const auto kDrainWait = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -64,16 +68,28 @@ ssize_t PapplPrinterIO::ReadBack(void* buffer, size_t count, double timeout) {
                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                             std::chrono::duration<double>(timeout));
   arrived_.wait_until(hold, deadline, [this] { return !stash_.empty() || !reading_; });
-  if (!stash_.empty()) {
-    const size_t taken = std::min(count, stash_.size());
-    memcpy(buffer, stash_.data(), taken);
-    stash_.erase(stash_.begin(), stash_.begin() + long(taken));
-    return ssize_t(taken);
-  }
+  if (!stash_.empty()) return ssize_t(takeStash(buffer, count));
   // A read that ended without bytes before the time-out: the connection
   // failed or was closed.
   if (!reading_ && readFailed_) return -1;
   return 0;
+}
+
+size_t PapplPrinterIO::Drain(void* buffer, size_t count) {
+  if (lost_ || device_ == nullptr || count == 0) return 0;
+  std::unique_lock<std::mutex> hold(mutex_);
+  if (stash_.empty() && !reading_) startRead(count);
+  arrived_.wait_for(hold, kDrainWait, [this] { return !stash_.empty() || !reading_; });
+  return takeStash(buffer, count);
+}
+
+size_t PapplPrinterIO::takeStash(void* buffer, size_t count) {
+  const size_t taken = std::min(count, stash_.size());
+  if (taken > 0) {
+    memcpy(buffer, stash_.data(), taken);
+    stash_.erase(stash_.begin(), stash_.begin() + long(taken));
+  }
+  return taken;
 }
 
 PrinterSession::PrinterSession(pappl_device_t* device, std::unique_lock<std::mutex> lock)

@@ -34,6 +34,9 @@ class PapplPrinterIO : public PrinterIO {
   // One read of the printer's answer within timeout seconds: the bytes, 0
   // when nothing came in time, -1 when the connection failed or was lost.
   ssize_t ReadBack(void* buffer, size_t count, double timeout) override;
+  // Takes what the printer sent and nobody read; waits only a moment, as
+  // PAPPL cannot be asked whether anything is there.
+  size_t Drain(void* buffer, size_t count) override;
 
   // Whether a write to the printer failed (the connection is gone).
   bool Lost() const { return lost_; }
@@ -41,6 +44,8 @@ class PapplPrinterIO : public PrinterIO {
  private:
   // Starts one device read on the reader thread (the lock is held).
   void startRead(size_t count);
+  // Moves up to count stashed bytes to buffer (the lock is held).
+  size_t takeStash(void* buffer, size_t count);
 
   pappl_device_t* device_;
   bool lost_ = false;

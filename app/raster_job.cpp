@@ -13,11 +13,9 @@
 #include "app/printer_io.h"
 #include "app/vk4400_app.h"
 #include "filter/cardjob.h"
+#include "filter/pageframe.h"
 
 namespace {
-
-// Largest page side the pipeline takes.
-const unsigned kMaxPageSide = 16384;
 
 // What one job keeps from its start to its end.
 struct CardJob {
@@ -26,10 +24,9 @@ struct CardJob {
   bool twoSided = false;
   CardSides sides;
   int pages = 0;
-  unsigned width = 0, height = 0, bytesPerLine = 0;
-  bool gray = false;   // 8-bit grey lines, widened to RGB on the frame
-  bool black = false;  // grey lines count black (0 is white)
-  std::vector<uint8_t> page;
+  PageFrame frame;             // the checked frame of the page in hand
+  std::vector<uint8_t> line;   // one raster line as the frame reads it
+  std::vector<uint8_t> page;   // the page frame handed to the printer
 };
 
 CardJob* cardJob(pappl_job_t* job) { return static_cast<CardJob*>(papplJobGetData(job)); }
@@ -59,6 +56,11 @@ std::string describeResult(int result) {
   if (result == 9) return "the printer refused the command";
   if (result == 20) return "the card side could not be prepared";
   if (result == VK_ERR_REFUSED) return "the card side was refused before sending";
+  if (result == VK_ERR_CARD_REFUSED) {
+    const int answer = LastCardAnswer();
+    return answer == VK_CARD_NAK ? "the printer refused the card (NAK)"
+                                 : "the printer refused the card (error " + std::to_string(answer) + ")";
+  }
   return "printer error " + std::to_string(result);
 }
 
@@ -85,22 +87,33 @@ bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
   CardJob* cj = cardJob(job);
   if (cj == nullptr) return false;
-  const cups_page_header2_t& h = options->header;
-  // PAPPL hands over 8-bit sRGB, or for monochrome 8-bit grey or black.
-  const bool black = h.cupsColorSpace == CUPS_CSPACE_K;
-  const bool gray = h.cupsBitsPerPixel == 8 && (h.cupsColorSpace == CUPS_CSPACE_SW ||
-                                                h.cupsColorSpace == CUPS_CSPACE_W || black);
-  if (h.cupsBitsPerColor != 8 || (h.cupsBitsPerPixel != 24 && !gray) || h.cupsWidth == 0 ||
-      h.cupsHeight == 0 || h.cupsWidth > kMaxPageSide || h.cupsHeight > kMaxPageSide ||
-      h.cupsBytesPerLine != h.cupsWidth * (gray ? 1 : 3))
-    return failJob(job, "Unsupported raster data.");
-  cj->width = h.cupsWidth;
-  cj->height = h.cupsHeight;
-  cj->gray = gray;
-  cj->black = black;
-  cj->bytesPerLine = h.cupsWidth * 3;
-  cj->page.assign(size_t(cj->bytesPerLine) * cj->height, 255);
   ++cj->pages;
+  // The page header becomes the filter's checked page frame: a page the
+  // pipeline cannot take is refused before anything of it is sent. PAPPL
+  // hands over the page's raster lines and nothing around them, while a
+  // PWG raster document's page size is in whole points (a pixel or two
+  // short of its lines): the frame is the raster, half a pixel added so
+  // that the frame's truncation lands on it.
+  cups_page_header2_t header = options->header;
+  for (int i = 0; i < 2; ++i) {
+    const unsigned pixels = i == 0 ? header.cupsWidth : header.cupsHeight;
+    if (header.HWResolution[i] > 0)
+      header.cupsPageSize[i] = float((double(pixels) + 0.5) * 72.0 / header.HWResolution[i]);
+    header.cupsImagingBBox[i] = 0;
+    header.cupsImagingBBox[i + 2] = header.cupsPageSize[i];
+  }
+  const FrameCheck check = CheckPageFrame(header, cj->pages);
+  if (check.fault != FrameFault::None) {
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", check.reason);
+    return failJob(job, "Unsupported raster data.");
+  }
+  cj->frame = check.frame;
+  const PageFrame& f = cj->frame;
+  // Margins first: every frame line white until its raster line comes.
+  cj->line.assign(f.lineBytes, f.white);
+  cj->page.resize(size_t(f.pageBytes));
+  for (uint32_t y = 0; y < f.height; ++y)
+    PlaceFrameLine(f, cj->line.data(), cj->page.data() + size_t(y) * f.pageLineBytes);
   papplJobSetMessage(job, "Preparing card side %d", cj->pages);
   return true;
 }
@@ -109,15 +122,10 @@ bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
                    const unsigned char* line) {
   CardJob* cj = cardJob(job);
   if (cj == nullptr) return false;
-  if (y >= cj->height) return failJob(job, "Unsupported raster data.");
-  uint8_t* to = cj->page.data() + size_t(y) * cj->bytesPerLine;
-  if (!cj->gray) {
-    memcpy(to, line, cj->bytesPerLine);
-  } else {
-    const uint8_t flip = cj->black ? 255 : 0;
-    for (unsigned x = 0; x < cj->width; ++x)
-      to[3 * x] = to[3 * x + 1] = to[3 * x + 2] = uint8_t(line[x] ^ flip);
-  }
+  const PageFrame& f = cj->frame;
+  if (y >= f.rasterLines) return failJob(job, "Unsupported raster data.");
+  memcpy(cj->line.data() + f.readOffset, line, f.rasterBytes);
+  PlaceFrameLine(f, cj->line.data(), cj->page.data() + size_t(f.top + y) * f.pageLineBytes);
   return true;
 }
 
@@ -128,8 +136,9 @@ bool CardEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigne
   CardPage card;
   card.pixels = cj->page.data();
   card.bytes = cj->page.size();
-  card.width = cj->width;
-  card.height = cj->height;
+  card.width = cj->frame.width;
+  card.height = cj->frame.height;
+  card.cmyk = cj->frame.kind == PageKind::Cmyk;
   card.duplexField = cj->twoSided ? 1 : 0;
   int result = 0;
   if (HandOverCardSide(cj->pages, card, cj->sides, &result) != kGoOn)

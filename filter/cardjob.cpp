@@ -38,6 +38,7 @@ int HandOverCardSide(int page, const CardPage& card, CardSides& sides, int* resu
     if (printed == 0) sides.frontPending = false;
   }
   if (result != nullptr) *result = printed;
+  if (printed == VK_ERR_CARD_REFUSED) return FailRefusedCard();
   if (printed != 0) {
     fprintf(stderr, "DEBUG: OneCmdPrintingEx Error %d\n", printed);
     return 1;
@@ -52,6 +53,7 @@ int FinishCardSides(CardSides& sides, int* result) {
   const int printed = PrintPendingFront();
   sides.frontPending = false;
   if (result != nullptr) *result = printed;
+  if (printed == VK_ERR_CARD_REFUSED) return FailRefusedCard();
   if (printed != 0) {
     fprintf(stderr, "DEBUG: PrintPendingFront Error %d\n", printed);
     return 1;

@@ -32,8 +32,9 @@ int RunPreflight(FilterJob& job);
 // Hands page number `page` (1 for the first) to the printer as a card side:
 // in a two-sided job (Duplex 1) odd pages are fronts kept for the back that
 // follows and even pages backs; otherwise a one-sided card. CMYK pages print
-// one-sided. A refused side logs "DEBUG: OneCmdPrintingEx Error N" and ends
-// the job; result holds the print call's result.
+// one-sided. A card the printer refused ends the job with FailRefusedCard's
+// line, a side that failed otherwise with "DEBUG: OneCmdPrintingEx Error N";
+// result holds the print call's result.
 int HandOverCardSide(int page, const CardPage& card, CardSides& sides, int* result = nullptr);
 
 // Sends a front that no back followed as a one-sided card.

@@ -143,9 +143,9 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // The read gives up at its own time-out although PAPPL's socket read waits
-// ten seconds; an answer that comes later is the next read's; a closed
-// connection fails the read at once.
-TEST(PapplPrinterIO, ReadStopsAtItsTimeOutAndALateAnswerIsReadNext) {
+// ten seconds; an answer that comes later is the next read's (or the
+// drain's); a closed connection fails the read at once.
+TEST(PapplPrinterIO, ReadStopsAtItsTimeOutLateAnswersAreReadOrDrainedNext) {
   SocketPrinter printer;
   pappl_device_t* device = papplDeviceOpen(printer.uri().c_str(), "test", nullptr, nullptr);
   ASSERT_NE(device, nullptr);
@@ -172,6 +172,18 @@ TEST(PapplPrinterIO, ReadStopsAtItsTimeOutAndALateAnswerIsReadNext) {
     ASSERT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), 1);
     EXPECT_EQ(buffer[0], 'w');
     EXPECT_LT(secondsSince(start), 3.0);
+
+    // An answer left unread is drained before the next command; a drain
+    // that finds nothing keeps the next answer for the read.
+    printer.answer("old");
+    size_t drained = 0;
+    for (int i = 0; i < 100 && drained == 0; ++i) drained = io.Drain(buffer, sizeof(buffer));
+    ASSERT_EQ(drained, 3u);
+    EXPECT_EQ(std::string(buffer, 3), "old");
+    EXPECT_EQ(io.Drain(buffer, sizeof(buffer)), 0u);
+    printer.answer("new");
+    ASSERT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), 3);
+    EXPECT_EQ(std::string(buffer, 3), "new");
 
     printer.hangUp();
     EXPECT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), -1);

@@ -5,20 +5,25 @@ expected cards, and the panels and previews it saved for them.
 
     check_app_cards.py CAPTURE PANELS-FOLDER CARD...
 
-CARD is SIDES:PANELS[:black], e.g. 1:colour,overlay or 2:colour,overlay or
-1:colour:black (printed on the black ribbon). Prints the number of print
-commands found; exits 1 on the first card that is not as expected.
+CARD is SIDES:PANELS[:black][:front=PICTURE][:back=PICTURE], e.g.
+1:colour,overlay or 2:colour,overlay or 1:colour:black (printed on the black
+ribbon) or 1:colour,overlay:front=design.png (the front's preview shows the
+picture upright, card_view.py) or front-turned=design.png (turned half a
+turn). Prints the number of print commands found;
+exits 1 on the first card that is not as expected.
 """
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "cups"))
+from card_view import compare, mirrored, pixels  # noqa: E402
 from check_cards import CARD_H, CARD_W, Failure, frames, jpeg_size, png_pixels, print_command  # noqa: E402
 
 
 def check_card(number, params, spec, panels_folder):
     parts = spec.split(":")
-    sides, kinds, black = int(parts[0]), sorted(parts[1].split(",")), parts[2:] == ["black"]
+    sides, kinds, black = int(parts[0]), sorted(parts[1].split(",")), "black" in parts[2:]
+    designs = dict(part.split("=", 1) for part in parts[2:] if "=" in part)
     panels, mode = print_command(params)
     want_sides = ["front"] if sides == 1 else ["back", "front"]
     got_sides = sorted({p[0] for p in panels})
@@ -35,9 +40,14 @@ def check_card(number, params, spec, panels_folder):
         raise Failure("card %d: ribbon mode %d" % (number, params[6]))
     for side in want_sides:
         preview = Path(panels_folder) / ("card%03d_%s_preview.png" % (number, side))
-        width, height, _ = png_pixels(preview)
+        width, height, rows = png_pixels(preview)
         if (width, height) != (CARD_W, CARD_H):
             raise Failure("card %d: preview %s is %dx%d" % (number, preview.name, width, height))
+        if side in designs:
+            compare((width, height, rows), pixels(designs[side]), "card %d %s" % (number, side))
+        if side + "-turned" in designs:
+            compare((width, height, rows), mirrored(pixels(designs[side + "-turned"]), True, True),
+                    "card %d %s" % (number, side))
 
 
 def main():

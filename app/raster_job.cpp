@@ -17,6 +17,9 @@
 
 namespace {
 
+// Whether PAPPL was asked to cancel the job (the filter steps' cancel check).
+bool jobCanceledInPappl(void* job) { return papplJobIsCanceled(static_cast<pappl_job_t*>(job)); }
+
 // What one job keeps from its start to its end.
 struct CardJob {
   std::unique_ptr<PrinterSession> session;
@@ -33,7 +36,9 @@ CardJob* cardJob(pappl_job_t* job) { return static_cast<CardJob*>(papplJobGetDat
 
 // Ends the job's hold on the printer and forgets its state.
 void finishJob(pappl_job_t* job) {
-  delete cardJob(job);
+  CardJob* cj = cardJob(job);
+  if (cj != nullptr && cj->session) SetCancelCheck(nullptr, nullptr);
+  delete cj;
   papplJobSetData(job, nullptr);
 }
 
@@ -70,6 +75,8 @@ bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
   auto* cj = new CardJob;
   papplJobSetData(job, cj);
   cj->session.reset(new PrinterSession(device, PrinterSession::Lock()));
+  // The filter's steps stop at their safe points when the job is cancelled.
+  SetCancelCheck(jobCanceledInPappl, job);
   papplJobSetMessage(job, "Asking the printer for its status");
   if (RunPreflight(cj->flow) != kGoOn)
     return failJob(job, "The printer did not report its status, version or ribbon; the job was not printed.");
@@ -161,8 +168,14 @@ bool CardEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   if (FinishCardSides(cj->sides, &result) != kGoOn)
     return failJob(job, "The last card front was not printed: " + describeResult(result) + ".");
   papplJobSetMessage(job, "Waiting for the printer to finish the card");
-  if (CompletionWait(cj->flow) != 0)
+  if (CompletionWait(cj->flow) != 0) {
+    // Cancelled while the printer was still at work: the job simply ends.
+    if (papplJobIsCanceled(job)) {
+      finishJob(job);
+      return true;
+    }
     return failJob(job, "The printer stopped answering before it reported the end of the job.");
+  }
   papplJobSetMessage(job, "The printer has finished the card");
   finishJob(job);
   return true;

@@ -186,6 +186,25 @@ print)
   python3 "$here/check_app_cards.py" "$root/on-again/commands.bin" "$root/on-again" 1:colour,overlay ||
     fail "the printer on again did not get the next card whole"
 
+  # A job cancelled while the printer says it is still at work on the card
+  # ends at once, canceled.
+  start_printer busy 0 '$PJS ack 01 05 00 00 00 00 00'
+  add_printer busy "$sim_port"
+  out=$("$app" submit -d busy "$root/design.png" 2>&1) || fail "submit refused: $out"
+  id=${out##*-}
+  for _ in $(seq 300); do
+    [[ $(job_state busy "$id") == *"Waiting for the printer to finish the card"* ]] && break
+    sleep 0.1
+  done
+  "$app" cancel -d busy -j "$id" >/dev/null 2>&1 || fail "cancel refused"
+  for _ in $(seq 100); do
+    job_state_line=$(job_state busy "$id")
+    [[ $job_state_line =~ ^(completed|aborted|canceled), ]] && break
+    sleep 0.1
+  done
+  [[ $job_state_line == canceled,* ]] || fail "the job cancelled in the completion wait ended '$job_state_line'"
+  say "job $id (cancelled while the printer works on the card): $job_state_line"
+
   # A printer that is off reports offline; a working one idle, with its ribbon.
   add_printer off "$(free_port)"
   state=$(ipptool -c "$(uri off)" "$here/printer_state.test" 2>&1 | sed -n 2p)

@@ -10,6 +10,10 @@
 namespace {
 
 volatile sig_atomic_t g_canceled = 0;
+// A program that runs jobs itself (the Printer Application) says here how
+// to tell that the job in hand was cancelled; null in the filter.
+bool (*g_cancelCheck)(void*) = nullptr;
+void* g_cancelData = nullptr;
 
 void onTerminate(int) { g_canceled = 1; }
 
@@ -28,8 +32,16 @@ void InstallSignalHandlers() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-// Whether CUPS has asked the job to stop.
-bool JobCanceled() { return g_canceled != 0; }
+// Whether CUPS (or the program running the job) has asked the job to stop.
+bool JobCanceled() {
+  return g_canceled != 0 || (g_cancelCheck != nullptr && g_cancelCheck(g_cancelData));
+}
+
+// Installs the running program's cancel check (null removes it).
+void SetCancelCheck(bool (*check)(void*), void* data) {
+  g_cancelCheck = check;
+  g_cancelData = data;
+}
 
 // Ends a cancelled job at a safe point; returns the exit status.
 int StopCanceledJob() {

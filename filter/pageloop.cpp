@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "filter/cardjob.h"
 #include "filter/cupslog.h"
 #include "filter/filter.h"
 #include "filter/pageframe.h"
@@ -113,35 +114,19 @@ int gatherPage(FilterJob& job, const PageFrame& f) {
   return kGoOn;
 }
 
-// Hands a gathered page to the printer by its colour space; returns kGoOn or
-// the exit status. frontPending tells whether a card front waits for its back.
+// Hands a gathered page to the printer as a card side (filter/cardjob.h);
+// returns kGoOn or the exit status.
 int handOverPage(FilterJob& job, const cups_page_header2_t& h, const PageFrame& f,
-                 bool& frontPending) {
-  const int size = static_cast<int>(job.pageFill);
-  int result = 0;
+                 CardSides& sides) {
+  CardPage card;
+  card.pixels = job.pageBuffer.data();
+  card.bytes = job.pageFill;
+  card.width = f.width;
+  card.height = f.height;
   // RGB, sRGB, AdobeRGB and grey pages all reach the print call as RGB.
-  if (f.kind != PageKind::Cmyk) {
-    fprintf(stderr, "nline ( %d)(%d, inheader.Duplex %d)\n", size, job.page & 1, int(fieldValue(h.Duplex)));
-    if (fieldValue(h.Duplex) == 1) {
-      const int colorType = (job.page & 1) ? 16 : 32;
-      fprintf(stderr, "nline (Duplex nColorType %d)\n", colorType);
-      result = OneCmdPrintingEx(3, colorType, job.pageBuffer.data(), size, int(f.width),
-                                int(f.height));
-      if (result == 0) frontPending = colorType == 16;
-    } else {
-      result = OneCmdPrintingEx(1, 0, job.pageBuffer.data(), size, int(f.width), int(f.height));
-      if (result == 0) frontPending = false;
-    }
-  } else {
-    result = OneCmdPrintingEx(256, 0, job.pageBuffer.data(), size, int(f.width), int(f.height));
-    if (result == 0) frontPending = false;
-  }
-  if (result == VK_ERR_CARD_REFUSED) return FailRefusedCard();
-  if (result != 0) {
-    fprintf(stderr, "DEBUG: OneCmdPrintingEx Error %d\n", result);
-    return 1;
-  }
-  return kGoOn;
+  card.cmyk = f.kind == PageKind::Cmyk;
+  card.duplexField = int(fieldValue(h.Duplex));
+  return HandOverCardSide(job.page, card, sides);
 }
 
 // Ends the job over an input whose next page header cannot be read, or
@@ -201,7 +186,7 @@ ssize_t ReadRasterInput(void* context, unsigned char* buffer, size_t bytes) {
 // Turns every raster page into card sides and sends them to the printer.
 int PageLoop(FilterJob& job) {
   cups_page_header2_t header;
-  bool frontPending = false;
+  CardSides sides;
   while (!JobCanceled()) {
     const uint64_t before = job.input.bytes;
     if (job.inputRaster == nullptr || !cupsRasterReadHeader2(job.inputRaster, &header)) {
@@ -247,21 +232,12 @@ int PageLoop(FilterJob& job) {
     int status = gatherPage(job, frame);
     if (status != kGoOn) return status;
     if (JobCanceled()) return StopCanceledJob();
-    status = handOverPage(job, header, frame, frontPending);
+    status = handOverPage(job, header, frame, sides);
     if (status != kGoOn) return status;
     job.pageFill = 0;
   }
 
   if (JobCanceled()) return StopCanceledJob();
   // A two-sided job with an odd number of card sides ends on a front.
-  if (frontPending) {
-    fprintf(stderr, "DEBUG: Last card front has no back; printing it as a one-sided card.\n");
-    const int result = PrintPendingFront();
-    if (result == VK_ERR_CARD_REFUSED) return FailRefusedCard();
-    if (result != 0) {
-      fprintf(stderr, "DEBUG: PrintPendingFront Error %d\n", result);
-      return 1;
-    }
-  }
-  return kGoOn;
+  return FinishCardSides(sides);
 }

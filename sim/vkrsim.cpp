@@ -2,6 +2,7 @@
 //
 //   vkrsim [--log FILE] [--capture FILE] [--in-fd N] [--reply-fd N]
 //          [--script FILE] [--rule "RULE"]... [--panels DIR]
+//          [--listen PORT [--port-file FILE]]
 //
 // Reads the filter's command stream (standard input unless --in-fd), answers
 // every frame on the reply descriptor (3 unless --reply-fd: the descriptor
@@ -9,11 +10,22 @@
 // frames and answers to the log and every byte received to the capture
 // file. Rules are described in sim_script.h. With --panels, every printed
 // card's panels and side previews are saved in DIR (handlers_pts.h).
+//
+// With --listen the printer stands on a loopback TCP port instead (0: any
+// free port, written to --port-file once it listens), as a network card
+// printer does (AppSocket): it takes one connection at a time, reads the
+// commands from it and answers on the same connection, until it is killed.
+// Card numbers, counters and scripted answers carry on from one connection
+// to the next, as they would in one printer.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "sim/handlers_pts.h"
@@ -35,8 +47,57 @@ void writeAll(int fd, const uint8_t* bytes, size_t count) {
 int usage() {
   fprintf(stderr,
           "usage: vkrsim [--log FILE] [--capture FILE] [--in-fd N] [--reply-fd N]"
-          " [--script FILE] [--rule RULE]... [--panels DIR]\n");
+          " [--script FILE] [--rule RULE]... [--panels DIR] [--listen PORT [--port-file FILE]]\n");
   return 2;
+}
+
+// Opens a listening socket on 127.0.0.1:port (0: any free port) and writes
+// the port taken to portFile when one is given; -1 on failure.
+int listenOnLoopback(int port, const char* portFile) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return perror("vkrsim: socket"), -1;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(uint16_t(port));
+  socklen_t length = sizeof(addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, 4) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    perror("vkrsim: listen");
+    close(fd);
+    return -1;
+  }
+  if (portFile != nullptr) {
+    // Written under another name and renamed, so a reader never sees half.
+    const std::string temporary = std::string(portFile) + ".new";
+    FILE* out = fopen(temporary.c_str(), "w");
+    if (out == nullptr || fprintf(out, "%d\n", int(ntohs(addr.sin_port))) < 0 || fclose(out) != 0 ||
+        rename(temporary.c_str(), portFile) != 0) {
+      perror(portFile);
+      close(fd);
+      return -1;
+    }
+  }
+  return fd;
+}
+
+// Serves one connection after another: the commands come in on the
+// connection and the answers go back on it.
+void serveConnections(vkrsim::Simulator& sim, int listener, int& replyFd) {
+  for (;;) {
+    const int connection = accept(listener, nullptr, nullptr);
+    if (connection < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      perror("vkrsim: accept");
+      return;
+    }
+    replyFd = connection;
+    sim.Run(connection);
+    close(connection);
+    replyFd = -1;
+  }
 }
 
 }  // namespace
@@ -49,6 +110,8 @@ int main(int argc, char* argv[]) {
   FILE* capture = nullptr;
   vkrsim::Simulator sim([&](const uint8_t* bytes, size_t count) { writeAll(replyFd, bytes, count); });
   std::string error;
+  int listenPort = -1;
+  const char* portFile = nullptr;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (i + 1 >= argc) return usage();
@@ -67,6 +130,11 @@ int main(int argc, char* argv[]) {
       if (!vkrsim::LoadScript(sim, value, &error)) return fprintf(stderr, "vkrsim: %s\n", error.c_str()), 2;
     } else if (arg == "--panels") {
       vkrsim::SetPanelFolder(value);
+    } else if (arg == "--listen") {
+      listenPort = atoi(value);
+      if (listenPort < 0 || listenPort > 65535) return usage();
+    } else if (arg == "--port-file") {
+      portFile = value;
     } else if (arg == "--rule") {
       if (!vkrsim::AddRule(sim, value, &error)) return fprintf(stderr, "vkrsim: %s\n", error.c_str()), 2;
     } else {
@@ -75,7 +143,14 @@ int main(int argc, char* argv[]) {
   }
   sim.SetLog(log);
   sim.SetCapture(capture);
-  sim.Run(inFd);
+  if (listenPort >= 0) {
+    const int listener = listenOnLoopback(listenPort, portFile);
+    if (listener < 0) return 1;
+    serveConnections(sim, listener, replyFd);
+    close(listener);
+  } else {
+    sim.Run(inFd);
+  }
   if (log) fclose(log);
   if (capture) fclose(capture);
   return 0;

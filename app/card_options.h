@@ -1,0 +1,32 @@
+// The card options as IPP vendor attributes ("card-ribbon",
+// "card-brightness", ...): their supported values and defaults, which are
+// the PPD's, and their translation into the option list that the filter's
+// card options read (CardRibbon=K, CardBrightness=45, ...).
+#pragma once
+
+#include <cups/cups.h>
+#include <pappl/pappl.h>
+
+// One card option: its IPP name, the PPD option behind it, and either a
+// keyword list (IPP keyword and PPD choice side by side) or an integer range.
+struct CardOptionSpec {
+  const char* ippName;
+  const char* ppdName;
+  const char* const (*choices)[2];  // null for an integer option
+  int numChoices;
+  int lower, upper;                 // integer options
+  const char* defaultValue;         // as the PPD's default, in IPP form
+};
+
+// Every card option, in the order the printer's settings page shows them.
+const CardOptionSpec* CardOptionSpecs(int* count);
+
+// Adds the -supported and -default attributes of every card option to attrs.
+void AddCardOptionAttributes(ipp_t* attrs);
+
+// Turns a job's vendor options and colour mode into the PPD-named option
+// list for ReadCardOptions; monochrome prints on the black panel only, as
+// CardRibbon=K does. Values that are not supported are left out (the
+// option's default applies). Returns the count; free with cupsFreeOptions.
+int CardOptionsForJob(int num_vendor, cups_option_t* vendor, pappl_color_mode_t colorMode,
+                      cups_option_t** options);

@@ -1,0 +1,93 @@
+// vkr-printer-app: an IPP Everywhere Printer Application for the card
+// printer, with PAPPL's standard sub-commands (server, add, submit, status,
+// printers, jobs, cancel, ...). The server takes these system options:
+//
+//   vkr-printer-app server -o server-port=8631 -o spool-directory=DIR
+//       -o state-file=FILE -o log-file=FILE -o log-level=debug|info|warn|error
+//
+// It listens on localhost at the given port (and on the local socket the
+// other sub-commands use). The state file keeps the printers and their
+// settings; a new file starts with none.
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "app/vk4400_app.h"
+
+namespace {
+
+const char kAppName[] = "vkr-printer-app";
+
+pappl_pr_driver_t g_drivers[] = {
+    {VKR_DRIVER_NAME, VKR_DRIVER_DESCRIPTION, "MFG:Generic;MDL:VK4400;CMD:VKR;", nullptr},
+};
+
+// The state file when none is named: where PAPPL keeps a Printer
+// Application's state for this user.
+std::string defaultStateFile() {
+  if (const char* snap = getenv("SNAP_COMMON")) return std::string(snap) + "/" + kAppName + ".state";
+  if (getuid() == 0) return std::string("/var/lib/") + kAppName + ".state";
+  const char* home = getenv("HOME");
+  return std::string(home ? home : "/tmp") + "/.config/" + kAppName + ".state";
+}
+
+// Reads the log level's name; unknown names keep the default.
+pappl_loglevel_t logLevel(const char* name) {
+  if (name == nullptr) return PAPPL_LOGLEVEL_WARN;
+  if (!strcmp(name, "debug")) return PAPPL_LOGLEVEL_DEBUG;
+  if (!strcmp(name, "info")) return PAPPL_LOGLEVEL_INFO;
+  if (!strcmp(name, "warn")) return PAPPL_LOGLEVEL_WARN;
+  if (!strcmp(name, "error")) return PAPPL_LOGLEVEL_ERROR;
+  if (!strcmp(name, "fatal")) return PAPPL_LOGLEVEL_FATAL;
+  return PAPPL_LOGLEVEL_WARN;
+}
+
+// Saves the system state to the state file after every change.
+bool saveState(pappl_system_t* system, void* data) {
+  return papplSystemSaveState(system, static_cast<const char*>(data));
+}
+
+// Creates the system from the server's options: port, spool directory,
+// state file, log file and level.
+pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
+  const char* portText = cupsGetOption("server-port", num_options, options);
+  const int port = portText ? atoi(portText) : 8000;
+  if (port < 0 || port > 65535) {
+    fprintf(stderr, "%s: bad server-port \"%s\"\n", kAppName, portText);
+    return nullptr;
+  }
+  const char* spool = cupsGetOption("spool-directory", num_options, options);
+  const char* logFile = cupsGetOption("log-file", num_options, options);
+  const char* stateOption = cupsGetOption("state-file", num_options, options);
+  static std::string stateFile;
+  stateFile = stateOption ? stateOption : defaultStateFile();
+
+  pappl_system_t* system = papplSystemCreate(
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+          PAPPL_SOPTIONS_NO_TLS,
+      "Card Printer Application", port, "_print,_universal", spool, logFile ? logFile : "-",
+      logLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
+  if (system == nullptr) return nullptr;
+  if (!papplSystemAddListeners(system, "localhost")) {
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  papplSystemSetPrinterDrivers(system, int(sizeof(g_drivers) / sizeof(g_drivers[0])), g_drivers,
+                               nullptr, nullptr, CardDriverCallback, nullptr);
+  papplSystemSetFooterHTML(system, "Card Printer Application");
+  papplSystemLoadState(system, stateFile.c_str());
+  papplSystemSetSaveCallback(system, saveState, const_cast<char*>(stateFile.c_str()));
+  return system;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // A printer connection that has gone away fails its write instead.
+  signal(SIGPIPE, SIG_IGN);
+  return papplMainloop(argc, argv, "1.0", nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
+                       g_drivers, nullptr, CardDriverCallback, nullptr, nullptr, createSystem,
+                       nullptr, nullptr);
+}

@@ -1,0 +1,106 @@
+// The printer exchange over a PAPPL device, and the session that installs it.
+#include "app/printer_io.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// The device layer's one printer state is used by one job or query at a time.
+std::mutex g_deviceLock;
+// How long a drain gives bytes that already wait to come in (a read finds
+// them at once; PAPPL has no way to ask without reading).
+const auto kDrainWait = std::chrono::milliseconds(20);
+
+}  // namespace
+
+PapplPrinterIO::PapplPrinterIO(pappl_device_t* device) : device_(device) {}
+
+PapplPrinterIO::~PapplPrinterIO() {
+  // PAPPL's own read gives up after its time-out; the device stays open
+  // until then.
+  if (reader_.joinable()) reader_.join();
+}
+
+size_t PapplPrinterIO::Write(const void* bytes, size_t count) {
+  if (lost_ || device_ == nullptr) return 0;
+  if (papplDeviceWrite(device_, bytes, count) < 0) {
+    lost_ = true;
+    return 0;
+  }
+  return count;
+}
+
+void PapplPrinterIO::Flush() {
+  if (!lost_ && device_ != nullptr) papplDeviceFlush(device_);
+}
+
+void PapplPrinterIO::Pause(unsigned int usec) { usleep(usec); }
+
+void PapplPrinterIO::startRead(size_t count) {
+  if (reader_.joinable()) reader_.join();
+  reading_ = true;
+  readFailed_ = false;
+  reader_ = std::thread([this, count] {
+    std::vector<uint8_t> bytes(count);
+    const ssize_t got = papplDeviceRead(device_, bytes.data(), count);
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (got > 0)
+      stash_.insert(stash_.end(), bytes.begin(), bytes.begin() + got);
+    else
+      readFailed_ = true;
+    reading_ = false;
+    arrived_.notify_all();
+  });
+}
+
+// PAPPL's device read may wait far longer than the printer is given to
+// answer (ten seconds on a socket), so the read runs on a thread of its own
+// and this call waits only for the filter's time-out. A read that gives up
+// late leaves its bytes for the next call.
+ssize_t PapplPrinterIO::ReadBack(void* buffer, size_t count, double timeout) {
+  if (lost_ || device_ == nullptr) return -1;
+  std::unique_lock<std::mutex> hold(mutex_);
+  if (stash_.empty() && !reading_) startRead(count);
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(timeout));
+  arrived_.wait_until(hold, deadline, [this] { return !stash_.empty() || !reading_; });
+  if (!stash_.empty()) return ssize_t(takeStash(buffer, count));
+  // A read that ended without bytes before the time-out: the connection
+  // failed or was closed.
+  if (!reading_ && readFailed_) return -1;
+  return 0;
+}
+
+size_t PapplPrinterIO::Drain(void* buffer, size_t count) {
+  if (lost_ || device_ == nullptr || count == 0) return 0;
+  std::unique_lock<std::mutex> hold(mutex_);
+  if (stash_.empty() && !reading_) startRead(count);
+  arrived_.wait_for(hold, kDrainWait, [this] { return !stash_.empty() || !reading_; });
+  return takeStash(buffer, count);
+}
+
+size_t PapplPrinterIO::takeStash(void* buffer, size_t count) {
+  const size_t taken = std::min(count, stash_.size());
+  if (taken > 0) {
+    memcpy(buffer, stash_.data(), taken);
+    stash_.erase(stash_.begin(), stash_.begin() + long(taken));
+  }
+  return taken;
+}
+
+PrinterSession::PrinterSession(pappl_device_t* device, std::unique_lock<std::mutex> lock)
+    : lock_(std::move(lock)), io_(device) {
+  SetPrinterIO(&io_);
+}
+
+PrinterSession::~PrinterSession() { SetPrinterIO(nullptr); }
+
+std::unique_lock<std::mutex> PrinterSession::Lock() { return std::unique_lock<std::mutex>(g_deviceLock); }
+
+std::unique_lock<std::mutex> PrinterSession::TryLock() {
+  return std::unique_lock<std::mutex>(g_deviceLock, std::try_to_lock);
+}

@@ -1,0 +1,84 @@
+// The printer exchange over a PAPPL device (USB or AppSocket): the same
+// write, pause and bounded read as the filter's, with the device that PAPPL
+// opened for a job or a status query in place of standard output and the
+// CUPS back channel.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <pappl/pappl.h>
+
+#include "device/PrinterIO.h"
+
+class PapplPrinterIO : public PrinterIO {
+ public:
+  explicit PapplPrinterIO(pappl_device_t* device);
+  // Waits for a read still in progress on the device before it is closed.
+  ~PapplPrinterIO() override;
+  PapplPrinterIO(const PapplPrinterIO&) = delete;
+  PapplPrinterIO& operator=(const PapplPrinterIO&) = delete;
+
+  // Writes the bytes to the device's buffer; a failed write marks the
+  // printer lost and reports nothing written.
+  size_t Write(const void* bytes, size_t count) override;
+  // Pushes the device's buffer out to the printer.
+  void Flush() override;
+  // Sleeps for the given number of microseconds.
+  void Pause(unsigned int usec) override;
+  // One read of the printer's answer within timeout seconds: the bytes, 0
+  // when nothing came in time, -1 when the connection failed or was lost.
+  ssize_t ReadBack(void* buffer, size_t count, double timeout) override;
+  // Takes what the printer sent and nobody read; waits only a moment, as
+  // PAPPL cannot be asked whether anything is there.
+  size_t Drain(void* buffer, size_t count) override;
+
+  // Whether a write to the printer failed (the connection is gone).
+  bool Lost() const { return lost_; }
+
+ private:
+  // Starts one device read on the reader thread (the lock is held).
+  void startRead(size_t count);
+  // Moves up to count stashed bytes to buffer (the lock is held).
+  size_t takeStash(void* buffer, size_t count);
+
+  pappl_device_t* device_;
+  bool lost_ = false;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::thread reader_;
+  bool reading_ = false;
+  bool readFailed_ = false;
+  // Bytes that came in after their read had given up; the next read takes
+  // them first, as a late answer stays in the back channel for the filter.
+  std::vector<uint8_t> stash_;
+};
+
+// Installs a PapplPrinterIO as the process's printer for as long as it
+// lives, holding the one device lock: the device layer keeps one printer
+// state for the whole process, so jobs and status queries of all printers
+// take turns.
+class PrinterSession {
+ public:
+  // Takes the device lock (waiting for it) or adopts one already taken.
+  PrinterSession(pappl_device_t* device, std::unique_lock<std::mutex> lock);
+  ~PrinterSession();
+  PrinterSession(const PrinterSession&) = delete;
+  PrinterSession& operator=(const PrinterSession&) = delete;
+
+  PapplPrinterIO& io() { return io_; }
+
+  // The device lock, waiting for it.
+  static std::unique_lock<std::mutex> Lock();
+  // The device lock if nobody holds it (check owns_lock()).
+  static std::unique_lock<std::mutex> TryLock();
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+  PapplPrinterIO io_;
+};

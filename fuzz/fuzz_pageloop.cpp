@@ -6,11 +6,13 @@
 // (bit 3), the overlay of both sides (bits 4-5: none, the whole card, two
 // banded masks; a mask is drawn at card size, so "none" keeps most runs as
 // small as their pages) and the colour style (bits 6-7; 3 is style 0 again
-// and lets pages wider than 1000 pixels through: those are scaled to the
-// whole card, which costs as much as a hundred small pages, so other runs
-// fail such a header read). Every page the loop accepts goes through the
-// card pipeline and the print-job composition to an in-memory printer that
-// acknowledges everything; the printer stream must consist of whole frames.
+// and lets one page wider than 1000 pixels through: such a page is scaled
+// to the whole card, which costs as much as a hundred small pages, so other
+// runs, and a second wide page of the same run, fail its header read; one
+// wide page reaches the scaling on either side of a card). Every page the
+// loop accepts goes through the card pipeline and the print-job composition
+// to an in-memory printer that acknowledges everything; the printer stream
+// must consist of whole frames.
 // Small pages (the seeds are 48 x 30 pixels) keep the pipeline fast; the
 // header space itself is searched by fuzz_pageframe.
 //
@@ -37,7 +39,7 @@ struct Source {
   size_t size;
   size_t at;
   InputTally* tally;
-  bool widePages;
+  int widePagesLeft;
 };
 
 ssize_t readSource(void* ctx, unsigned char* buffer, size_t bytes) {
@@ -50,10 +52,10 @@ ssize_t readSource(void* ctx, unsigned char* buffer, size_t bytes) {
     memcpy(&sync, buffer, 4);
     if (sync == CUPS_RASTER_SYNCv2 || sync == CUPS_RASTER_REVSYNCv2) return 0;
   }
-  if (!s->widePages && n == sizeof(cups_page_header2_t)) {
+  if (n == sizeof(cups_page_header2_t)) {
     cups_page_header2_t header;
     memcpy(&header, buffer, sizeof(header));
-    if (CheckPageFrame(header, 1).frame.width > 1000) return -1;
+    if (CheckPageFrame(header, 1).frame.width > 1000 && s->widePagesLeft-- <= 0) return -1;
   }
   s->at += n;
   if (n == 0 && bytes > 0) s->tally->atEnd = true;
@@ -105,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_Dev.m_nColorType = 0;  // no card front left over from an earlier input
 
   FilterJob job;
-  Source source{data + 1, size - 1, 0, &job.input, (bits >> 6) == 3};
+  Source source{data + 1, size - 1, 0, &job.input, (bits >> 6) == 3 ? 1 : 0};
   std::vector<uint8_t> imageLog;
   job.inputRaster = cupsRasterOpenIO(readSource, &source, CUPS_RASTER_READ);
   if ((bits >> 2) & 1) {

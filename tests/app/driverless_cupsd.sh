@@ -13,7 +13,6 @@ printer_uri=$2
 document=$3
 src=$(cd "$(dirname "$0")/../.." && pwd)
 root=$work/cupsd
-cupsd_pid=""
 
 say() { printf 'driverless-cupsd: %s\n' "$*"; }
 fail() {
@@ -26,15 +25,8 @@ skip() {
   say "SKIP: $*"
   exit 77
 }
-cleanup() {
-  if [[ -n $cupsd_pid ]] && kill -0 "$cupsd_pid" 2>/dev/null; then
-    kill -TERM "$cupsd_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null
-    wait "$cupsd_pid" 2>/dev/null
-  fi
-}
-trap cleanup EXIT
+source "$src/tests/support/private_cupsd.sh"
+trap stop_private_cupsd EXIT
 
 for tool in cupsd lpadmin lp lpstat; do
   command -v "$tool" >/dev/null || PATH=$PATH:/usr/sbin
@@ -43,55 +35,9 @@ done
 serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
 datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
 
-mkdir -p "$root"/{conf,spool/temp,log,cache,state} || fail "cannot make $root"
+mkdir -p "$root" || fail "cannot make $root"
 chmod 0755 "$work" "$root"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat >"$root/conf/cups-files.conf" <<EOC
-ServerRoot $root/conf
-ServerBin $serverbin
-DataDir $datadir
-CacheDir $root/cache
-StateDir $root/state
-RequestRoot $root/spool
-TempDir $root/spool/temp
-AccessLog $root/log/access_log
-ErrorLog $root/log/error_log
-PageLog $root/log/page_log
-Printcap $root/state/printcap
-SystemGroup root
-EOC
-cat >"$root/conf/cupsd.conf" <<EOC
-LogLevel debug
-MaxLogSize 0
-Listen 127.0.0.1:$port
-Listen $root/sock
-Browsing Off
-WebInterface No
-ErrorPolicy abort-job
-PreserveJobHistory Yes
-DefaultPolicy open
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy open>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOC
-
-export CUPS_SERVER=$root/sock
-cupsd -t -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/check.log" 2>&1 ||
-  { cat "$root/check.log"; skip "cupsd refuses the private configuration"; }
-cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/cupsd.out" 2>&1 &
-cupsd_pid=$!
-for _ in $(seq 100); do
-  lpstat -r 2>/dev/null | grep -q "is running" && break
-  kill -0 "$cupsd_pid" 2>/dev/null || break
-  sleep 0.1
-done
-lpstat -r 2>/dev/null | grep -q "is running" || { cat "$root/log/cupsd.out"; skip "cupsd did not start"; }
+start_private_cupsd "$root" "$serverbin" "$datadir"
 
 lpadmin -p card -E -v "$printer_uri" -m everywhere >"$root/lpadmin.out" 2>&1 ||
   fail "lpadmin -m everywhere could not make the queue: $(cat "$root/lpadmin.out")"

@@ -22,9 +22,8 @@ export PYTHONDONTWRITEBYTECODE=1
 say() { printf 'cupsd-e2e: %s\n' "$*"; }
 
 root=""
-cupsd_pid=""
-watchdog_pid=""
 keep_root=""
+source "$src/tests/support/private_cupsd.sh"
 
 dump_logs() {
   [[ -n $root && -f $root/log/error_log ]] || return 0
@@ -51,13 +50,7 @@ skip() {
 
 # Stop our cupsd (by its process id) and remove its folders, whatever happened.
 cleanup() {
-  [[ -n $watchdog_pid ]] && kill "$watchdog_pid" 2>/dev/null
-  if [[ -n $cupsd_pid ]] && kill -0 "$cupsd_pid" 2>/dev/null; then
-    kill -TERM "$cupsd_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null
-    wait "$cupsd_pid" 2>/dev/null
-  fi
+  stop_private_cupsd
   if [[ -n $root && -d $root ]]; then
     if [[ -n $keep_root || -n ${VKR_E2E_KEEP:-} ]]; then
       say "left for inspection: $root"
@@ -82,7 +75,7 @@ sys_datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
 # folder on the way must be open to it.
 root=$(mktemp -d /tmp/vkr-cupsd.XXXXXX) || fail "cannot make a temporary folder"
 chmod 0755 "$root"
-mkdir -p "$root"/{conf,spool/temp,log,cache,state,serverbin/filter,serverbin/backend,data,out,fixtures}
+mkdir -p "$root"/{serverbin/filter,serverbin/backend,data,out,fixtures}
 chmod 0777 "$root/out"
 
 # --- the driver, installed as a package would install it -----------------
@@ -115,65 +108,7 @@ for entry in "$sys_datadir"/*; do
 done
 ln -s "$(dirname "$(dirname "$our_ppd")")" "$root/data/model"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat >"$root/conf/cups-files.conf" <<EOC
-ServerRoot $root/conf
-ServerBin $root/serverbin
-DataDir $root/data
-CacheDir $root/cache
-StateDir $root/state
-RequestRoot $root/spool
-TempDir $root/spool/temp
-AccessLog $root/log/access_log
-ErrorLog $root/log/error_log
-PageLog $root/log/page_log
-Printcap $root/state/printcap
-FileDevice No
-SystemGroup root
-EOC
-cat >"$root/conf/cupsd.conf" <<EOC
-LogLevel debug
-MaxLogSize 0
-Listen 127.0.0.1:$port
-Listen $root/sock
-Browsing Off
-WebInterface No
-ErrorPolicy abort-job
-PreserveJobHistory Yes
-DefaultPolicy open
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy open>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOC
-
-export CUPS_SERVER=$root/sock
-cupsd -t -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/cupsd-check.log" 2>&1 ||
-  { cat "$root/cupsd-check.log"; skip "cupsd refuses the private configuration"; }
-cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/cupsd.out" 2>&1 &
-cupsd_pid=$!
-# Should this script be killed outright (a test time-out), a watchdog still
-# stops our cupsd once the script is gone.
-(
-  while kill -0 $$ 2>/dev/null; do sleep 2; done
-  kill -TERM "$cupsd_pid" 2>/dev/null
-) >/dev/null 2>&1 &
-watchdog_pid=$!
-for _ in $(seq 100); do
-  lpstat -r 2>/dev/null | grep -q "is running" && break
-  kill -0 "$cupsd_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if ! lpstat -r 2>/dev/null | grep -q "is running"; then
-  cat "$root/log/cupsd.out"
-  skip "cupsd did not start"
-fi
-say "cupsd $cupsd_pid listens on 127.0.0.1:$port and $root/sock"
+start_private_cupsd "$root" "$root/serverbin" "$root/data" "FileDevice No"
 
 # --- the queues, the way an administrator makes them ----------------------
 # cupsd runs the jobs of different printers side by side, so the jobs are

@@ -128,13 +128,20 @@ class Backend : public ::testing::Test {
       execv(VKRSIM_BACKEND_BIN, argv.data());
       _exit(127);
     }
+    BackendRun result = waitForBackend(pid, back, err);
+    result.output = readText(out);
+    return result;
+  }
+
+  // Waits for the backend and reads what it left on its back channel and
+  // standard error.
+  BackendRun waitForBackend(pid_t pid, const std::string& back, const std::string& err) {
     BackendRun result;
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.backChannel = readText(back);
     result.errors = readText(err);
-    result.output = readText(out);
     return result;
   }
 
@@ -170,12 +177,7 @@ class Backend : public ::testing::Test {
           at += size_t(put);
         }
     close(input[1]);
-    BackendRun result;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.backChannel = readText(back);
-    result.errors = readText(err);
+    BackendRun result = waitForBackend(pid, back, err);
     *peakKb = std::atol(readText(peak).c_str());
     return result;
   }

@@ -25,6 +25,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 # costs no more than those.
 SLOW = r'^(cups\.PrintThroughCupsd|cups\.MainJob.*|app\.(print|everywhere|cups))$'
 
+# The test labels (one a test folder) of each part's own tests.
+AREA_LABELS = {'sim': '^(sim|cups)$'}
+
 
 def parse_faults(path):
     """Reads the fault list: id, area, description, file, old and new text."""
@@ -90,8 +93,9 @@ class Suite:
                       log=self.log)
         return code == 0
 
-    def tests(self, only):
-        """None when every test passes, else the first failed test."""
+    def tests(self, only, area):
+        """None when every test passes, else the first failed test. The unit tests of the
+        fault's own part run first: they are quick and most often the ones that fail."""
         env = dict(os.environ)
         env.setdefault('ASAN_OPTIONS', 'strict_string_checks=1')
         env.setdefault('UBSAN_OPTIONS', 'print_stacktrace=1:halt_on_error=1')
@@ -102,7 +106,9 @@ class Suite:
             stages = [['-R', only] + skip]
         else:
             quick = SLOW if not self.exclude else '(%s)|(%s)' % (SLOW, self.exclude)
-            stages = [['-E', quick], ['-R', SLOW] + skip]
+            label = AREA_LABELS.get(area, area)
+            stages = [['-L', label, '-E', quick], ['-LE', label, '-E', quick],
+                      ['-R', SLOW] + skip]
         for stage in stages:
             code, out = run(base + stage, self.tree, env=env, log=self.log)
             if code != 0 and 'No tests were found' not in out:
@@ -163,7 +169,7 @@ def main():
                 if not suite.build():
                     verdict, where, test = 'unbuilt', os.path.basename(suite.dir), '-'
                     break
-                failed = suite.tests(args.tests)
+                failed = suite.tests(args.tests, fault['area'])
                 if failed is not None:
                     verdict, where, test = 'killed', os.path.basename(suite.dir), failed
                     break

@@ -1,11 +1,7 @@
 // The print-job command as the printer receives it: block area, panel data,
 // sizes, the two-sided composition and the answer read.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "../support/fake_printer.h"
 #include "pipeline_support.h"
@@ -16,31 +12,16 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // A stand-in for a finished colour JPEG: SOI, filler, EOI.
-Bytes FakeJpeg(size_t size, uint8_t fill = 0x5A) {
-  Bytes b(size, fill);
-  b[0] = 0xFF;
-  b[1] = 0xD8;
-  b[size - 2] = 0xFF;
-  b[size - 1] = 0xD9;
+Bytes FakeJpeg(size_t size) {
+  Bytes b(size, 0x5A);
+  b[0] = b[size - 2] = 0xFF, b[1] = 0xD8, b[size - 1] = 0xD9;
   return b;
 }
 
 // A card-sized panel image carrying the JPEG settings the pipeline gives it.
 CxImage CardPanel(Rgb fill, int quality = 100) {
   CxImage image = FilledImage(1013, 643, fill);
-  image.SetXDPI(300);
-  image.SetYDPI(300);
-  image.SetJpegQuality(static_cast<uint8_t>(quality));
-  return image;
-}
-
-// Random pixels: their JPEG size shows the quality it was encoded at.
-CxImage Noisy(int w, int h, unsigned seed, int quality) {
-  CxImage image = FilledImage(w, h, Rgb{0, 0, 0});
-  image.SetJpegQuality(static_cast<uint8_t>(quality));
-  srand(seed);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) SetPixelAt(image, x, y, Rgb{uint8_t(rand()), uint8_t(rand()), uint8_t(rand())});
+  image.SetXDPI(300), image.SetYDPI(300), image.SetJpegQuality(static_cast<uint8_t>(quality));
   return image;
 }
 
@@ -66,9 +47,8 @@ std::string Blocks(const PtsCommand& cmd) {
 
 int Execute(PtsCtrl& ctrl, int colourType, const Bytes& jpeg, std::string* log = nullptr) {
   int result = 0;
-  std::string err = StderrOf([&] {
-    result = ctrl.VK_PTSCmdExecute(colourType, jpeg.empty() ? nullptr : jpeg.data(),
-                                   static_cast<int>(jpeg.size()));
+  const std::string err = StderrOf([&] {
+    result = ctrl.VK_PTSCmdExecute(colourType, jpeg.empty() ? nullptr : jpeg.data(), static_cast<int>(jpeg.size()));
   });
   if (log) *log = err;
   return result;
@@ -76,32 +56,28 @@ int Execute(PtsCtrl& ctrl, int colourType, const Bytes& jpeg, std::string* log =
 
 }  // namespace
 
-TEST(PtsCommand, SingleSidedColourCardHasTheExactWireBytes) {
+// Written whole before its one flush, then one pause of a second and one
+// 63-byte read.
+TEST(PtsCommand, SingleSidedColourCardHasTheExactWireBytesAndPause) {
   FakePrinter printer;
   printer.Answer({0x1B, 'R', 'P', 'L', 'Y', 0, 6, 0, 0, 0, 0, 0x0D});
   PtsCtrl ctrl;
-  Bytes jpeg = FakeJpeg(1000);
+  const Bytes jpeg = FakeJpeg(1000);
   EXPECT_EQ(Execute(ctrl, 0, jpeg), 1510);
-
-  ASSERT_EQ(printer.written.size(), 1510u);
-  Bytes expect = {0x1B, 0x24, 0x50, 0x54, 0x53, 0x00, 0x00, 0x05, 0xDC,
-                  0x1B, 0x50, 0x00, 0x00,
-                  0x1B, 0x52, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00,
-                  0x1B, 0x46, 0x00, 0x01, 0x00, 0x00,
-                  0x1B, 0x43, 0xFF, 0x00,
-                  0x1B, 0x4F, 0, 0, 0, 0, 0, 0, 0,
-                  0x1B, 0x54, 0x00, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x03, 0xE8};
+  Bytes expect = {0x1B, '$', 'P', 'T', 'S', 0, 0, 0x05, 0xDC, 0x1B, 'P', 0, 0, 0x1B, 'R', 0, 1, 0, 0x10, 0, 0,
+                  0x1B, 'F', 0, 1, 0, 0, 0x1B, 'C', 0xFF, 0, 0x1B, 'O', 0, 0, 0, 0, 0, 0, 0,
+                  0x1B, 'T', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0xE8};
   expect.resize(509, 0);
   expect.insert(expect.end(), jpeg.begin(), jpeg.end());
   expect.push_back(0x0D);
   EXPECT_EQ(printer.written, expect);
-  // Written whole before its one flush, then one pause and one 63-byte read.
   EXPECT_EQ(printer.flushedAt, std::vector<size_t>{1510});
   EXPECT_EQ(printer.pauses, std::vector<unsigned>{1000000});
   EXPECT_EQ(printer.readLimits, std::vector<size_t>{63});
   EXPECT_EQ(printer.timeouts, std::vector<double>{5.0});
 }
 
+// The blocks follow the working copy of the ribbon, not the device option.
 TEST(PtsCommand, EveryRibbonCodeSetsItsControlBlocks) {
   struct Case {
     int ribbon;
@@ -109,101 +85,69 @@ TEST(PtsCommand, EveryRibbonCodeSetsItsControlBlocks) {
     const char* blocks;
   } cases[] = {{0, 0, 0, "T00"}, {4, 0, 4, "T20"}, {10, 2, 4, "T20"}, {11, 3, 4, "T20"}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.ribbon);
     FakePrinter printer;
     PtsCtrl ctrl(c.ribbon);
-    ctrl.option.nRibbon = 4;  // the blocks follow the working copy
+    ctrl.option.nRibbon = 4;
     std::string log;
     Execute(ctrl, 0, FakeJpeg(300), &log);
-    PtsCommand cmd = ParsePts(printer.written);
+    const PtsCommand cmd = ParsePts(printer.written);
     ASSERT_TRUE(cmd.ok) << cmd.error;
-    SCOPED_TRACE(c.ribbon);
     char header[64];
     snprintf(header, sizeof(header), "MakePTSHeader poption.nRibbon(4) , m_nRibbon(0x%02x): ", c.ribbon);
     EXPECT_TRUE(Has(log, header)) << log;
     EXPECT_EQ(cmd.blocks[0].params, (Bytes{c.sop, 0}));
     EXPECT_EQ(cmd.blocks[1].params, (Bytes{c.spt, 1, 0, 0x10, 0, 0}));
-    EXPECT_EQ(cmd.blocks[2].params, (Bytes{0, 1, 0, 0}));
-    EXPECT_EQ(cmd.blocks[3].params, (Bytes{0xFF, 0}));
-    EXPECT_EQ(cmd.blocks[4].params, Bytes(7, 0));
     EXPECT_EQ(Blocks(cmd), c.blocks);
     EXPECT_EQ(cmd.blocks[5].Size(), 300u);
   }
 }
 
-TEST(PtsCommand, BlackAndOverlayPanelsFollowTheColourPanel) {
-  FakePrinter printer;
-  PtsCtrl ctrl;
-  ctrl.m_srcImgK = CardPanel(Rgb{0, 0, 0});
-  ctrl.m_srcImgO = CardPanel(Rgb{255, 255, 255}, 90);
-  ctrl.nFileSize[2] = ctrl.nFileSize[3] = 256;
-  Bytes jpeg = FakeJpeg(1200);
-  std::string log;
-  int length = Execute(ctrl, 0, jpeg, &log);
-
-  PtsCommand cmd = ParsePts(printer.written);
-  ASSERT_TRUE(cmd.ok) << cmd.error;
-  EXPECT_EQ(length, static_cast<int>(printer.written.size()));
-  EXPECT_EQ(cmd.blocks[2].params[2], 1);  // DataMode P3: front overlay
-  EXPECT_EQ(Blocks(cmd), "T00 T0B T10");  // black before overlay
-  ASSERT_EQ(cmd.panels.size(), 3u);
-  EXPECT_EQ(cmd.panels[0], jpeg);
-  DecodedJpeg black = DecodeJpeg(cmd.panels[1]), overlay = DecodeJpeg(cmd.panels[2]);
-  ASSERT_TRUE(black.ok && overlay.ok);
-  EXPECT_EQ(black.width, 1013);
-  EXPECT_EQ(black.height, 643);
-  EXPECT_LE(black.At(500, 300)[0], 2);
-  EXPECT_GE(overlay.At(500, 300)[0], 253);
-  // The table now holds the encoded sizes.
-  EXPECT_EQ(ctrl.nFileSize[3], static_cast<int>(cmd.panels[1].size()));
-  EXPECT_EQ(ctrl.nFileSize[2], static_cast<int>(cmd.panels[2].size()));
-  EXPECT_TRUE(Has(log, "[nColor 1]"));
-  EXPECT_TRUE(Has(log, "\n[2] pData delete\n[2] pData_K delete\n[2] pData_O delete"));
-}
-
-TEST(PtsCommand, OverlayQualityIsTheSlotsOwn) {
-  FakePrinter printer;
-  PtsCtrl ctrl;
-  // The same noise at 90 is smaller than at 100.
-  ctrl.m_srcImgO = Noisy(1013, 643, 7, 90);
-  ctrl.m_srcImgK = ctrl.m_srcImgO;
-  ctrl.m_srcImgK.SetJpegQuality(100);
-  ctrl.nFileSize[2] = ctrl.nFileSize[3] = 256;
-  Execute(ctrl, 0, FakeJpeg(100));
-  PtsCommand cmd = ParsePts(printer.written);
-  ASSERT_TRUE(cmd.ok) << cmd.error;
-  ASSERT_EQ(cmd.panels.size(), 3u);
-  EXPECT_LT(cmd.panels[2].size(), cmd.panels[1].size());
-}
-
-// The overlay panel is the mask of its own card, even though a mask equal
-// to the last one encoded is not encoded again: a changed type, one changed
-// pixel or a changed quality each give the bytes of a fresh encode.
-TEST(PtsCommand, OverlayPanelIsTheMaskOfItsOwnCard) {
+// The black and overlay panels follow the colour panel, each the bytes of its
+// own image encoded at its own quality, even though a mask equal to the last
+// one encoded is not encoded again: a changed type, one changed pixel or a
+// changed quality each give a fresh encode; the table then holds the sizes.
+TEST(PtsCommand, BlackAndOverlayPanelsAreTheirOwnImagesEncoded) {
   PtsCtrl ctrl;
   auto maskOf = [&](int type) {
     StderrOf([&] { ctrl.VK_Image_VarnishSendEx(type, tagRECT{0, 0, 0, 0}, tagRECT{0, 0, 0, 0}); });
     return CxImage(ctrl.m_srcImgO);
   };
+  auto encoded = [](CxImage image) {
+    uint8_t* jpeg = nullptr;
+    int32_t size = 0;
+    EXPECT_TRUE(image.Encode(jpeg, size, CXIMAGE_FORMAT_JPG));
+    Bytes bytes(jpeg, jpeg + size);
+    free(jpeg);
+    return bytes;
+  };
   CxImage whole = maskOf(0), stripe = maskOf(2), dotted = maskOf(0), coarse = maskOf(0);
   dotted.GetBits(321)[3 * 500 + 1] = 7;
   coarse.SetJpegQuality(40);
+  const CxImage black = CardPanel(Rgb{0, 0, 0});
+  const Bytes blackJpeg = encoded(black), colour = FakeJpeg(1200);
   const CxImage* const cards[] = {&whole, &stripe, &whole, &dotted, &whole, &coarse, &whole};
   for (int card = 0; card < 7; ++card) {
+    SCOPED_TRACE(card);
     const CxImage* mask = cards[card];
     FakePrinter printer;
-    ctrl.m_srcImgO = *mask;
-    ctrl.nFileSize[2] = 256;
-    ctrl.nFileSize[3] = 0;
-    Execute(ctrl, 0, FakeJpeg(100));
-    PtsCommand cmd = ParsePts(printer.written);
+    ctrl.m_srcImgO = *mask, ctrl.m_srcImgK = black;
+    ctrl.nFileSize[2] = ctrl.nFileSize[3] = 256;
+    std::string log;
+    const int length = Execute(ctrl, 0, colour, &log);
+    EXPECT_EQ(length, static_cast<int>(printer.written.size()));
+    const PtsCommand cmd = ParsePts(printer.written);
     ASSERT_TRUE(cmd.ok) << cmd.error;
-    ASSERT_EQ(cmd.panels.size(), 2u);
-    CxImage fresh(*mask);
-    uint8_t* jpeg = nullptr;
-    int32_t size = 0;
-    ASSERT_TRUE(fresh.Encode(jpeg, size, CXIMAGE_FORMAT_JPG));
-    EXPECT_EQ(cmd.panels[1], Bytes(jpeg, jpeg + size)) << "card " << card;
-    free(jpeg);
+    EXPECT_EQ(cmd.blocks[2].params[2], 1);  // DataMode P3: front overlay
+    EXPECT_EQ(Blocks(cmd), "T00 T0B T10");
+    ASSERT_EQ(cmd.panels.size(), 3u);
+    EXPECT_EQ(cmd.panels[0], colour);
+    EXPECT_EQ(cmd.panels[1], blackJpeg);
+    EXPECT_EQ(cmd.panels[2], encoded(*mask));
+    EXPECT_EQ(ctrl.nFileSize[3], static_cast<int>(cmd.panels[1].size()));
+    EXPECT_EQ(ctrl.nFileSize[2], static_cast<int>(cmd.panels[2].size()));
+    EXPECT_TRUE(Has(log, "[nColor 1]"));
+    EXPECT_TRUE(Has(log, "\n[2] pData delete\n[2] pData_K delete\n[2] pData_O delete"));
   }
 }
 
@@ -214,7 +158,7 @@ TEST(PtsCommand, MissingDataLeavesPanelsOut) {
     ctrl.m_srcImgO = CardPanel(Rgb{255, 255, 255}, 90);
     ctrl.nFileSize[2] = 256;
     EXPECT_EQ(Execute(ctrl, 0, Bytes()), 510);
-    PtsCommand cmd = ParsePts(printer.written);
+    const PtsCommand cmd = ParsePts(printer.written);
     ASSERT_TRUE(cmd.ok) << cmd.error;
     EXPECT_EQ(cmd.nLength, 500u);
     ASSERT_EQ(cmd.blocks.size(), 6u);
@@ -226,20 +170,17 @@ TEST(PtsCommand, MissingDataLeavesPanelsOut) {
     ctrl.nFileSize[3] = 256;
     std::string log;
     Execute(ctrl, 0, FakeJpeg(400), &log);
-    PtsCommand cmd = ParsePts(printer.written);
+    const PtsCommand cmd = ParsePts(printer.written);
     ASSERT_TRUE(cmd.ok) << cmd.error;
     EXPECT_EQ(cmd.blocks.size(), 6u);
     EXPECT_EQ(cmd.nLength, 900u);
     EXPECT_EQ(ctrl.nFileSize[3], 0);
     EXPECT_TRUE(Has(log, "[->][error info"));
   }
-  {  // An unknown colour type sends nothing.
-    FakePrinter printer;
-    PtsCtrl ctrl;
-    EXPECT_EQ(Execute(ctrl, 48, FakeJpeg(64)), -1);
-    EXPECT_TRUE(printer.written.empty());
-    EXPECT_TRUE(printer.readLimits.empty());
-  }
+  FakePrinter printer;  // an unknown colour type sends nothing
+  PtsCtrl ctrl;
+  EXPECT_EQ(Execute(ctrl, 48, FakeJpeg(64)), -1);
+  EXPECT_TRUE(printer.written.empty() && printer.readLimits.empty());
 }
 
 TEST(PtsCommand, TwoSidedCardGoesOutInOneCommandWithTheBack) {
@@ -247,22 +188,18 @@ TEST(PtsCommand, TwoSidedCardGoesOutInOneCommandWithTheBack) {
   PtsCtrl ctrl;
   // Front call: the pipeline has filled the front slots.
   ctrl.m_srcImg = CardPanel(Rgb{200, 30, 40});
-  ctrl.m_srcImgK = CardPanel(Rgb{0, 0, 0});
-  ctrl.m_srcImgO = CardPanel(Rgb{255, 255, 255}, 90);
+  ctrl.m_srcImgK = ctrl.m_srcImgK2 = CardPanel(Rgb{0, 0, 0});
+  ctrl.m_srcImgO = ctrl.m_srcImgO2 = CardPanel(Rgb{255, 255, 255}, 90);
   ctrl.nFileSize[2] = ctrl.nFileSize[3] = 256;
   std::string log;
   EXPECT_EQ(Execute(ctrl, 16, Bytes(), &log), 0);
-  EXPECT_TRUE(printer.written.empty());
-  EXPECT_TRUE(printer.readLimits.empty());
+  EXPECT_TRUE(printer.written.empty() && printer.readLimits.empty());
   EXPECT_TRUE(Has(log, "\n[2] nColorType 0x10 0\n"));
-
   // Back call.
   ctrl.m_srcImg2 = CardPanel(Rgb{20, 40, 220});
-  ctrl.m_srcImgK2 = CardPanel(Rgb{0, 0, 0});
-  ctrl.m_srcImgO2 = CardPanel(Rgb{255, 255, 255}, 90);
   ctrl.nFileSize[5] = ctrl.nFileSize[6] = 256;
-  int length = Execute(ctrl, 32, Bytes(), &log);
-  PtsCommand cmd = ParsePts(printer.written);
+  const int length = Execute(ctrl, 32, Bytes(), &log);
+  const PtsCommand cmd = ParsePts(printer.written);
   ASSERT_TRUE(cmd.ok) << cmd.error;
   EXPECT_EQ(cmd.length, printer.written.size());
   EXPECT_EQ(length, static_cast<int>(printer.written.size()));
@@ -271,26 +208,31 @@ TEST(PtsCommand, TwoSidedCardGoesOutInOneCommandWithTheBack) {
   EXPECT_EQ(Blocks(cmd), "T00 T0B T10 O80 B80 B8B B90");
   EXPECT_EQ(cmd.blocks[8].params, (Bytes{0x80, 0, 0, 0, 0, 0, 0}));
   ASSERT_EQ(cmd.panels.size(), 6u);
-  DecodedJpeg front = DecodeJpeg(cmd.panels[0]), back = DecodeJpeg(cmd.panels[3]);
+  const DecodedJpeg front = DecodeJpeg(cmd.panels[0]), back = DecodeJpeg(cmd.panels[3]);
   ASSERT_TRUE(front.ok && back.ok);
   EXPECT_NEAR(front.At(10, 10)[0], 200, 3);
   EXPECT_NEAR(back.At(10, 10)[2], 220, 3);
   EXPECT_TRUE(Has(log, "[nColor 3]"));
 }
 
+// Noise at quality 100 (the card image's setting) on a large side gives a JPEG well over the 1316864
+// bytes of the old fixed buffer.
 TEST(PtsCommand, PanelsLargerThanTheOldFixedBufferAreCarriedWhole) {
   FakePrinter printer;
   PtsCtrl ctrl;
-  // Noise at quality 100 on a large side gives a JPEG well over 1316864 bytes.
-  ctrl.m_srcImg = Noisy(1600, 1000, 11, 100);
+  ctrl.m_srcImg = FilledImage(1600, 1000, Rgb{0, 0, 0});
+  ctrl.m_srcImg.SetJpegQuality(100);
+  srand(11);
+  for (int y = 0; y < 1000; ++y)
+    for (int x = 0; x < 1600; ++x) SetPixelAt(ctrl.m_srcImg, x, y, Rgb{uint8_t(rand()), uint8_t(rand()), uint8_t(rand())});
   Execute(ctrl, 16, Bytes());
   ctrl.m_srcImg2 = ctrl.m_srcImg;
   Execute(ctrl, 32, Bytes());
-  PtsCommand cmd = ParsePts(printer.written);
+  const PtsCommand cmd = ParsePts(printer.written);
   ASSERT_TRUE(cmd.ok) << cmd.error;
   ASSERT_EQ(cmd.panels.size(), 2u);
   EXPECT_GT(cmd.panels[0].size(), 1316864u);
-  DecodedJpeg front = DecodeJpeg(cmd.panels[0]);
+  const DecodedJpeg front = DecodeJpeg(cmd.panels[0]);
   ASSERT_TRUE(front.ok);
   EXPECT_EQ(front.width, 1600);
 }
@@ -310,7 +252,7 @@ TEST(PtsCommand, AnswerIsLoggedAndASilentPrinterStillGetsTheWholeCommand) {
   EXPECT_EQ(printer.written.size(), 2 * 574u);
   EXPECT_TRUE(Has(errorLog, "[->]\n 0 0 0 0 0 0 0 0 0 0 0 0 0 (-1)\n"));
   EXPECT_TRUE(Has(log, "[->]PTSCmdExecute :: cupsSideChannelDoRequest report_levels2\n"
-                     "[->]\n 1b 52 50 54 53 0 6 0 0 0 0 d 0 (12)\n"));
+                       "[->]\n 1b 52 50 54 53 0 6 0 0 0 0 d 0 (12)\n"));
   EXPECT_TRUE(Has(log, "[->][outputarray_print 542]\n"));
   EXPECT_TRUE(Has(log, "\n[2] mPTSCmd nLength - 532 (32)(0)"));
   EXPECT_TRUE(Has(log, "\n[2] mPTSCmd k - 54(63)[nColor 0]\n"));

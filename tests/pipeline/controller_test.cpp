@@ -35,7 +35,6 @@ TEST(ColourStyle, OffsetsPerStyleStayWithinTheIntLimits) {
        "\n[2] UseDefault adjust[45, 41, 47, 47, 47, 8, 93]"},
       // Unknown styles pull every level down.
       {7, fifty, pulledDown, "value(7)[0, 0, 0, 0, 0, 0, 100]"},
-      {-1, fifty, pulledDown, "value(-1)[0, 0, 0, 0, 0, 0, 100]"},
       {3, fifty, pulledDown, "value(3)[0, 0, 0, 0, 0, 0, 100]"},
       {0, {INT_MAX, INT_MIN, INT_MIN, 47, 47, INT_MAX - 1, 93}, {INT_MAX, INT_MIN, INT_MIN, 41, 43, INT_MAX, 93},
        "value(0)"},
@@ -53,11 +52,6 @@ TEST(ColourStyle, OffsetsPerStyleStayWithinTheIntLimits) {
       EXPECT_TRUE(Has(log, k.log)) << log;
     }
   }
-  // Without reloading the copies, a second call adds the offsets again.
-  CVKCtrl_Print c;
-  SetLevels(c, defaults);
-  StderrOf([&] { c.UseDefault(), c.UseDefault(); });
-  EXPECT_EQ(LevelsOf(c), (Levels{59, 31, 39, 35, 39, 12, 93}));
 }
 
 TEST(ByteLog, ShowsUpTo509BytesBetweenFramingLines) {

@@ -104,29 +104,3 @@ TEST(OverlayMask, RefusalsMakeNoMaskAndKeepSlotAndTable) {
     refused(1, kEmpty, a);
   }
 }
-
-TEST(OverlayMask, SideChoosesTypeSlotAndEntry) {
-  TestCtrl c;
-  // Front of a two-sided card: the front option, front slot, entry 2.
-  c.m_nColorType = 16, c.m_nFOverlay = 0, c.m_nBOverlay = 256;
-  CxImage unused(0);
-  EXPECT_TRUE(Has(StderrOf([&] { EXPECT_EQ(c.MakeOverlay(0, unused), 1); }), "[->][m_nColorType 16  0 256]\n"));
-  EXPECT_EQ(c.nFileSize[2], 256);
-  EXPECT_TRUE(c.m_srcImgO.IsValid());
-  // Back side with "None": no mask, entry 5 stays, front entry survives.
-  c.m_nColorType = 32;
-  EXPECT_EQ(StderrOf([&] { c.MakeOverlay(0, unused); }), "[->][m_nColorType 32  0 256]\n");
-  EXPECT_EQ(c.nFileSize[5], 0);
-  EXPECT_FALSE(c.m_srcImgO2.IsValid());
-  EXPECT_EQ(c.nFileSize[2], 256);
-  // Back side with the stripe: back slot and entry 5.
-  c.m_nBOverlay = 2;
-  EXPECT_TRUE(Has(StderrOf([&] { c.MakeOverlay(0, unused); }), "m_nColorType 32 (256,256) [1013]"));
-  EXPECT_EQ(c.nFileSize[5], 256);
-  ASSERT_TRUE(c.m_srcImgO2.IsValid());
-  EXPECT_EQ(MaskMismatches(c.m_srcImgO2, Band), 0);
-  // A non-zero mode does nothing at all.
-  TestCtrl quiet;
-  EXPECT_EQ(StderrOf([&] { EXPECT_EQ(quiet.MakeOverlay(1, unused), 1); }), "");
-  EXPECT_EQ(quiet.nFileSize[2], 0);
-}

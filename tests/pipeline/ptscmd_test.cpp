@@ -64,7 +64,8 @@ TEST(PtsCommand, SingleSidedCardHasTheExactWireBytesForEachRibbon) {
   struct Case {
     int ribbon;
     uint8_t sop, spt, panel;
-  } cases[] = {{0, 0, 0, 0}, {4, 0, 4, 0x20}, {10, 2, 4, 0x20}, {11, 3, 4, 0x20}};
+    std::string hex;
+  } cases[] = {{0, 0, 0, 0, "00"}, {4, 0, 4, 0x20, "04"}, {10, 2, 4, 0x20, "0a"}, {11, 3, 4, 0x20, "0b"}};
   const Bytes jpeg = FakeJpeg(1000);
   for (const Case& k : cases) {
     SCOPED_TRACE(k.ribbon);
@@ -85,9 +86,7 @@ TEST(PtsCommand, SingleSidedCardHasTheExactWireBytesForEachRibbon) {
     EXPECT_EQ(printer.pauses, std::vector<unsigned>{1000000});
     EXPECT_EQ(printer.readLimits, std::vector<size_t>{63});
     EXPECT_EQ(printer.timeouts, std::vector<double>{5.0});
-    char header[64];
-    snprintf(header, sizeof(header), "MakePTSHeader poption.nRibbon(4) , m_nRibbon(0x%02x): ", k.ribbon);
-    EXPECT_TRUE(Has(log, header)) << log;
+    EXPECT_TRUE(Has(log, "MakePTSHeader poption.nRibbon(4) , m_nRibbon(0x" + k.hex + "): ")) << log;
   }
 }
 

@@ -53,26 +53,24 @@ inline POPTION NeutralJobOptions() {
 }
 
 inline void Put32(std::vector<uint8_t>& b, int at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
 
 // A BMP header for rows of rowBytes; pixel data follows at 54 + palette.
 inline std::vector<uint8_t> BmpHeader(int width, int height, int bpp, int rowBytes, int palette) {
   const uint32_t imageSize = static_cast<uint32_t>(rowBytes) * height;
   std::vector<uint8_t> bmp(54 + palette + imageSize, 0);
-  bmp[0] = 'B', bmp[1] = 'M', bmp[26] = 1, bmp[28] = static_cast<uint8_t>(bpp);
-  Put32(bmp, 2, static_cast<uint32_t>(bmp.size()));
-  Put32(bmp, 10, 54 + palette);
-  Put32(bmp, 14, 40);
-  Put32(bmp, 18, static_cast<uint32_t>(width));
-  Put32(bmp, 22, static_cast<uint32_t>(height));
-  Put32(bmp, 34, imageSize);
+  bmp[0] = 'B', bmp[1] = 'M', bmp[26] = 1, bmp[28] = uint8_t(bpp);
+  const uint32_t fields[][2] = {{2, uint32_t(bmp.size())}, {10, uint32_t(54 + palette)}, {14, 40},
+                                {18, uint32_t(width)},     {22, uint32_t(height)},      {34, imageSize}};
+  for (const auto& f : fields) Put32(bmp, int(f[0]), f[1]);
   return bmp;
 }
 
 // A 24-bit page BMP: raster lines as bottom-up rows, red byte first, rows
 // padded to 4 bytes, 3780 pixels per metre.
-inline std::vector<uint8_t> PageBmp(int width, int height, const std::function<Rgb(int column, int line)>& pixel) {
+inline std::vector<uint8_t> PageBmp(int width, int height,
+                                    const std::function<Rgb(int column, int line)>& pixel) {
   const int rowBytes = (3 * width + 3) / 4 * 4;
   std::vector<uint8_t> bmp = BmpHeader(width, height, 24, rowBytes, 0);
   Put32(bmp, 38, 3780);
@@ -110,7 +108,8 @@ inline CxImage Picture(int w, int h) {
   CxImage img = FilledImage(w, h, Rgb{0, 0, 0});
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      SetPixelAt(img, x, y, Rgb{uint8_t(x * 37 + y * 11), uint8_t(x * 5 + y * 53), uint8_t((x ^ y) * 29)});
+      SetPixelAt(img, x, y,
+                 Rgb{uint8_t(x * 37 + y * 11), uint8_t(x * 5 + y * 53), uint8_t((x ^ y) * 29)});
   SetPixelAt(img, 0, 0, Rgb{255, 255, 255});
   return img;
 }
@@ -133,7 +132,9 @@ inline std::string StderrOf(const std::function<void()>& fn) {
   return testing::internal::GetCapturedStderr();
 }
 
-inline bool Has(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
+inline bool Has(const std::string& log, const std::string& text) {
+  return log.find(text) != std::string::npos;
+}
 
 // A dump page number no parallel test process uses.
-inline int UniquePage(int slot) { return 700000 + (static_cast<int>(getpid()) % 20000) * 10 + slot; }
+inline int UniquePage(int slot) { return 700000 + (int(getpid()) % 20000) * 10 + slot; }

@@ -18,7 +18,8 @@ struct PtsBlock {
   std::vector<uint8_t> params;
   uint32_t Size() const {  // size field of a panel block (P9-P12)
     if (params.size() < 12) return 0;
-    return (uint32_t(params[8]) << 24) | (uint32_t(params[9]) << 16) | (uint32_t(params[10]) << 8) | params[11];
+    return (uint32_t(params[8]) << 24) | (uint32_t(params[9]) << 16) |
+           (uint32_t(params[10]) << 8) | params[11];
   }
 };
 
@@ -84,7 +85,9 @@ struct DecodedJpeg {
   bool ok = false;
   int width = 0, height = 0, components = 0;
   std::vector<uint8_t> pixels;
-  const uint8_t* At(int x, int y) const { return pixels.data() + (size_t(y) * width + x) * components; }
+  const uint8_t* At(int x, int y) const {
+    return pixels.data() + (size_t(y) * width + x) * components;
+  }
 };
 
 namespace pts_detail {
@@ -92,7 +95,9 @@ struct JpegError {
   jpeg_error_mgr mgr;
   jmp_buf jump;
 };
-inline void OnJpegError(j_common_ptr info) { longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
+inline void OnJpegError(j_common_ptr info) {
+  longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
+}
 }  // namespace pts_detail
 
 // Decodes a JPEG file held in memory; ok is false when libjpeg refuses it.

@@ -28,9 +28,8 @@ CxImage CardPanel(Rgb fill, int quality = 100) {
 // A controller as the pipeline leaves it: options loaded, table clear.
 struct PtsCtrl : TestCtrl {
   explicit PtsCtrl(int ribbon = 0) : TestCtrl(DefaultJobOptions()) {
-    option.nRibbon = ribbon;
+    option.nRibbon = ribbon, m_nLogImage = 0;
     LoadOptions();
-    m_nLogImage = 0;
   }
 };
 
@@ -49,7 +48,8 @@ std::string Blocks(const PtsCommand& cmd) {
 int Execute(PtsCtrl& ctrl, int colourType, const Bytes& jpeg, std::string* log = nullptr) {
   int result = 0;
   const std::string err = StderrOf([&] {
-    result = ctrl.VK_PTSCmdExecute(colourType, jpeg.empty() ? nullptr : jpeg.data(), int(jpeg.size()));
+    result = ctrl.VK_PTSCmdExecute(colourType, jpeg.empty() ? nullptr : jpeg.data(),
+                                   int(jpeg.size()));
   });
   if (log) *log = err;
   return result;
@@ -65,7 +65,8 @@ TEST(PtsCommand, SingleSidedCardHasTheExactWireBytesForEachRibbon) {
     int ribbon;
     uint8_t sop, spt, panel;
     std::string hex;
-  } cases[] = {{0, 0, 0, 0, "00"}, {4, 0, 4, 0x20, "04"}, {10, 2, 4, 0x20, "0a"}, {11, 3, 4, 0x20, "0b"}};
+  } cases[] = {
+      {0, 0, 0, 0, "00"}, {4, 0, 4, 0x20, "04"}, {10, 2, 4, 0x20, "0a"}, {11, 3, 4, 0x20, "0b"}};
   const Bytes jpeg = FakeJpeg(1000);
   for (const Case& k : cases) {
     SCOPED_TRACE(k.ribbon);
@@ -75,9 +76,10 @@ TEST(PtsCommand, SingleSidedCardHasTheExactWireBytesForEachRibbon) {
     ctrl.option.nRibbon = 4;
     std::string log;
     EXPECT_EQ(Execute(ctrl, 0, jpeg, &log), 1510);
-    Bytes expect = {0x1B, '$', 'P', 'T', 'S', 0, 0, 0x05, 0xDC, 0x1B, 'P', k.sop, 0, 0x1B, 'R', k.spt,
-                    1, 0, 0x10, 0, 0, 0x1B, 'F', 0, 1, 0, 0, 0x1B, 'C', 0xFF, 0, 0x1B, 'O', 0, 0, 0,
-                    0, 0, 0, 0, 0x1B, 'T', k.panel, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0xE8};
+    Bytes expect = {0x1B, '$', 'P', 'T', 'S', 0, 0, 0x05, 0xDC,  // 500 + 1000 bytes follow
+                    0x1B, 'P', k.sop, 0, 0x1B, 'R', k.spt, 1, 0, 0x10, 0, 0, 0x1B, 'F', 0, 1, 0, 0,
+                    0x1B, 'C', 0xFF, 0, 0x1B, 'O', 0, 0, 0, 0, 0, 0, 0,
+                    0x1B, 'T', k.panel, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0xE8};
     expect.resize(509, 0);
     expect.insert(expect.end(), jpeg.begin(), jpeg.end());
     expect.push_back(0x0D);

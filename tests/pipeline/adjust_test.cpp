@@ -10,20 +10,21 @@ TEST(ChannelTables, LightnessRoundsAndBalanceTruncates) {
   struct Case {
     int light, a, b, at, value;  // a, b: brightness and contrast, or the red setting
   } cases[] = {
-      {1, 50, 50, 1, 1},       {1, 50, 50, 254, 254},   {1, 52, 36, 0, 20},    {1, 52, 36, 128, 130},
-      {1, 52, 36, 255, 239},   {1, 50, 100, 0, 0},      {1, 50, 100, 129, 130}, {1, 50, 100, 200, 236},
-      {1, 50, 100, 255, 255},  {1, 0, 0, 0, 14},        {1, 0, 0, 128, 78},    {1, 0, 0, 255, 142},
-      {1, 100000, 100000, 0, 0}, {1, 100000, 100000, 255, 255}, {1, INT_MAX, INT_MAX, 0, 0},
-      {1, INT_MAX, INT_MAX, 128, 255}, {1, INT_MIN, 50, 255, 0}, {0, 60, 0, 0, 25}, {0, 60, 0, 200, 225},
-      {0, 100, 0, 128, 255},   {0, 0, 0, 200, 72},      {0, 0, 0, 100, 0},     {0, 51, 0, 1, 3},
-      {0, 50, 0, 77, 77},
+      {1, 50, 50, 1, 1},          {1, 50, 50, 254, 254},          {1, 52, 36, 0, 20},
+      {1, 52, 36, 128, 130},      {1, 52, 36, 255, 239},          {1, 50, 100, 0, 0},
+      {1, 50, 100, 129, 130},     {1, 50, 100, 200, 236},         {1, 50, 100, 255, 255},
+      {1, 0, 0, 0, 14},           {1, 0, 0, 128, 78},             {1, 0, 0, 255, 142},
+      {1, 100000, 100000, 0, 0},  {1, 100000, 100000, 255, 255},  {1, INT_MAX, INT_MAX, 0, 0},
+      {1, INT_MAX, INT_MAX, 128, 255}, {1, INT_MIN, 50, 255, 0},  {0, 60, 0, 0, 25},
+      {0, 60, 0, 200, 225},       {0, 100, 0, 128, 255},          {0, 0, 0, 200, 72},
+      {0, 0, 0, 100, 0},          {0, 51, 0, 1, 3},               {0, 50, 0, 77, 77},
   };
   for (const Case& k : cases) {
     TestCtrl c;
     c.m_nBrightness = k.a, c.m_nContrast = k.b, c.m_nRed = k.a, c.m_nGreen = c.m_nBlue = 50;
     CxImage img = FilledImage(1, 1, Rgb{uint8_t(k.at), 0, 0});
     StderrOf([&] { k.light ? c.MakeLightSaturate(0, img) : c.MakeRedGreenBlue(0, img); });
-    EXPECT_EQ(PixelAt(img, 0, 0).r, k.value) << k.light << " " << k.a << "/" << k.b << " at " << k.at;
+    EXPECT_EQ(PixelAt(img, 0, 0).r, k.value) << k.light << " " << k.a << "/" << k.b << " @" << k.at;
   }
 }
 
@@ -35,9 +36,6 @@ TEST(Lightness, WhitePixelsAreSkippedThenSaturationOfOneFollows) {
             "[->][MakeLightSaturate 0 m_nBrightness 0 m_nContrast 0 m_nSaturate 0]\n");
   EXPECT_EQ(PixelAt(img, 0, 0), (Rgb{255, 255, 255}));
   EXPECT_EQ(PixelAt(img, 1, 0), (Rgb{142, 142, 141}));
-  const CxImage before(img);
-  StderrOf([&] { EXPECT_EQ(c.MakeLightSaturate(1, img), 1); });  // a non-zero mode only logs
-  EXPECT_TRUE(SamePixels(img, before));
 
   TestCtrl sat, tableOnly;
   sat.m_nBrightness = tableOnly.m_nBrightness = 52;
@@ -51,15 +49,13 @@ TEST(Lightness, WhitePixelsAreSkippedThenSaturationOfOneFollows) {
   EXPECT_FALSE(SamePixels(pic, tabled));
 }
 
-// Each channel by its own setting, white included; a non-zero mode returns at once.
+// Each channel by its own setting, white included.
 TEST(ColourBalance, EachChannelMovesByItsOwnSetting) {
   TestCtrl c;
   c.m_nRed = 43, c.m_nGreen = 41, c.m_nBlue = 45;
   CxImage img = FilledImage(2, 2, Rgb{255, 255, 255});
   EXPECT_EQ(StderrOf([&] { EXPECT_EQ(c.MakeRedGreenBlue(0, img), 1); }),
             "\n[2] RGB [Red 43, Green 41 Blue 45] GetPixelColor");
-  EXPECT_EQ(PixelAt(img, 1, 1), (Rgb{237, 232, 242}));
-  EXPECT_EQ(StderrOf([&] { c.MakeRedGreenBlue(1, img); }), "");
   EXPECT_EQ(PixelAt(img, 1, 1), (Rgb{237, 232, 242}));
 }
 
@@ -85,7 +81,6 @@ TEST(Gamma, OptionValuesAndTheirLog) {
     EXPECT_EQ(StderrOf([&] { EXPECT_EQ(c.MakeGamma(0, pic), 1); }), k.log);
     EXPECT_TRUE(SamePixels(pic, expected));
     EXPECT_EQ(k.applied != 0, !SamePixels(pic, Picture(30, 12)));
-    EXPECT_EQ(StderrOf([&] { c.MakeGamma(1, pic); }), "");
   }
   TestCtrl c;  // the int limit is not wrapped
   float g = 5.0f;

@@ -88,7 +88,8 @@ TEST(BlackSeparation, SameBytesAsTheStepByStepSeparation) {
                   ", m_nLogImage = 0\n[2] MakeColorK: m_nColorType 0 (256,0)");
     EXPECT_TRUE(SamePixels(image, expectedImage));
     EXPECT_TRUE(SamePixels(c.m_srcImgK, expectedPanel));
-    EXPECT_EQ(c.m_srcImgK.GetJpegQuality() * 1000 + c.m_srcImgK.GetXDPI(), 100300);
+    EXPECT_EQ(c.m_srcImgK.GetJpegQuality(), 100);
+    EXPECT_EQ(c.m_srcImgK.GetXDPI(), 300);
   }
 }
 

@@ -6,7 +6,8 @@ namespace {
 
 using Areas = std::vector<tagRECT>;
 const tagRECT kEmpty = {0, 0, 0, 0}, kCard = {0, 0, 1013, 643};
-const tagRECT kBand = {0, 66, 1013, 214}, kNarrow = {0, 70, 1013, 144}, kChip = {106, 212, 260, 354};
+const tagRECT kBand = {0, 66, 1013, 214}, kNarrow = {0, 70, 1013, 144};
+const tagRECT kChip = {106, 212, 260, 354};
 
 }  // namespace
 
@@ -51,7 +52,8 @@ TEST(OverlayMask, AreasOfEachTypeDrawnUprightAndTurned) {
     want.Rotate180();
     TestCtrl c;
     int r = 0;
-    const std::string log = StderrOf([&] { r = c.VK_Image_VarnishSendEx(k.type, k.black, k.white); });
+    const std::string log =
+        StderrOf([&] { r = c.VK_Image_VarnishSendEx(k.type, k.black, k.white); });
     EXPECT_EQ(r, 21);
     ASSERT_TRUE(c.m_srcImgO.IsValid());
     EXPECT_TRUE(SamePixels(c.m_srcImgO, want));

@@ -61,8 +61,9 @@ inline std::vector<uint8_t> BmpHeader(int width, int height, int bpp, int rowByt
   const uint32_t imageSize = static_cast<uint32_t>(rowBytes) * height;
   std::vector<uint8_t> bmp(54 + palette + imageSize, 0);
   bmp[0] = 'B', bmp[1] = 'M', bmp[26] = 1, bmp[28] = uint8_t(bpp);
-  const uint32_t fields[][2] = {{2, uint32_t(bmp.size())}, {10, uint32_t(54 + palette)}, {14, 40},
-                                {18, uint32_t(width)},     {22, uint32_t(height)},      {34, imageSize}};
+  const uint32_t fields[][2] = {{2, uint32_t(bmp.size())}, {10, uint32_t(54 + palette)},
+                                {14, 40}, {18, uint32_t(width)}, {22, uint32_t(height)},
+                                {34, imageSize}};
   for (const auto& f : fields) Put32(bmp, int(f[0]), f[1]);
   return bmp;
 }

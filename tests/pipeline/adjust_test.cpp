@@ -36,7 +36,6 @@ TEST(Lightness, WhitePixelsAreSkippedThenSaturationOfOneFollows) {
             "[->][MakeLightSaturate 0 m_nBrightness 0 m_nContrast 0 m_nSaturate 0]\n");
   EXPECT_EQ(PixelAt(img, 0, 0), (Rgb{255, 255, 255}));
   EXPECT_EQ(PixelAt(img, 1, 0), (Rgb{142, 142, 141}));
-
   TestCtrl sat, tableOnly;
   sat.m_nBrightness = tableOnly.m_nBrightness = 52;
   sat.m_nContrast = tableOnly.m_nContrast = 36;

@@ -102,8 +102,7 @@ TEST(CardSide, PanelTableFollowsTheSidesOfEachCard) {
   EXPECT_EQ(Entries(c), (Table{2, 3}));
   EXPECT_EQ(c.m_nPage, 1);
   EXPECT_TRUE(Has(s.log, "[->][nTxSize " + std::to_string(s.result) + " (1)]\n"));
-
-  c.option.nBOverlay = 2;
+  c.option.nBOverlay = 2;  // a two-sided card, the stripe on its back
   EXPECT_EQ(Prepare(c, 16, CardPage(), 643, 1013).result, 20);
   EXPECT_EQ(Entries(c), (Table{2, 3}));
   s = Prepare(c, 32, CardPage(), 643, 1013);
@@ -113,20 +112,17 @@ TEST(CardSide, PanelTableFollowsTheSidesOfEachCard) {
   EXPECT_TRUE(c.m_srcImg.IsValid() && c.m_srcImg2.IsValid() && c.m_srcImgK2.IsValid());
   EXPECT_EQ(PixelAt(c.m_srcImgO2, 0, 142), (Rgb{255, 255, 255}));  // the back's stripe mask
   EXPECT_EQ(PixelAt(c.m_srcImgO, 0, 142), (Rgb{0, 0, 0}));
-
-  c.option.nBlackUse = 0;
+  c.option.nBlackUse = 0;  // a one-sided card without black
   Prepare(c, 0, CardPage(), 643, 1013);
   EXPECT_EQ(Entries(c), (Table{2}));
-
-  c.option.nRibbon = 11;
+  c.option.nRibbon = 11;  // a rewritable card
   s = Prepare(c, 16, CardPage(), 643, 1013);
   EXPECT_TRUE(Has(s.log, "[->][Rewrite Erase : Create black image]\n"));
   EXPECT_FALSE(Has(s.log, "UseDefault"));
   for (int y = 0; y < 643; y += 7)
     for (int x = 0; x < 1013; x += 5) ASSERT_EQ(PixelAt(c.m_srcImg, x, y), (Rgb{0, 0, 0}));
   EXPECT_EQ(Entries(c), Table());
-
-  c.option.nRibbon = 4;
+  c.option.nRibbon = 4;  // a black ribbon
   Prepare(c, 16, PageBmp(6, 6, [](int col, int) {
             return col < 3 ? Rgb{255, 255, 0} : Rgb{128, 128, 128};
           }), 6, 6);
@@ -183,7 +179,6 @@ TEST(CardSide, PageTurnedFromItsBmpRowsEqualsTheDecodedPage) {
   const CxImage &k1 = plain.m_srcImgK, &k2 = decoded.m_srcImgK;
   ASSERT_TRUE(k1.IsValid() && k2.IsValid());
   EXPECT_EQ(memcmp(k1.GetBits(0), k2.GetBits(0), size_t(k1.GetEffWidth()) * k1.GetHeight()), 0);
-
   const Side cut = Prepare(plain, 0, Bytes(CardPage().begin(), CardPage().end() - 1), 643, 1013);
   const Bytes white = PageBmp(643, 1013, [](int, int) { return Rgb{255, 255, 255}; });
   EXPECT_TRUE(cut.Jpeg() == Prepare(decoded, 0, white, 643, 1013).Jpeg());

@@ -151,11 +151,10 @@ TEST(PtsCommand, MissingDataLeavesPanelsOut) {
   EXPECT_EQ(cmd.nLength, 500u);
   EXPECT_EQ(Blocks(cmd), "T00");
   EXPECT_EQ(cmd.blocks[5].Size(), 0u);
-
   PtsCtrl noBlack;
   noBlack.nFileSize[3] = 256;
-  printer.written.clear();
   std::string log;
+  printer.written.clear();
   Execute(noBlack, 0, FakeJpeg(400), &log);
   cmd = ParsePts(printer.written);
   ASSERT_TRUE(cmd.ok) << cmd.error;
@@ -163,7 +162,6 @@ TEST(PtsCommand, MissingDataLeavesPanelsOut) {
   EXPECT_EQ(cmd.nLength, 900u);
   EXPECT_EQ(noBlack.nFileSize[3], 0);
   EXPECT_TRUE(Has(log, "[->][error info"));
-
   printer.written.clear();
   const size_t reads = printer.readLimits.size();
   EXPECT_EQ(Execute(ctrl, 48, FakeJpeg(64)), -1);
@@ -183,7 +181,6 @@ TEST(PtsCommand, TwoSidedCardGoesOutInOneCommandWithTheBack) {
   ctrl.nFileSize[2] = ctrl.nFileSize[3] = 256;
   EXPECT_EQ(Execute(ctrl, 16, Bytes()), 0);
   EXPECT_TRUE(printer.written.empty() && printer.readLimits.empty());
-
   CxImage& back = ctrl.m_srcImg2 = FilledImage(1600, 1000, Rgb{0, 0, 0});
   back.SetJpegQuality(100);
   srand(11);

@@ -31,6 +31,11 @@ struct PtsCommand {
   size_t length = 0;  // bytes taken from the stream
   std::vector<PtsBlock> blocks;
   std::vector<std::vector<uint8_t>> panels;  // data of each panel block, in order
+  const PtsBlock* Find(uint8_t code, uint8_t p1) const {
+    for (const PtsBlock& b : blocks)
+      if (b.code == code && !b.params.empty() && b.params[0] == p1) return &b;
+    return nullptr;
+  }
 };
 
 // SOP, SPT, DataMode, BlockC and BlockO1 come first in that order; then panel
@@ -85,9 +90,7 @@ struct DecodedJpeg {
   bool ok = false;
   int width = 0, height = 0, components = 0;
   std::vector<uint8_t> pixels;
-  const uint8_t* At(int x, int y) const {
-    return pixels.data() + (size_t(y) * width + x) * components;
-  }
+  const uint8_t* At(int x, int y) const { return pixels.data() + (size_t(y) * width + x) * components; }
 };
 
 namespace pts_detail {
@@ -95,9 +98,7 @@ struct JpegError {
   jpeg_error_mgr mgr;
   jmp_buf jump;
 };
-inline void OnJpegError(j_common_ptr info) {
-  longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
-}
+inline void OnJpegError(j_common_ptr info) { longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
 }  // namespace pts_detail
 
 // Decodes a JPEG file held in memory; ok is false when libjpeg refuses it.

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "pipeline/VKCtrl_Print.h"
@@ -28,32 +28,19 @@ struct TestCtrl : CVKCtrl_Print {
   TestCtrl(const TestCtrl&) = delete;
   // Loads the working copies, as the card-side submission does before every side.
   void LoadOptions() {
-    m_nRibbon = option.nRibbon;
-    m_nBrightness = option.nBrightness;
-    m_nContrast = option.nContrast;
-    m_nRed = option.nRed;
-    m_nGreen = option.nGreen;
-    m_nBlue = option.nBlue;
-    m_iSharpening = option.nSharpness;
-    m_Gamma = option.nGamma;
-    m_nBlackUse = option.nBlackUse;
-    m_nSaturate = option.nSaturate;
-    m_nFOverlay = option.nFOverlay;
-    m_nBOverlay = option.nBOverlay;
-    m_nCheck = option.nCheck;
-    m_nStyle = option.nStyle;
+    m_nRibbon = option.nRibbon, m_nBrightness = option.nBrightness, m_nContrast = option.nContrast;
+    m_nRed = option.nRed, m_nGreen = option.nGreen, m_nBlue = option.nBlue;
+    m_iSharpening = option.nSharpness, m_Gamma = option.nGamma, m_nBlackUse = option.nBlackUse;
+    m_nSaturate = option.nSaturate, m_nFOverlay = option.nFOverlay, m_nBOverlay = option.nBOverlay;
+    m_nCheck = option.nCheck, m_nStyle = option.nStyle;
   }
 };
 
 // The front end's defaults, black extraction on.
 inline POPTION DefaultJobOptions() {
   POPTION o{};
-  o.nBrightness = 45;
-  o.nContrast = 41;
-  o.nRed = o.nGreen = o.nBlue = 47;
-  o.nSharpness = 8;
-  o.nGamma = 93;
-  o.nBlackUse = o.nSaturate = 1;
+  o.nBrightness = 45, o.nContrast = 41, o.nRed = o.nGreen = o.nBlue = 47;
+  o.nSharpness = 8, o.nGamma = 93, o.nBlackUse = o.nSaturate = 1;
   return o;
 }
 
@@ -61,30 +48,23 @@ inline POPTION DefaultJobOptions() {
 inline POPTION NeutralJobOptions() {
   POPTION o{};
   o.nBrightness = o.nContrast = o.nRed = o.nGreen = o.nBlue = 50;
-  o.nGamma = 100;
-  o.nStyle = 2;
-  o.nFOverlay = o.nBOverlay = 256;
+  o.nGamma = 100, o.nStyle = 2, o.nFOverlay = o.nBOverlay = 256;
   return o;
 }
 
 inline void Put32(std::vector<uint8_t>& b, int at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
 
 // A BMP header for rows of rowBytes; pixel data follows at 54 + palette.
 inline std::vector<uint8_t> BmpHeader(int width, int height, int bpp, int rowBytes, int palette) {
   const uint32_t imageSize = static_cast<uint32_t>(rowBytes) * height;
   std::vector<uint8_t> bmp(54 + palette + imageSize, 0);
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  Put32(bmp, 2, static_cast<uint32_t>(bmp.size()));
-  Put32(bmp, 10, 54 + palette);
-  Put32(bmp, 14, 40);
-  Put32(bmp, 18, static_cast<uint32_t>(width));
-  Put32(bmp, 22, static_cast<uint32_t>(height));
-  bmp[26] = 1;
-  bmp[28] = static_cast<uint8_t>(bpp);
-  Put32(bmp, 34, imageSize);
+  bmp[0] = 'B', bmp[1] = 'M', bmp[26] = 1, bmp[28] = uint8_t(bpp);
+  const uint32_t fields[][2] = {{2, uint32_t(bmp.size())}, {10, uint32_t(54 + palette)},
+                                {14, 40}, {18, uint32_t(width)}, {22, uint32_t(height)},
+                                {34, imageSize}};
+  for (const auto& f : fields) Put32(bmp, int(f[0]), f[1]);
   return bmp;
 }
 
@@ -98,7 +78,7 @@ inline std::vector<uint8_t> PageBmp(int width, int height,
   Put32(bmp, 42, 3780);
   for (int line = 0; line < height; ++line)
     for (int x = 0; x < width; ++x) {
-      Rgb c = pixel(x, line);
+      const Rgb c = pixel(x, line);
       uint8_t* p = bmp.data() + 54 + static_cast<size_t>(line) * rowBytes + 3 * x;
       p[0] = c.r, p[1] = c.g, p[2] = c.b;
     }
@@ -130,8 +110,7 @@ inline CxImage Picture(int w, int h) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       SetPixelAt(img, x, y,
-                 Rgb{static_cast<uint8_t>(x * 37 + y * 11), static_cast<uint8_t>(x * 5 + y * 53),
-                     static_cast<uint8_t>((x ^ y) * 29)});
+                 Rgb{uint8_t(x * 37 + y * 11), uint8_t(x * 5 + y * 53), uint8_t((x ^ y) * 29)});
   SetPixelAt(img, 0, 0, Rgb{255, 255, 255});
   return img;
 }
@@ -159,4 +138,4 @@ inline bool Has(const std::string& log, const std::string& text) {
 }
 
 // A dump page number no parallel test process uses.
-inline int UniquePage(int slot) { return 700000 + (static_cast<int>(getpid()) % 20000) * 10 + slot; }
+inline int UniquePage(int slot) { return 700000 + (int(getpid()) % 20000) * 10 + slot; }

@@ -31,7 +31,6 @@ struct PtsCommand {
   size_t length = 0;  // bytes taken from the stream
   std::vector<PtsBlock> blocks;
   std::vector<std::vector<uint8_t>> panels;  // data of each panel block, in order
-
   const PtsBlock* Find(uint8_t code, uint8_t p1) const {
     for (const PtsBlock& b : blocks)
       if (b.code == code && !b.params.empty() && b.params[0] == p1) return &b;
@@ -43,10 +42,7 @@ struct PtsCommand {
 // blocks ('T', 'B') of 12 parameters and BlockO2 ('O') of 7.
 inline PtsCommand ParsePts(const std::vector<uint8_t>& bytes, size_t at = 0) {
   PtsCommand c;
-  auto fail = [&](const std::string& why) {
-    c.error = why;
-    return c;
-  };
+  auto fail = [&](const std::string& why) { c.error = why; return c; };
   if (bytes.size() < at + 510) return fail("shorter than 510 bytes");
   const uint8_t* p = bytes.data() + at;
   if (p[0] != 0x1B || std::string(p + 1, p + 5) != "$PTS") return fail("no ESC $PTS");
@@ -55,7 +51,6 @@ inline PtsCommand ParsePts(const std::vector<uint8_t>& bytes, size_t at = 0) {
   if (bytes.size() < at + 10 + c.nLength) return fail("command shorter than nLength");
   c.length = 10 + c.nLength;
   if (p[9 + c.nLength] != 0x0D) return fail("no CR after the data");
-
   const uint8_t fixedCodes[] = {'P', 'R', 'F', 'C', 'O'};
   const size_t fixedSizes[] = {3, 7, 5, 3, 8};
   size_t k = 9;
@@ -66,8 +61,8 @@ inline PtsCommand ParsePts(const std::vector<uint8_t>& bytes, size_t at = 0) {
     k += 1 + fixedSizes[i];
   }
   while (k < 509 && p[k] == 0x1B) {
-    uint8_t code = p[k + 1];
-    size_t size = code == 'O' ? 8 : 13;
+    const uint8_t code = p[k + 1];
+    const size_t size = code == 'O' ? 8 : 13;
     if (code != 'T' && code != 'B' && code != 'O') return fail("unknown block code");
     if (k + 1 + size > 509) return fail("block runs past the block area");
     c.blocks.push_back({code, std::vector<uint8_t>(p + k + 2, p + k + 1 + size)});
@@ -75,7 +70,6 @@ inline PtsCommand ParsePts(const std::vector<uint8_t>& bytes, size_t at = 0) {
   }
   for (size_t i = k; i < 509; ++i)
     if (p[i] != 0) return fail("block area not zero-filled");
-
   size_t data = 509;
   uint64_t total = 0;
   for (const PtsBlock& b : c.blocks) {

@@ -1,4 +1,4 @@
-// HSL conversions, saturation, gamma tables and lookup mapping.
+// HSL conversions, saturation in both colour spaces, gamma tables and lookup mapping.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,12 +8,11 @@
 #include <random>
 #include <vector>
 
-#include "tests/ximage/test_filters_reference.h"
 #include "tests/ximage/ximage_test_util.h"
 #include "ximage/saturate_avx2.h"
 #include "ximage/ximage.h"
 
-using ximgtest::rgb;
+using namespace ximgtest;
 
 namespace {
 
@@ -30,185 +29,55 @@ std::vector<int> rgbOf(int h, int s, int l) {
   return {q.rgbRed, q.rgbGreen, q.rgbBlue};
 }
 
-void makeImage(CxImage& img, uint32_t w, uint32_t h) {
-  ASSERT_NE(img.Create(w, h, 24, 0), nullptr) << img.GetLastError();
-  img.Clear(0);
-}
-
 std::vector<int> pixel(CxImage& img, int x, int y) {
   const RGBQUAD c = img.GetPixelColor(x, y);
   return {c.rgbRed, c.rgbGreen, c.rgbBlue};
 }
 
-// One pixel through colour space 1, one conversion call at a time. The
-// saturation is clamped before the add, so no value of it can overflow.
-RGBQUAD saturatedOne(RGBQUAD c, int64_t saturation) {
-  RGBQUAD hsl = CxImage::RGBtoHSL(c);
-  const int64_t s = std::clamp<int64_t>(saturation, -255, 255) + (int64_t)hsl.rgbGreen;
-  hsl.rgbGreen = (uint8_t)std::clamp<int64_t>(s, 0, 255);
-  return CxImage::HSLtoRGB(hsl);
-}
-
-// A card-like picture with repeated colours (flat areas) and many distinct
-// ones (noise), so remembered conversions and fresh ones both occur; every
-// fourth row is long flat runs of changing length with a lone odd pixel now
-// and then, so that results reused along a row are reused from the right
-// pixels.
+// A card-like picture with repeated colours (flat areas) and many distinct ones (noise), so
+// remembered conversions and fresh ones both occur; every fourth row is long flat runs of
+// changing length with a lone odd pixel now and then, so that results reused along a row are
+// reused from the right pixels.
 void fillCardLike(CxImage& img, std::mt19937& rng) {
-  for (uint32_t y = 0; y < img.GetHeight(); y++) {
-    uint8_t* row = img.GetBits(y);
-    for (uint32_t x = 0; x < img.GetWidth(); x++) {
-      uint8_t* p = row + 3 * x;
-      const uint32_t run = x / (60 + y * 7 % 400);
-      if (y % 4 == 3 && x % 211 != 120) {
-        p[0] = (uint8_t)(run * 70 + y), p[1] = (uint8_t)(run * 30), p[2] = (uint8_t)(200 - run * 50);
-      } else if ((x / 7 + y / 5) % 3 == 0) {
-        p[0] = 30, p[1] = 140, p[2] = 220;
-      } else if ((x + y) % 5 == 0) {
-        p[0] = (uint8_t)(x * 3), p[1] = (uint8_t)(y * 5), p[2] = (uint8_t)(x + y);
-      } else {
-        p[0] = (uint8_t)rng(), p[1] = (uint8_t)rng(), p[2] = (uint8_t)rng();
-      }
-    }
-  }
-}
-
-}  // namespace
-
-TEST(Hsl, WorkedValuesBothWays) {
-  // -1: not pinned. Ties for the maximum: red wins over green (42, not 43),
-  // green over blue (85 + 42 - 0 = 127, not 128); (255, 0, 10) wraps -2 to 254.
-  const struct {
-    int r, g, b, h, s, l;
-  } toHsl[] = {{255, 0, 0, 0, 255, 128}, {0, 255, 0, 85, -1, -1},  {0, 0, 255, 170, -1, -1},
-               {100, 100, 100, 170, 0, 100}, {255, 0, 10, 254, -1, -1}, {200, 200, 0, 42, -1, -1},
-               {0, 200, 200, 127, -1, -1}, {200, 100, 50, 14, 153, 125}};
-  for (const auto& c : toHsl) {
-    const std::vector<int> hsl = hslOf(c.r, c.g, c.b);
-    const int want[3] = {c.h, c.s, c.l};
-    for (int i = 0; i < 3; i++) {
-      if (want[i] < 0) continue;
-      EXPECT_EQ(hsl[i], want[i]) << c.r << "," << c.g << "," << c.b << " part " << i;
-    }
-  }
-  EXPECT_EQ(rgbOf(0, 255, 128), (std::vector<int>{254, 1, 1}));
-  EXPECT_EQ(rgbOf(85, 255, 128), (std::vector<int>{1, 254, 1}));
-  EXPECT_EQ(rgbOf(14, 153, 125), (std::vector<int>{200, 99, 49}));
-  for (int v = 0; v < 256; v++) {
-    const std::vector<int> hsl = hslOf(v, v, v);
-    EXPECT_EQ(hsl, (std::vector<int>{170, 0, v}));
-    EXPECT_EQ(rgbOf(hsl[0], hsl[1], hsl[2]), (std::vector<int>{v, v, v})) << "grey " << v;
-  }
-}
-
-TEST(Saturate, FullSaturationTurnsGreysBlueAndZeroStillMovesPureRed) {
-  CxImage img;
-  makeImage(img, 3, 2);
-  img.Clear(100);
-  img.SetPixelColor(2, 1, rgb(255, 0, 0));
-  CxImage zero(img);
-  ASSERT_TRUE(img.Saturate(255, 1));
-  for (int i = 0; i < 5; i++) EXPECT_EQ(pixel(img, i % 3, i / 3), (std::vector<int>{0, 0, 200})) << i;
-  ASSERT_TRUE(zero.Saturate(0, 1));
-  EXPECT_EQ(pixel(zero, 0, 0), (std::vector<int>{100, 100, 100}));
-  EXPECT_EQ(pixel(zero, 2, 1), (std::vector<int>{254, 1, 1}));
-}
-
-namespace {
-// Saturate(saturation, 1) gives every pixel what the conversions give it one
-// by one, and leaves the row padding alone.
-void expectSaturatedOneByOne(CxImage& img, int64_t saturation) {
-  std::vector<uint8_t> want;
-  want.reserve((size_t)img.GetWidth() * img.GetHeight() * 3);
   for (uint32_t y = 0; y < img.GetHeight(); y++)
     for (uint32_t x = 0; x < img.GetWidth(); x++) {
-      const RGBQUAD c = saturatedOne(img.GetPixelColor((int)x, (int)y), saturation);
+      uint8_t* p = img.GetBits(y) + 3 * x;
+      const uint32_t run = x / (60 + y * 7 % 400);
+      if (y % 4 == 3 && x % 211 != 120)
+        p[0] = (uint8_t)(run * 70 + y), p[1] = (uint8_t)(run * 30), p[2] = (uint8_t)(200 - run * 50);
+      else if ((x / 7 + y / 5) % 3 == 0) p[0] = 30, p[1] = 140, p[2] = 220;
+      else if ((x + y) % 5 == 0) p[0] = (uint8_t)(x * 3), p[1] = (uint8_t)(y * 5), p[2] = (uint8_t)(x + y);
+      else p[0] = (uint8_t)rng(), p[1] = (uint8_t)rng(), p[2] = (uint8_t)rng();
+    }
+}
+
+// Saturate(saturation, 1) gives every pixel what the conversions give it one by one (the
+// saturation clamped before the add, so that none overflows), and leaves the row padding alone.
+void expectSaturatedOneByOne(CxImage& img, int64_t saturation) {
+  std::vector<uint8_t> want;
+  for (uint32_t y = 0; y < img.GetHeight(); y++)
+    for (uint32_t x = 0; x < img.GetWidth(); x++) {
+      RGBQUAD hsl = CxImage::RGBtoHSL(img.GetPixelColor((int)x, (int)y));
+      const int64_t s = std::clamp<int64_t>(saturation, -255, 255) + (int64_t)hsl.rgbGreen;
+      hsl.rgbGreen = (uint8_t)std::clamp<int64_t>(s, 0, 255);
+      const RGBQUAD c = CxImage::HSLtoRGB(hsl);
       want.insert(want.end(), {c.rgbBlue, c.rgbGreen, c.rgbRed});
     }
-  const std::vector<uint8_t> before = ximgtest::rowsOf(img);
+  const std::vector<uint8_t> before = rowsOf(img);
   ASSERT_TRUE(img.Saturate(saturation, 1));
-  EXPECT_TRUE(filtref::planeOf(img).data == want) << "saturation " << saturation;
+  EXPECT_TRUE(pixelBytes(img) == want) << "saturation " << saturation;
   const uint32_t used = img.GetWidth() * 3, eff = img.GetEffWidth();
   for (uint32_t y = 0; y < img.GetHeight(); y++)
     for (uint32_t k = used; k < eff; k++) ASSERT_EQ(img.GetBits(y)[k], before[y * eff + k]) << "padding";
 }
-}  // namespace
-
-TEST(Saturate, EveryPixelMatchesTheConversionsOneByOne) {
-  std::mt19937 rng(643);
-  for (int64_t saturation : {int64_t(-300), int64_t(-50), int64_t(0), int64_t(1), int64_t(77), int64_t(255),
-                             std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
-    CxImage img;
-    makeImage(img, 1013, 203);  // 1013 * 3 = 3039: rows carry a padding byte
-    fillCardLike(img, rng);
-    expectSaturatedOneByOne(img, saturation);
-  }
-}
-
-TEST(Saturate, EveryColourMatchesTheConversionsOneByOne) {
-  // All 2^24 colours once, in an order that sends many of them to the same
-  // remembered slot in turn.
-  CxImage img;
-  makeImage(img, 4096, 4096);
-  for (uint32_t y = 0; y < 4096; y++)
-    for (uint32_t x = 0; x < 4096; x++) {
-      const uint32_t c = (y << 12) | x;
-      uint8_t* p = img.GetBits(y) + 3 * x;
-      p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)c, p[2] = (uint8_t)(c >> 8);
-    }
-  const CxImage colours(img);
-  expectSaturatedOneByOne(img, 40);
-  // The eight-pixel path too, where Saturate itself takes the sixteen-pixel one.
-  if (ximage_wide::HaveAvx2() && ximage_wide::HaveAvx512()) {
-    CxImage eight(colours);
-    for (uint32_t y = 0; y < 4096; y++) ASSERT_EQ(ximage_wide::SaturateHslRowAvx2(eight.GetBits(y), 4096, 40), 4096u);
-    EXPECT_TRUE(ximgtest::rowsOf(eight) == ximgtest::rowsOf(img)) << "eight-pixel path";
-  }
-}
-
-TEST(Saturate, OtherColourSpacesAndIndexedImages) {
-  CxImage empty;
-  EXPECT_FALSE(empty.Saturate(10, 1));
-  CxImage img;
-  makeImage(img, 4, 1);
-  img.SetPixelColor(0, 0, rgb(200, 100, 50));
-  img.SetPixelColor(1, 0, rgb(90, 90, 90));
-  img.SetPixelColor(2, 0, rgb(10, 200, 120));
-  for (int64_t space : {int64_t(0), int64_t(3), int64_t(-1)}) {
-    EXPECT_FALSE(img.Saturate(10, space));
-    EXPECT_STREQ(img.GetLastError(), "Saturate: wrong colorspace");
-    EXPECT_EQ(pixel(img, 0, 0), (std::vector<int>{200, 100, 50}));
-  }
-  // Space 2 (its bytes: ColourSpaceTwoMatchesItsDefinitionByteForByte):
-  // -100 leaves every pixel grey; no saturation overflows its table.
-  CxImage grey(img), vivid(img);
-  ASSERT_TRUE(grey.Saturate(-100, 2));
-  for (int x = 0; x < 4; x++) EXPECT_EQ(pixel(grey, x, 0), std::vector<int>(3, pixel(grey, x, 0)[0])) << x;
-  EXPECT_EQ(pixel(grey, 1, 0), (std::vector<int>{90, 90, 90}));
-  EXPECT_TRUE(vivid.Saturate(std::numeric_limits<int64_t>::max(), 2));
-
-  // Indexed: each pixel takes the nearest palette colour of its result.
-  CxImage pal;
-  ASSERT_NE(pal.Create(2, 1, 8, 0), nullptr);
-  RGBQUAD entries[256] = {rgb(100, 100, 100), rgb(0, 0, 200), rgb(255, 255, 255)};
-  pal.SetPalette(entries, 256);
-  pal.SetPixelIndex(0, 0, 0);
-  pal.SetPixelIndex(1, 0, 2);
-  ASSERT_TRUE(pal.Saturate(255, 1));
-  EXPECT_EQ(pal.GetPixelIndex(0, 0), 1);  // grey 100 became (0, 0, 200)
-  EXPECT_EQ(pal.GetPixelIndex(1, 0), 2);  // white stays white
-}
-
-namespace {
 
 struct Rgb {
   uint8_t r, g, b;
 };
 
-// Colour space 2 of one pixel, straight from its definition: full-range
-// BT.601 YUV in single precision, each value rounded to a byte (half up,
-// kept in 0..255), both chroma values scaled by (100 + saturation) percent
-// around 128 and rounded the same way, and back to red, green and blue.
+// Colour space 2 of one pixel, straight from its definition: full-range BT.601 YUV in single
+// precision, each value rounded to a byte (half up, kept in 0..255), both chroma values scaled by
+// (100 + saturation) percent around 128 and rounded the same way, and back to red, green and blue.
 Rgb yuvSaturated(Rgb c, int64_t saturation) {
   auto byteOf = [](float v) {
     v = v + 0.5f;
@@ -227,11 +96,78 @@ Rgb yuvSaturated(Rgb c, int64_t saturation) {
              (uint8_t)byteOf(Y + 1.770f * u)};
 }
 
+// Straight from the gamma curve's definition.
+std::vector<int> gammaTable(float gamma) {
+  const double e = (double)(1.0f / gamma);
+  const double dMax = std::pow(255.0, e) / 255.0;
+  std::vector<int> t(256);
+  for (int i = 0; i < 256; i++) t[i] = std::clamp((int)(std::pow((double)i, e) / dMax), 0, 255);
+  return t;
+}
+
+// A 256 x 1 image whose pixel i holds (i, 255 - i, i / 2).
+void makeRamp(CxImage& img) {
+  makeImage(img, 256, 1);
+  for (int i = 0; i < 256; i++) img.SetPixelColor(i, 0, rgb(i, 255 - i, i / 2));
+}
+
 }  // namespace
 
-// Colour space 2 gives every pixel of a colourful picture the bytes of its
-// definition, for saturations that mute, keep and boost the colours.
-TEST(Saturate, ColourSpaceTwoMatchesItsDefinitionByteForByte) {
+// -1: not pinned. Ties for the maximum: red wins over green (42, not 43), green over blue
+// (85 + 42 - 0 = 127, not 128); (255, 0, 10) wraps -2 to 254.
+TEST(HslConversion, WorkedValuesBothWays) {
+  const struct { int r, g, b, h, s, l; } toHsl[] = {
+      {255, 0, 0, 0, 255, 128},  {0, 255, 0, 85, -1, -1},   {0, 0, 255, 170, -1, -1},
+      {255, 0, 10, 254, -1, -1}, {200, 200, 0, 42, -1, -1}, {0, 200, 200, 127, -1, -1},
+      {200, 100, 50, 14, 153, 125}, {100, 100, 100, 170, 0, 100}};
+  for (const auto& c : toHsl) {
+    const std::vector<int> hsl = hslOf(c.r, c.g, c.b);
+    const int want[3] = {c.h, c.s, c.l};
+    for (int i = 0; i < 3; i++)
+      EXPECT_TRUE(want[i] < 0 || hsl[i] == want[i]) << c.r << "," << c.g << "," << c.b << " part " << i << " got " << hsl[i];
+  }
+  EXPECT_EQ(rgbOf(0, 255, 128), (std::vector<int>{254, 1, 1}));
+  EXPECT_EQ(rgbOf(85, 255, 128), (std::vector<int>{1, 254, 1}));
+  EXPECT_EQ(rgbOf(14, 153, 125), (std::vector<int>{200, 99, 49}));
+  for (int v = 0; v < 256; v++) {
+    const std::vector<int> hsl = hslOf(v, v, v);
+    EXPECT_EQ(hsl, (std::vector<int>{170, 0, v}));
+    EXPECT_EQ(rgbOf(hsl[0], hsl[1], hsl[2]), (std::vector<int>{v, v, v})) << "grey " << v;
+  }
+}
+
+// A card-like picture at saturations from far below to far above the range, then all 2^24
+// colours once, in an order that sends many of them to the same remembered slot in turn.
+TEST(Saturation, ColourSpaceOneMatchesTheConversionsOneByOne) {
+  std::mt19937 rng(643);
+  for (int64_t saturation : {int64_t(-300), int64_t(-50), int64_t(0), int64_t(1), int64_t(77), int64_t(255),
+                             std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
+    CxImage img;
+    makeImage(img, 1013, 203);  // 1013 * 3 = 3039: rows carry a padding byte
+    fillCardLike(img, rng);
+    expectSaturatedOneByOne(img, saturation);
+  }
+  CxImage img;
+  makeImage(img, 4096, 4096);
+  for (uint32_t y = 0; y < 4096; y++)
+    for (uint32_t x = 0; x < 4096; x++) {
+      const uint32_t c = (y << 12) | x;
+      uint8_t* p = img.GetBits(y) + 3 * x;
+      p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)c, p[2] = (uint8_t)(c >> 8);
+    }
+  CxImage eight(img);
+  expectSaturatedOneByOne(img, 40);
+  // The eight-pixel path too, where Saturate itself takes the sixteen-pixel one.
+  if (ximage_wide::HaveAvx2() && ximage_wide::HaveAvx512()) {
+    for (uint32_t y = 0; y < 4096; y++)
+      ASSERT_EQ(ximage_wide::SaturateHslRowAvx2(eight.GetBits(y), 4096, 40), 4096u);
+    EXPECT_TRUE(rowsOf(eight) == rowsOf(img)) << "eight-pixel path";
+  }
+}
+
+// Colour space 2 gives every pixel of a colourful picture the bytes of its definition, for
+// saturations that mute, keep and boost the colours.
+TEST(Saturation, ColourSpaceTwoMatchesItsDefinitionByteForByte) {
   std::mt19937 rng(2);
   for (int64_t saturation : {int64_t(-100), int64_t(-37), int64_t(0), int64_t(55), int64_t(100), int64_t(300)}) {
     CxImage img;
@@ -254,31 +190,44 @@ TEST(Saturate, ColourSpaceTwoMatchesItsDefinitionByteForByte) {
   }
 }
 
-namespace {
+TEST(Saturation, WorkedValuesWrongColourSpacesAndIndexedImages) {
+  CxImage img, empty;
+  makeImage(img, 4, 1);
+  img.Clear(100);
+  img.SetPixelColor(2, 0, rgb(255, 0, 0));
+  CxImage full(img), zero(img), grey(img);
+  ASSERT_TRUE(full.Saturate(255, 1));
+  EXPECT_EQ(pixel(full, 0, 0), (std::vector<int>{0, 0, 200}));
+  ASSERT_TRUE(zero.Saturate(0, 1));
+  EXPECT_EQ(pixel(zero, 0, 0), (std::vector<int>{100, 100, 100}));
+  EXPECT_EQ(pixel(zero, 2, 0), (std::vector<int>{254, 1, 1}));  // the HSL round trip
+  EXPECT_FALSE(empty.Saturate(10, 1));
+  for (int64_t space : {int64_t(0), int64_t(3), int64_t(-1)}) {
+    EXPECT_FALSE(img.Saturate(10, space));
+    EXPECT_STREQ(img.GetLastError(), "Saturate: wrong colorspace");
+    EXPECT_EQ(pixel(img, 2, 0), (std::vector<int>{255, 0, 0}));
+  }
+  // Space 2: -100 leaves every pixel grey; no saturation overflows its table.
+  ASSERT_TRUE(grey.Saturate(-100, 2));
+  EXPECT_EQ(pixel(grey, 2, 0), std::vector<int>(3, pixel(grey, 2, 0)[0]));
+  EXPECT_TRUE(img.Saturate(std::numeric_limits<int64_t>::max(), 2));
 
-// Straight from the gamma curve's definition.
-std::vector<int> gammaTable(float gamma) {
-  const double e = (double)(1.0f / gamma);
-  const double dMax = std::pow(255.0, e) / 255.0;
-  std::vector<int> t(256);
-  for (int i = 0; i < 256; i++) t[i] = std::clamp((int)(std::pow((double)i, e) / dMax), 0, 255);
-  return t;
+  // Indexed: each pixel takes the palette colour equal to its result, not the one a step below.
+  CxImage pal;
+  ASSERT_NE(pal.Create(2, 1, 8, 0), nullptr);
+  RGBQUAD entries[256] = {rgb(100, 100, 100), rgb(0, 0, 199), rgb(0, 0, 200), rgb(255, 255, 255)};
+  pal.SetPalette(entries, 256);
+  pal.SetPixelIndex(0, 0, 0);
+  pal.SetPixelIndex(1, 0, 3);
+  ASSERT_TRUE(pal.Saturate(255, 1));
+  EXPECT_EQ(pal.GetPixelIndex(0, 0), 2);
+  EXPECT_EQ(pal.GetPixelIndex(1, 0), 3);  // white stays white
 }
 
-// A 256 x 1 image whose pixel i holds (i, 255 - i, i / 2).
-void makeRamp(CxImage& img) {
-  makeImage(img, 256, 1);
-  for (int i = 0; i < 256; i++) img.SetPixelColor(i, 0, rgb(i, 255 - i, i / 2));
-}
-
-}  // namespace
-
-TEST(Gamma, WorkedValuesAndEveryEntryOfTheCurvePerChannel) {
-  const struct {
-    float gamma;
-    int in, out;
-  } worked[] = {{2.0f, 0, 0},    {2.0f, 1, 15},     {2.0f, 64, 127},  {2.0f, 128, 180},
-                {2.0f, 254, 254}, {2.0f, 255, 255}, {0.5f, 128, 64}, {0.5f, 254, 253}};
+TEST(GammaCorrection, WorkedValuesAndEveryEntryOfTheCurvePerChannel) {
+  const struct { float gamma; int in, out; } worked[] = {
+      {2.0f, 0, 0},     {2.0f, 1, 15},    {2.0f, 64, 127}, {2.0f, 128, 180},
+      {2.0f, 254, 254}, {2.0f, 255, 255}, {0.5f, 128, 64}, {0.5f, 254, 253}};
   for (const auto& w : worked) {
     CxImage img;
     makeRamp(img);
@@ -295,23 +244,17 @@ TEST(Gamma, WorkedValuesAndEveryEntryOfTheCurvePerChannel) {
   }
 }
 
-TEST(Gamma, NonPositiveIsRefusedAndTinyGammaStillGivesADarkeningCurve) {
-  std::mt19937 rng(1);
-  CxImage img;
-  makeImage(img, 37, 5);
-  fillCardLike(img, rng);
-  const filtref::Plane before = filtref::planeOf(img);
+// 255^(1/0.001) is beyond double range; the curve must still run from 0 to 255 and never fall.
+TEST(GammaCorrection, NonPositiveIsRefusedAndTinyGammaStillGivesADarkeningCurve) {
+  CxImage img, empty;
+  makeRamp(img);
+  const std::vector<uint8_t> before = pixelBytes(img);
   for (float bad : {0.0f, -1.0f, -0.0f, std::numeric_limits<float>::quiet_NaN()}) {
     EXPECT_FALSE(img.GammaRGB(bad, 1.0f, 1.0f));
     EXPECT_FALSE(img.GammaRGB(1.0f, 1.0f, bad));
   }
-  EXPECT_EQ(filtref::planeOf(img).data, before.data);
-  CxImage empty;
+  EXPECT_EQ(pixelBytes(img), before);
   EXPECT_FALSE(empty.GammaRGB(1.0f, 1.0f, 1.0f));
-
-  // 255^(1/0.001) is beyond double range; the curve must still run from 0 to
-  // 255 and never fall.
-  makeRamp(img);
   ASSERT_TRUE(img.GammaRGB(0.001f, 0.001f, 0.001f));
   EXPECT_EQ(pixel(img, 0, 0)[0], 0);
   EXPECT_EQ(pixel(img, 200, 0)[0], 0);
@@ -319,25 +262,20 @@ TEST(Gamma, NonPositiveIsRefusedAndTinyGammaStillGivesADarkeningCurve) {
   for (int i = 1; i < 256; i++) ASSERT_LE(pixel(img, i - 1, 0)[0], pixel(img, i, 0)[0]);
 }
 
-TEST(Lut, MapsPaletteEntriesOfIndexedImagesAndRefusesMissingTables) {
-  CxImage img;
-  ASSERT_NE(img.Create(2, 2, 8, 0), nullptr);
-  img.Clear(0);
+TEST(ColourLookup, MapsPaletteEntriesOfIndexedImagesAndRefusesMissingTables) {
+  CxImage img, empty;
+  makeImage(img, 2, 2, 8);
   RGBQUAD pal[256] = {rgb(10, 20, 30), rgb(40, 50, 60)};
   img.SetPalette(pal, 256);
   img.SetPixelIndex(1, 1, 1);
   uint8_t inc[256], dec[256], same[256];
-  for (int i = 0; i < 256; i++) {
-    inc[i] = (uint8_t)std::min(255, i + 1);
-    dec[i] = (uint8_t)std::max(0, i - 1);
-    same[i] = (uint8_t)i;
-  }
+  for (int i = 0; i < 256; i++)
+    inc[i] = (uint8_t)std::min(255, i + 1), dec[i] = (uint8_t)std::max(0, i - 1), same[i] = (uint8_t)i;
   ASSERT_TRUE(img.Lut(inc, same, dec));
   EXPECT_EQ(img.GetPixelIndex(1, 1), 1);
   EXPECT_EQ(pixel(img, 1, 1), (std::vector<int>{41, 50, 59}));
   EXPECT_EQ(pixel(img, 0, 0), (std::vector<int>{11, 20, 29}));
   EXPECT_FALSE(img.Lut(nullptr, same, same));
   EXPECT_FALSE(img.Lut(same, same, nullptr));
-  CxImage empty;
   EXPECT_FALSE(empty.Lut(same, same, same));
 }

@@ -96,19 +96,10 @@ Rgb yuvSaturated(Rgb c, int64_t saturation) {
              (uint8_t)byteOf(Y + 1.770f * u)};
 }
 
-// Straight from the gamma curve's definition.
-std::vector<int> gammaTable(float gamma) {
-  const double e = (double)(1.0f / gamma);
-  const double dMax = std::pow(255.0, e) / 255.0;
-  std::vector<int> t(256);
-  for (int i = 0; i < 256; i++) t[i] = std::clamp((int)(std::pow((double)i, e) / dMax), 0, 255);
-  return t;
-}
-
-// A 256 x 1 image whose pixel i holds (i, 255 - i, i / 2).
+// A 256 x 1 image whose pixel i holds (i, i / 2, 255 - i).
 void makeRamp(CxImage& img) {
   makeImage(img, 256, 1);
-  for (int i = 0; i < 256; i++) img.SetPixelColor(i, 0, rgb(i, 255 - i, i / 2));
+  for (int i = 0; i < 256; i++) img.SetPixelColor(i, 0, rgb(i, i / 2, 255 - i));
 }
 
 }  // namespace
@@ -224,24 +215,18 @@ TEST(Saturation, WorkedValuesWrongColourSpacesAndIndexedImages) {
   EXPECT_EQ(pal.GetPixelIndex(1, 0), 3);  // white stays white
 }
 
-TEST(GammaCorrection, WorkedValuesAndEveryEntryOfTheCurvePerChannel) {
-  const struct { float gamma; int in, out; } worked[] = {
-      {2.0f, 0, 0},     {2.0f, 1, 15},    {2.0f, 64, 127}, {2.0f, 128, 180},
-      {2.0f, 254, 254}, {2.0f, 255, 255}, {0.5f, 128, 64}, {0.5f, 254, 253}};
+// Each channel takes its own curve: red 2.0, green 1.0 (unchanged), blue 0.5.
+TEST(GammaCorrection, WorkedValuesPerChannel) {
+  CxImage img;
+  makeRamp(img);
+  ASSERT_TRUE(img.GammaRGB(2.0f, 1.0f, 0.5f));
+  const struct { int in, red, blue; } worked[] = {
+      {0, 0, 0}, {1, 15, 0}, {64, 127, 16}, {128, 180, 64}, {254, 254, 253}, {255, 255, 255}};
   for (const auto& w : worked) {
-    CxImage img;
-    makeRamp(img);
-    ASSERT_TRUE(img.GammaRGB(w.gamma, w.gamma, w.gamma));
-    EXPECT_EQ(pixel(img, w.in, 0)[0], w.out) << "gamma " << w.gamma << " of " << w.in;
+    EXPECT_EQ(pixel(img, w.in, 0)[0], w.red) << "red of " << w.in;
+    EXPECT_EQ(pixel(img, 255 - w.in, 0)[2], w.blue) << "blue of " << w.in;
   }
-  for (float g : {0.3f, 0.5f, 0.93f, 1.0f, 1.07f, 1.5f, 2.0f, 3.7f}) {
-    CxImage img;
-    makeRamp(img);
-    ASSERT_TRUE(img.GammaRGB(g, 1.0f, 1.0f / g));
-    const std::vector<int> tr = gammaTable(g), tb = gammaTable(1.0f / g);
-    for (int i = 0; i < 256; i++)
-      ASSERT_EQ(pixel(img, i, 0), (std::vector<int>{tr[i], 255 - i, tb[i / 2]})) << "gamma " << g << ", " << i;
-  }
+  for (int i = 0; i < 256; i++) ASSERT_EQ(pixel(img, i, 0)[1], i / 2) << "green of " << i / 2;
 }
 
 // 255^(1/0.001) is beyond double range; the curve must still run from 0 to 255 and never fall.

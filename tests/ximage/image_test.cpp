@@ -47,7 +47,9 @@ TEST(ImageCreation, SizesDepthsPalettesAndRowPointers) {
     EXPECT_EQ(img.GetBits(c.h), nullptr);
     EXPECT_EQ(img.GetBits(0xFFFFFFFFu), nullptr);
     EXPECT_EQ(img.GetPalette() == nullptr, c.colors == 0);
-    if (c.colors) EXPECT_EQ(img.GetBits(0) - (uint8_t*)img.GetPalette(), (long)(4 * c.colors));
+    if (c.colors) {
+      EXPECT_EQ(img.GetBits(0) - (uint8_t*)img.GetPalette(), (long)(4 * c.colors));
+    }
     for (uint32_t i = 0; i < c.colors; i++) {
       const RGBQUAD p = img.GetPaletteColor((uint8_t)i);
       EXPECT_EQ(p.rgbBlue | p.rgbGreen | p.rgbRed | p.rgbReserved, 0);

@@ -13,16 +13,13 @@
 #include "ximage/ximage.h"
 
 using namespace ximgtest;
-
 namespace {
-
 std::vector<float> kernelOf(float radius) {
   float* k = nullptr;
   const int n = CxImage::gen_convolve_matrix(radius, &k);
   std::unique_ptr<float[]> owner(k);
   return n > 0 && k ? std::vector<float>(k, k + n) : std::vector<float>{};
 }
-
 // One line of `count` samples, `b` bytes each. Each output sums the taps whose sample lies on
 // the line, in tap order; where taps fall off an end the sum is divided by the weight left.
 void refBlurLine(const std::vector<float>& kern, const uint8_t* src, uint8_t* dst, int count, int b) {
@@ -41,7 +38,6 @@ void refBlurLine(const std::vector<float>& kern, const uint8_t* src, uint8_t* ds
       dst[k * b + i] = (uint8_t)(whole ? sum + 0.5 : sum / scale + 0.5);
     }
 }
-
 // Rows first, then each column gathered into a buffer, blurred and scattered back.
 std::vector<uint8_t> refBlur(const CxImage& img, float radius) {
   const std::vector<float> kern = kernelOf(radius);
@@ -56,7 +52,6 @@ std::vector<uint8_t> refBlur(const CxImage& img, float radius) {
   }
   return tx;
 }
-
 std::vector<uint8_t> refUnsharp(const CxImage& img, float radius, float amount, int threshold) {
   const std::vector<uint8_t> in = pixelBytes(img);
   std::vector<uint8_t> u = refBlur(img, radius);
@@ -72,7 +67,6 @@ std::vector<uint8_t> refUnsharp(const CxImage& img, float radius, float amount, 
   }
   return u;
 }
-
 // Random picture mixing noise, hard edges, ramps and blocks, so that steep and flat
 // neighbourhoods both occur.
 void fillMixed(CxImage& img, std::mt19937& rng) {
@@ -89,13 +83,11 @@ void fillMixed(CxImage& img, std::mt19937& rng) {
         img.GetBits(y)[x * b + i] = (uint8_t)v;
       }
 }
-
 // The blur's own product table for a kernel.
 std::vector<float> tableOf(const std::vector<float>& k) {
   std::unique_ptr<float[]> t(CxImage::gen_lookup_table(k.data(), (int)k.size()));
   return std::vector<float>(t.get(), t.get() + k.size() * 256);
 }
-
 // De Bruijn sequence over bytes: every three consecutive bytes (cyclically) form a different
 // triple, all 2^24 of them once.
 void deBruijn3(int t, int p, uint8_t* a, std::vector<uint8_t>& out) {
@@ -107,9 +99,7 @@ void deBruijn3(int t, int p, uint8_t* a, std::vector<uint8_t>& out) {
   deBruijn3(t + 1, p, a, out);
   for (int j = a[t - p] + 1; j < 256; j++) a[t] = (uint8_t)j, deBruijn3(t + 1, t, a, out);
 }
-
 }  // namespace
-
 // Every tap to the last bit; only the size of the radius counts.
 TEST(BlurKernel, WorkedKernelsToTheLastBit) {
   const struct { float radius; std::vector<float> taps; } cases[] = {
@@ -122,7 +112,6 @@ TEST(BlurKernel, WorkedKernelsToTheLastBit) {
   for (const auto& c : cases) EXPECT_EQ(kernelOf(c.radius), c.taps) << "radius " << c.radius;
   EXPECT_EQ(kernelOf(25.0f).size(), 51u);
 }
-
 TEST(BlurLine, LinesUpToThreeSamplesLongerThanTheKernelMatchThePlainEvaluation) {
   std::mt19937 rng(7);
   for (float radius : {0.1f, 2.0f, 5.0f, 9.0f}) {
@@ -139,7 +128,6 @@ TEST(BlurLine, LinesUpToThreeSamplesLongerThanTheKernelMatchThePlainEvaluation) 
       }
   }
 }
-
 TEST(BlurLine, UnusableArgumentsGiveNothingAndSumsRoundHalfUpExactly) {
   for (float radius : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1e9f}) {
     float sentinel = 0.0f;
@@ -166,7 +154,6 @@ TEST(BlurLine, UnusableArgumentsGiveNothingAndSumsRoundHalfUpExactly) {
   CxImage::blur_line(table, one, 1, src, dst, 3, 1);
   EXPECT_EQ(std::vector<uint8_t>(dst, dst + 3), (std::vector<uint8_t>{0, 1, 255}));
 }
-
 // Small images of every shape, and two large noisy ones: about seven in a million sums of a wide
 // kernel land so close to a rounding step that any change in the order of the additions shows.
 TEST(Blurring, ImagesMatchThePlainEvaluation) {
@@ -187,7 +174,6 @@ TEST(Blurring, ImagesMatchThePlainEvaluation) {
     ASSERT_EQ(pixelBytes(img), want) << "radius " << c.radius << " size " << c.w << "x" << c.h << " bpp " << c.bpp;
   }
 }
-
 // The card pipeline sharpens with radius 0.1 (three taps). One grey row running through every
 // byte triple meets every interior sum; the one-sample column pass leaves it as it is.
 TEST(Blurring, CardKernelIsExactForEveryNeighbourhood) {
@@ -205,7 +191,6 @@ TEST(Blurring, CardKernelIsExactForEveryNeighbourhood) {
   refBlurLine(kernelOf(0.1f), seq.data(), want.data(), (int)seq.size(), 1);
   EXPECT_TRUE(pixelBytes(img) == want);
 }
-
 TEST(Blurring, IntoDestinationKeepsSourceAndSettingsFailuresChangeNothing) {
   CxImage img, dst, empty;
   makeImage(img, 17, 6);
@@ -227,7 +212,6 @@ TEST(Blurring, IntoDestinationKeepsSourceAndSettingsFailuresChangeNothing) {
   EXPECT_FALSE(empty.GaussianBlur(1.0f));
   EXPECT_FALSE(empty.UnsharpMask(1.0f, 1.0f, 0));
 }
-
 // Black | white halves over a palette that is no grey ramp: the three nearly equal taps of
 // radius 1 turn the edge into about 85 and 170, whose nearest entries are the two greys.
 TEST(Blurring, IndexedColourImageTakesThePaletteEntryNearestTheBlur) {
@@ -242,7 +226,6 @@ TEST(Blurring, IndexedColourImageTakesThePaletteEntryNearestTheBlur) {
   for (int y = 0; y < 3; y++)
     for (int x = 0; x < 12; x++) EXPECT_EQ(img.GetPixelIndex(x, y), "000002311111"[x] - '0') << x;
 }
-
 // Small images of every shape, the pipeline's call on a whole card (the wide-row path), and
 // nothing to sharpen: amount zero, a threshold above any difference, uniform images (bpp 0).
 TEST(Sharpening, ImagesMatchThePlainEvaluation) {

@@ -13,15 +13,11 @@
 #include "ximage/xmemfile.h"
 
 using namespace ximgtest;
-
 namespace {
-
 bool decode(CxImage& img, const std::vector<uint8_t>& bytes, uint32_t type = CXIMAGE_FORMAT_BMP) {
   return img.Decode(bytes.data(), (uint32_t)bytes.size(), type);
 }
-
 std::vector<uint8_t> with32(std::vector<uint8_t> v, size_t at, uint32_t x) { return put32(v, at, x), v; }
-
 // An indexed BMP: headers, palette, rows given raw.
 std::vector<uint8_t> indexedBmp(int32_t w, int32_t h, uint16_t bpp, const std::vector<RGBQUAD>& pal,
                                 const std::vector<uint8_t>& rows) {
@@ -30,15 +26,12 @@ std::vector<uint8_t> indexedBmp(int32_t w, int32_t h, uint16_t bpp, const std::v
   memcpy(&v[54 + 4 * pal.size()], rows.data(), rows.size());
   return v;
 }
-
 void expectPattern(const CxImage& img, uint32_t w, uint32_t h) {
   ASSERT_TRUE(img.GetWidth() == w && img.GetHeight() == h);
   for (uint32_t y = 0; y < h; y++)
     for (uint32_t x = 0; x < w; x++) ASSERT_EQ(px(img, x, y), colorBytes(patternColor(x, y))) << x << "," << y;
 }
-
 }  // namespace
-
 TEST(BmpWriting, CardImageHeaderFieldsAndRoundTrip) {
   CxImage card = patterned(1013, 643), back;
   card.SetXDPI(300), card.SetYDPI(300);
@@ -57,7 +50,6 @@ TEST(BmpWriting, CardImageHeaderFieldsAndRoundTrip) {
   EXPECT_EQ(back.GetWidth(), 1013u);
   EXPECT_EQ(rowsOf(back), rowsOf(card));
 }
-
 TEST(BmpWriting, RefusesNonEmptyBufferEmptyImageUnknownFormatAndAFullStream) {
   CxImage img, empty;
   img.Create(2, 2, 24, 0);
@@ -82,7 +74,6 @@ TEST(BmpWriting, RefusesNonEmptyBufferEmptyImageUnknownFormatAndAFullStream) {
   EXPECT_FALSE(img.Encode(&stream, CXIMAGE_FORMAT_BMP));
   EXPECT_STREQ(img.GetLastError(), "BMP data could not be written");
 }
-
 // Settings survive; type and resolution come from the file; a top-down file's first row lands at
 // the top; format 0 tries BMP first.
 TEST(BmpReading, FrontEndFileBareDibAndTopDownRowsPixelForPixel) {
@@ -107,7 +98,6 @@ TEST(BmpReading, FrontEndFileBareDibAndTopDownRowsPixelForPixel) {
     expectPattern(img, c.w, c.h);
   }
 }
-
 // Extra header fields are skipped; a 12-byte core header has 3-byte palette entries and a zero
 // colour count means 256 of them.
 TEST(BmpReading, EveryInfoHeaderSize) {
@@ -133,7 +123,6 @@ TEST(BmpReading, EveryInfoHeaderSize) {
   EXPECT_EQ(colorBytes(img.GetPixelColor(2, 1)), (std::vector<uint8_t>{252, 126, 200}));
   EXPECT_EQ(img.GetPaletteColor(0).rgbRed, 200);
 }
-
 // 1 bit, 10 wide: rows of 4 bytes, leftmost pixel in the top bit; 4 bits written back keep the
 // palette between header and rows.
 TEST(BmpReading, IndexedDepthsAndPalettes) {
@@ -165,7 +154,6 @@ TEST(BmpReading, IndexedDepthsAndPalettes) {
   imp.SetPixelColor(0, 0, RGBQUAD{1, 2, 3, 0});
   EXPECT_EQ(imp.GetPixelIndex(0, 0), 0);
 }
-
 // Each file is refused with its reason (empty: any), leaves no image, and an early refusal keeps
 // the target's picture and settings.
 TEST(BmpReading, BadFilesAreRefusedWithTheirReason) {
@@ -226,7 +214,6 @@ TEST(BmpReading, BadFilesAreRefusedWithTheirReason) {
   EXPECT_FALSE(img.Decode((CxFile*)nullptr, 1));
   EXPECT_STREQ(img.GetLastError(), "null file handler");
 }
-
 // Image and file sizes are only informative; a large header is skipped over when the pixel offset
 // is given, but without the offset the rows would lie past the end of the data. Every prefix of a
 // valid file fails cleanly.

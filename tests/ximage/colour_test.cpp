@@ -13,27 +13,22 @@
 #include "ximage/ximage.h"
 
 using namespace ximgtest;
-
 namespace {
-
 // (H, S, L) of a colour, all three as bytes.
 std::vector<int> hslOf(int r, int g, int b) {
   const RGBQUAD q = CxImage::RGBtoHSL(rgb(r, g, b));
   EXPECT_EQ(q.rgbReserved, 0);
   return {q.rgbRed, q.rgbGreen, q.rgbBlue};
 }
-
 std::vector<int> rgbOf(int h, int s, int l) {
   const RGBQUAD q = CxImage::HSLtoRGB(RGBQUAD{(uint8_t)l, (uint8_t)s, (uint8_t)h, 0});
   EXPECT_EQ(q.rgbReserved, 0);
   return {q.rgbRed, q.rgbGreen, q.rgbBlue};
 }
-
 std::vector<int> pixel(CxImage& img, int x, int y) {
   const RGBQUAD c = img.GetPixelColor(x, y);
   return {c.rgbRed, c.rgbGreen, c.rgbBlue};
 }
-
 // A card-like picture with repeated colours (flat areas) and many distinct ones (noise), so
 // remembered conversions and fresh ones both occur; every fourth row is long flat runs of
 // changing length with a lone odd pixel now and then, so that results reused along a row are
@@ -50,7 +45,6 @@ void fillCardLike(CxImage& img, std::mt19937& rng) {
       else p[0] = (uint8_t)rng(), p[1] = (uint8_t)rng(), p[2] = (uint8_t)rng();
     }
 }
-
 // Saturate(saturation, 1) gives every pixel what the conversions give it one by one (the
 // saturation clamped before the add, so that none overflows), and leaves the row padding alone.
 void expectSaturatedOneByOne(CxImage& img, int64_t saturation) {
@@ -70,7 +64,6 @@ void expectSaturatedOneByOne(CxImage& img, int64_t saturation) {
   for (uint32_t y = 0; y < img.GetHeight(); y++)
     for (uint32_t k = used; k < eff; k++) ASSERT_EQ(img.GetBits(y)[k], before[y * eff + k]) << "padding";
 }
-
 // Colour space 2 of one stored pixel (blue, green, red), straight from its definition: full-range
 // BT.601 YUV in single precision, each value rounded to a byte (half up, kept in 0..255), both
 // chroma values scaled by (100 + saturation) percent around 128 and rounded the same way, and
@@ -93,15 +86,12 @@ void yuvSaturated(const uint8_t* p, int64_t saturation, std::vector<uint8_t>& ou
   out.insert(out.end(), {(uint8_t)byteOf(Y + 1.770f * u), (uint8_t)byteOf(Y - 0.344f * u - 0.714f * v),
                          (uint8_t)byteOf(Y + 1.403f * v)});
 }
-
 // A 256 x 1 image whose pixel i holds (i, i / 2, 255 - i).
 void makeRamp(CxImage& img) {
   makeImage(img, 256, 1);
   for (int i = 0; i < 256; i++) img.SetPixelColor(i, 0, rgb(i, i / 2, 255 - i));
 }
-
 }  // namespace
-
 // -1: not pinned. Ties for the maximum: red wins over green (42, not 43), green over blue
 // (85 + 42 - 0 = 127, not 128); (255, 0, 10) wraps -2 to 254.
 TEST(HslConversion, WorkedValuesBothWays) {
@@ -124,7 +114,6 @@ TEST(HslConversion, WorkedValuesBothWays) {
     EXPECT_EQ(rgbOf(hsl[0], hsl[1], hsl[2]), (std::vector<int>{v, v, v})) << "grey " << v;
   }
 }
-
 // A card-like picture at saturations from far below to far above the range, then all 2^24
 // colours once, in an order that sends many of them to the same remembered slot in turn.
 TEST(Saturation, ColourSpaceOneMatchesTheConversionsOneByOne) {
@@ -153,7 +142,6 @@ TEST(Saturation, ColourSpaceOneMatchesTheConversionsOneByOne) {
     EXPECT_TRUE(rowsOf(eight) == rowsOf(img)) << "eight-pixel path";
   }
 }
-
 // Colour space 2 gives every pixel of a colourful picture the bytes of its definition, for
 // saturations that mute, keep and boost the colours.
 TEST(Saturation, ColourSpaceTwoMatchesItsDefinitionByteForByte) {
@@ -169,7 +157,6 @@ TEST(Saturation, ColourSpaceTwoMatchesItsDefinitionByteForByte) {
     EXPECT_TRUE(pixelBytes(img) == want) << "saturation " << saturation;
   }
 }
-
 TEST(Saturation, WorkedValuesWrongColourSpacesAndIndexedImages) {
   CxImage img, empty;
   makeImage(img, 4, 1);
@@ -191,7 +178,6 @@ TEST(Saturation, WorkedValuesWrongColourSpacesAndIndexedImages) {
   ASSERT_TRUE(grey.Saturate(-100, 2));
   EXPECT_EQ(pixel(grey, 2, 0), std::vector<int>(3, pixel(grey, 2, 0)[0]));
   EXPECT_TRUE(img.Saturate(std::numeric_limits<int64_t>::max(), 2));
-
   // Indexed: each pixel takes the palette colour equal to its result, not the one a step below.
   CxImage pal;
   ASSERT_NE(pal.Create(2, 1, 8, 0), nullptr);
@@ -203,7 +189,6 @@ TEST(Saturation, WorkedValuesWrongColourSpacesAndIndexedImages) {
   EXPECT_EQ(pal.GetPixelIndex(0, 0), 2);
   EXPECT_EQ(pal.GetPixelIndex(1, 0), 3);  // white stays white
 }
-
 // Each channel takes its own curve: red 2.0, green 1.0 (unchanged), blue 0.5.
 TEST(GammaCorrection, WorkedValuesPerChannel) {
   CxImage img;
@@ -217,7 +202,6 @@ TEST(GammaCorrection, WorkedValuesPerChannel) {
   }
   for (int i = 0; i < 256; i++) ASSERT_EQ(pixel(img, i, 0)[1], i / 2) << "green of " << i / 2;
 }
-
 // 255^(1/0.001) is beyond double range; the curve must still run from 0 to 255 and never fall.
 TEST(GammaCorrection, NonPositiveIsRefusedAndTinyGammaStillGivesADarkeningCurve) {
   CxImage img, empty;
@@ -235,7 +219,6 @@ TEST(GammaCorrection, NonPositiveIsRefusedAndTinyGammaStillGivesADarkeningCurve)
   EXPECT_EQ(pixel(img, 255, 0)[0], 255);
   for (int i = 1; i < 256; i++) ASSERT_LE(pixel(img, i - 1, 0)[0], pixel(img, i, 0)[0]);
 }
-
 TEST(ColourLookup, MapsPaletteEntriesOfIndexedImagesAndRefusesMissingTables) {
   CxImage img, empty;
   makeImage(img, 2, 2, 8);

@@ -13,7 +13,6 @@
 #include "ximage/ximage.h"
 
 using namespace ximgtest;
-
 namespace {
 // The header copy at the start of the DIB.
 BITMAPINFOHEADER dibHeader(const CxImage& img) {
@@ -22,7 +21,6 @@ BITMAPINFOHEADER dibHeader(const CxImage& img) {
   return h;
 }
 }  // namespace
-
 // Card sizes give padded rows, no palette, a DIB that starts with a copy of the header, and row
 // pointers up to the top row only; asked depths are normalised with a zeroed palette between the
 // header and row 0.
@@ -52,7 +50,6 @@ TEST(ImageCreation, SizesDepthsPalettesAndRowPointers) {
   CxImage empty;
   EXPECT_EQ(empty.GetBits(0), nullptr);
 }
-
 // Over 256 MiB of bits; and one 1-bit pixel a row: 2^30 rows pass the bit count but pad to 4 GiB,
 // more than the size field holds.
 TEST(ImageCreation, ZeroSizeAndOversizeFailWithTheirTexts) {
@@ -71,7 +68,6 @@ TEST(ImageCreation, ZeroSizeAndOversizeFailWithTheirTexts) {
     EXPECT_FALSE(huge.IsValid());
   }
 }
-
 // Writes off any edge change nothing; outside with no background index reads pixel (0, 0), and
 // of an indexed image the first byte of the rows.
 TEST(PixelAccess, TrueColourAndIndexedInsideAndOutside) {
@@ -94,7 +90,6 @@ TEST(PixelAccess, TrueColourAndIndexedInsideAndOutside) {
   img8.SetPixelIndex(0, 0, 42);
   EXPECT_EQ(img8.GetPixelIndex(-1, 99), 42);
 }
-
 // Sub-byte depths keep the leftmost pixel in the high bits.
 TEST(PixelAccess, IndexedDepthsAddressTheirNibblesAndBits) {
   const struct { uint32_t bpp; std::vector<std::pair<int, int>> writes; std::vector<uint8_t> bytes; }
@@ -109,7 +104,6 @@ TEST(PixelAccess, IndexedDepthsAddressTheirNibblesAndBits) {
     EXPECT_EQ(img.GetPaletteColor((uint8_t)(1u << c.bpp)).rgbRed, 0) << "past the entries";
   }
 }
-
 // The first of equally near entries wins; a new palette forgets the remembered answer.
 TEST(PixelAccess, NearestPaletteIndexAndGreyScale) {
   CxImage img, rgbImg;
@@ -131,7 +125,6 @@ TEST(PixelAccess, NearestPaletteIndexAndGreyScale) {
   EXPECT_EQ(rgbImg.GetNearestIndex(rgb(1, 2, 3)), 0);
   EXPECT_FALSE(rgbImg.IsGrayScale());
 }
-
 // A whole row leaves its neighbours and padding; a diagonal running in from outside lands only
 // its inside points; a steep line steps x at the half-way points.
 TEST(LineDrawing, LinesColourTheirPixelsAndStopAtTheEdge) {
@@ -153,7 +146,6 @@ TEST(LineDrawing, LinesColourTheirPixelsAndStopAtTheEdge) {
       for (int x = 0; x < 8; x++) EXPECT_EQ(px(small, x, y)[0], c.lit.count({x, y}) * 255) << x << "," << y;
   }
 }
-
 TEST(ImageCopying, CopiesKeepSettingsAndPixelsTransfersAndGhostsShareThem) {
   CxImage a = patterned(31, 7), b;
   a.SetXDPI(300), a.SetYDPI(200), a.SetJpegQuality(100), a.SetCodecOption(0x8, CXIMAGE_FORMAT_JPG);
@@ -189,7 +181,6 @@ TEST(ImageCopying, CopiesKeepSettingsAndPixelsTransfersAndGhostsShareThem) {
   full.CopyInfo(t);
   EXPECT_EQ(full.GetXDPI(), 96);
 }
-
 // 72 dpi is 2834.65 pixels a metre, rounded up; 100 dpi 3937.007, rounded down; none gives 96.
 TEST(ImageSettings, ResolutionRoundsBothWaysAndReachesTheDibHeader) {
   CxImage img;
@@ -206,7 +197,6 @@ TEST(ImageSettings, ResolutionRoundsBothWaysAndReachesTheDibHeader) {
     EXPECT_TRUE(d.biXPelsPerMeter == c[1] && d.biYPelsPerMeter == c[1]) << c[0];
   }
 }
-
 // Clear spreads its value per depth over the padding too; RGBtoBGR swaps whole pixels within
 // the row (3 x width bytes) only.
 TEST(ImageBytes, ClearAndRgbToBgr) {
@@ -228,7 +218,6 @@ TEST(ImageBytes, ClearAndRgbToBgr) {
   EXPECT_EQ(std::vector<uint8_t>(row, row + 10), (std::vector<uint8_t>{3, 2, 1, 6, 5, 4, 7, 8, 9, 10}));
   EXPECT_EQ(std::vector<uint8_t>(ragged, ragged + 5), (std::vector<uint8_t>{3, 2, 1, 4, 5}));
 }
-
 // Pixel blocks of destroyed images serve later images that fit in them, and only those: never a
 // larger image, nor one under half their size, and small blocks are not kept. An image on a kept
 // block is a whole, writable image.

@@ -13,9 +13,7 @@
 #include "ximage/xmemfile.h"
 
 using namespace ximgtest;
-
 namespace {
-
 // libjpeg driven directly with the toolkit's settings (4:2:0, density in dots per inch cut to
 // 16 bits) on the image's pixels, turned top row first and red-green-blue (or grey) by hand.
 std::vector<uint8_t> referenceJpeg(CxImage& img, int quality, bool grey) {
@@ -55,9 +53,7 @@ std::vector<uint8_t> referenceJpeg(CxImage& img, int quality, bool grey) {
   free(out);
   return bytes;
 }
-
 }  // namespace
-
 // Every row width around the 8- and 16-pixel blocks; a fresh image's quality 90 and resolution
 // 96; a density over 16 bits; an 8-bit grey ramp as one component.
 TEST(JpegWriting, BytesEqualLibjpegOnTheSamePixels) {
@@ -80,7 +76,6 @@ TEST(JpegWriting, BytesEqualLibjpegOnTheSamePixels) {
     EXPECT_EQ(ours, referenceJpeg(img, c.quality, c.grey)) << c.w << " wide, quality " << c.quality;
   }
 }
-
 TEST(JpegWriting, RefusesOtherPalettesAndEmptyImages) {
   // Other palettes, and a 4-bit grey ramp (two pixels a byte), are no JPEG samples.
   CxImage colours, nibbles, empty;
@@ -99,7 +94,6 @@ TEST(JpegWriting, RefusesOtherPalettesAndEmptyImages) {
   EXPECT_TRUE(encodeAs(empty, CXIMAGE_FORMAT_JPG).empty());
   EXPECT_STREQ(empty.GetLastError(), "null image!!!");
 }
-
 TEST(JpegWriting, LibraryErrorsBecomeFalseWithTheLibrarysMessageAndLeaveTheImage) {
   CxImage img = patterned(300, 300);
   const std::vector<uint8_t> before = rowsOf(img);

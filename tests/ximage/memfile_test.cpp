@@ -28,7 +28,6 @@ TEST(MemoryStream, AllocatedLengthGrowsInWhole64KiBSteps) {
   ASSERT_TRUE(g.Open() && g.Write(data.data(), 1, 65536) == 65536u);
   EXPECT_EQ(g.GetAllocatedLength(), 131072);
 }
-
 TEST(MemoryStream, PartialItemsAreCopiedButNotCountedAndPastTheEndIsAnError) {
   uint8_t src[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   CxMemFile f(src, 10);
@@ -45,7 +44,6 @@ TEST(MemoryStream, PartialItemsAreCopiedButNotCountedAndPastTheEndIsAnError) {
   EXPECT_EQ(f.Read(out, 1, 1), 0u);
   EXPECT_TRUE(f.Error());
 }
-
 TEST(MemoryStream, SeekClampsBelowZeroOnlyAndRefusesUnknownOrigins) {
   uint8_t src[20] = {0};
   CxMemFile f(src, 20), none;
@@ -63,7 +61,6 @@ TEST(MemoryStream, SeekClampsBelowZeroOnlyAndRefusesUnknownOrigins) {
   EXPECT_FALSE(none.Flush());
   EXPECT_EQ(none.GetC(), -1);
 }
-
 TEST(MemoryStream, GetCAndGetSStopAtTheEnd) {
   const char text[] = "ab\ncdef";
   CxMemFile f((uint8_t*)text, 7);
@@ -77,7 +74,6 @@ TEST(MemoryStream, GetCAndGetSStopAtTheEnd) {
   EXPECT_EQ(f.GetS(line, sizeof(line)), nullptr);  // the end comes before a line feed
   EXPECT_EQ(f.Scanf("%d", nullptr), 0);
 }
-
 TEST(MemoryStream, CallerMemoryIsNeverReallocatedAndGapsAreZeroed) {
   std::vector<uint8_t> caller = {1, 2, 3, 4};
   {

@@ -9,7 +9,6 @@
 #include "ximage/ximage.h"
 
 using namespace ximgtest;
-
 // result(x, y) == source(W - 1 - y, x) for every pixel; the row padding is zero, never stale heap
 // bytes; a turn into a destination leaves the source; settings carry over, resolutions unswapped.
 TEST(QuarterTurn, EveryPixelMovesAndThePaddingIsZero) {
@@ -35,7 +34,6 @@ TEST(QuarterTurn, EveryPixelMovesAndThePaddingIsZero) {
   CxImage empty;
   EXPECT_FALSE(empty.RotateRight());
 }
-
 TEST(QuarterTurn, IndexedImagesKeepPaletteAndMapping) {
   for (uint32_t bpp : {1u, 4u, 8u}) {
     CxImage img;
@@ -53,7 +51,6 @@ TEST(QuarterTurn, IndexedImagesKeepPaletteAndMapping) {
       for (int x = 0; x < 5; x++) ASSERT_EQ(img.GetPixelIndex(x, y), ((66 - y) * 7 + x * 3) % levels) << bpp;
   }
 }
-
 // One row of 2^26 + 1 one-bit pixels takes 8 MiB; turned, every pixel is a padded 4-byte row:
 // just over 256 MiB.
 TEST(QuarterTurn, TurnedSizeOverTheLimitFailsAndKeepsThePicture) {
@@ -66,7 +63,6 @@ TEST(QuarterTurn, TurnedSizeOverTheLimitFailsAndKeepsThePicture) {
   EXPECT_EQ(img.GetWidth(), (1u << 26) + 1);
   EXPECT_EQ(img.GetPixelIndex(5, 0), 1);
 }
-
 TEST(HalfTurn, MapsEveryPixelOfTrueColourAndIndexedImages) {
   CxImage img = patterned(70, 33), half, pal, empty;
   ASSERT_TRUE(img.Rotate180(&half));
@@ -81,7 +77,6 @@ TEST(HalfTurn, MapsEveryPixelOfTrueColourAndIndexedImages) {
   EXPECT_EQ(pal.GetPixelIndex(0, 0), 6);
   EXPECT_FALSE(empty.Rotate180());
 }
-
 TEST(VerticalFlip, ExchangesWholeRowsInPlaceAndLeavesTheMiddleRow) {
   for (uint32_t h : {1013u, 4u, 1u}) {
     CxImage img = patterned(5, h);
@@ -96,7 +91,6 @@ TEST(VerticalFlip, ExchangesWholeRowsInPlaceAndLeavesTheMiddleRow) {
   CxImage empty;
   EXPECT_FALSE(empty.Flip());
 }
-
 TEST(Resizing, WideCardIsScaledByNearestPixelWithSinglePrecisionFactors) {
   CxImage img = patterned(1200, 2000);
   img.SetXDPI(300);
@@ -112,7 +106,6 @@ TEST(Resizing, WideCardIsScaledByNearestPixelWithSinglePrecisionFactors) {
     }
   }
 }
-
 // Enlarging repeats source pixels: 40 -> 80 takes x / 2; the source stays.
 TEST(Resizing, SameSizeZeroSizeEnlargingAndDestination) {
   CxImage img = patterned(40, 30), copy, big, empty;

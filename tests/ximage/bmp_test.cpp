@@ -196,9 +196,9 @@ TEST(BmpReading, BadFilesAreRefusedWithTheirReason) {
       {afterPalette, kShort}};
   for (size_t cut : {(size_t)1, (size_t)3, (size_t)1932, card.size() - 54})
     cases.push_back({std::vector<uint8_t>(card.begin(), card.end() - (long)cut), kShort});
-  for (uint16_t bpp : {16, 32, 2, 0}) {
+  for (uint8_t bpp : {16, 32, 2, 0}) {  // the high byte of the depth field is 0 already
     cases.push_back({good, "unsupported BMP bit depth " + std::to_string(bpp)});
-    put16(cases.back().bytes, 28, bpp);
+    cases.back().bytes[28] = bpp;
   }
   // Negative, most negative and absurd sizes, an offset far past the data, palette counts far
   // larger than the data and than 256 entries: any reason.

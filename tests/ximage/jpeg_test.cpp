@@ -32,16 +32,14 @@ std::vector<uint8_t> referenceJpeg(CxImage& img, int quality, bool grey) {
   unsigned char* out = nullptr;
   unsigned long outSize = 0;
   jpeg_mem_dest(&cinfo, &out, &outSize);
-  cinfo.image_width = w;
-  cinfo.image_height = h;
+  cinfo.image_width = w, cinfo.image_height = h;
   cinfo.input_components = grey ? 1 : 3;
   cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, quality, FALSE);
   cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 2;
   cinfo.density_unit = 1;
-  cinfo.X_density = (UINT16)img.GetXDPI();
-  cinfo.Y_density = (UINT16)img.GetYDPI();
+  cinfo.X_density = (UINT16)img.GetXDPI(), cinfo.Y_density = (UINT16)img.GetYDPI();
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = &samples[(size_t)cinfo.next_scanline * w * cinfo.input_components];
@@ -76,7 +74,7 @@ TEST(JpegWriting, BytesEqualLibjpegOnTheSamePixels) {
     EXPECT_EQ(ours, referenceJpeg(img, c.quality, c.grey)) << c.w << " wide, quality " << c.quality;
   }
 }
-TEST(JpegWriting, RefusesOtherPalettesAndEmptyImages) {
+TEST(JpegWriting, RefusalsAndLibraryErrorsBecomeFalseWithTheirMessage) {
   // Other palettes, and a 4-bit grey ramp (two pixels a byte), are no JPEG samples.
   CxImage colours, nibbles, empty;
   makeImage(colours, 4, 4, 8);
@@ -93,8 +91,7 @@ TEST(JpegWriting, RefusesOtherPalettesAndEmptyImages) {
   }
   EXPECT_TRUE(encodeAs(empty, CXIMAGE_FORMAT_JPG).empty());
   EXPECT_STREQ(empty.GetLastError(), "null image!!!");
-}
-TEST(JpegWriting, LibraryErrorsBecomeFalseWithTheLibrarysMessageAndLeaveTheImage) {
+  // A library error becomes false with the library's message and leaves the image.
   CxImage img = patterned(300, 300);
   const std::vector<uint8_t> before = rowsOf(img);
   struct FullDisk : CxMemFile {

@@ -19,8 +19,7 @@ TEST(MemoryStream, AllocatedLengthGrowsInWhole64KiBSteps) {
   for (const auto& w : writes) {
     ASSERT_EQ(f.Write(data.data(), w.size, w.count), w.count);
     EXPECT_EQ(f.GetAllocatedLength(), w.allocated) << w.total;
-    EXPECT_EQ(f.Size(), w.total);
-    EXPECT_EQ(f.Tell(), w.total);
+    EXPECT_TRUE(f.Size() == w.total && f.Tell() == w.total);
   }
   EXPECT_EQ(f.Write(data.data(), 0, 3), 0u);
   EXPECT_EQ(f.Write(nullptr, 1, 3), 0u);
@@ -35,8 +34,7 @@ TEST(MemoryStream, PartialItemsAreCopiedButNotCountedAndPastTheEndIsAnError) {
   EXPECT_EQ(f.Read(out, 4, 1), 1u);
   memset(out, 0xEE, sizeof(out));
   EXPECT_EQ(f.Read(out, 4, 2), 1u);  // 6 bytes left: one whole item
-  EXPECT_EQ(out[5], 9);
-  EXPECT_EQ(out[6], 0xEE);
+  EXPECT_TRUE(out[5] == 9 && out[6] == 0xEE);
   EXPECT_TRUE(f.Eof());
   EXPECT_EQ(f.Read(out, 1, 1), 0u);
   EXPECT_FALSE(f.Error());
@@ -55,11 +53,8 @@ TEST(MemoryStream, SeekClampsBelowZeroOnlyAndRefusesUnknownOrigins) {
   }
   EXPECT_FALSE(f.Seek(0, 3));
   EXPECT_FALSE(none.Seek(0, 0));
-  EXPECT_EQ(none.Tell(), -1);
-  EXPECT_EQ(none.Size(), -1);
-  EXPECT_TRUE(none.Eof() && none.Error());
-  EXPECT_FALSE(none.Flush());
-  EXPECT_EQ(none.GetC(), -1);
+  EXPECT_TRUE(none.Tell() == -1 && none.Size() == -1 && none.GetC() == -1);
+  EXPECT_TRUE(none.Eof() && none.Error() && !none.Flush());
 }
 TEST(MemoryStream, GetCAndGetSStopAtTheEnd) {
   const char text[] = "ab\ncdef";

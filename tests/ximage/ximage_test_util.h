@@ -67,9 +67,6 @@ inline std::vector<uint8_t> encodeAs(CxImage& img, uint32_t type) {
   free(buf);
   return out;
 }
-inline void put16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
-  v[at] = (uint8_t)x, v[at + 1] = (uint8_t)(x >> 8);
-}
 inline void put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; i++) v[at + i] = (uint8_t)(x >> (8 * i));
 }

@@ -48,7 +48,7 @@ TEST(QuarterTurn, IndexedImagesKeepPaletteAndMapping) {
     ASSERT_TRUE(img.GetWidth() == 5 && img.GetHeight() == 67);
     EXPECT_EQ(img.GetPaletteColor(1).rgbGreen, 1);
     for (int y = 0; y < 67; y++)
-      for (int x = 0; x < 5; x++) ASSERT_EQ(img.GetPixelIndex(x, y), ((66 - y) * 7 + x * 3) % levels) << bpp;
+      for (int x = 0; x < 5; x++) ASSERT_EQ(img.GetPixelIndex(x, y), ((66 - y) * 7 + x * 3) % levels);
   }
 }
 // One row of 2^26 + 1 one-bit pixels takes 8 MiB; turned, every pixel is a padded 4-byte row:
@@ -60,21 +60,15 @@ TEST(QuarterTurn, TurnedSizeOverTheLimitFailsAndKeepsThePicture) {
   img.SetPixelIndex(5, 0, 1);
   EXPECT_FALSE(img.RotateRight());
   EXPECT_STREQ(img.GetLastError(), "CXIMAGE_MAX_MEMORY exceeded");
-  EXPECT_EQ(img.GetWidth(), (1u << 26) + 1);
-  EXPECT_EQ(img.GetPixelIndex(5, 0), 1);
+  EXPECT_TRUE(img.GetWidth() == (1u << 26) + 1 && img.GetPixelIndex(5, 0) == 1);
 }
-TEST(HalfTurn, MapsEveryPixelOfTrueColourAndIndexedImages) {
-  CxImage img = patterned(70, 33), half, pal, empty;
+TEST(HalfTurn, MapsEveryPixelIntoADestinationAndInPlace) {
+  CxImage img = patterned(70, 33), half, empty;
   ASSERT_TRUE(img.Rotate180(&half));
   for (uint32_t y = 0; y < 33; y++)
     for (uint32_t x = 0; x < 70; x++) ASSERT_EQ(px(half, 69 - x, 32 - y), colorBytes(patternColor(x, y)));
   ASSERT_TRUE(img.Rotate180());
   EXPECT_EQ(rowsOf(img), rowsOf(half)) << "in place";
-  pal.Create(3, 2, 8, 0);
-  for (int i = 0; i < 6; i++) pal.SetPixelIndex(i % 3, i / 3, (uint8_t)(i + 1));
-  ASSERT_TRUE(pal.Rotate180());
-  EXPECT_EQ(pal.GetPixelIndex(2, 1), 1);
-  EXPECT_EQ(pal.GetPixelIndex(0, 0), 6);
   EXPECT_FALSE(empty.Rotate180());
 }
 TEST(VerticalFlip, ExchangesWholeRowsInPlaceAndLeavesTheMiddleRow) {
@@ -111,16 +105,13 @@ TEST(Resizing, SameSizeZeroSizeEnlargingAndDestination) {
   CxImage img = patterned(40, 30), copy, big, empty;
   const std::vector<uint8_t> before = rowsOf(img);
   uint8_t* bits = img.GetBits(0);
-  EXPECT_TRUE(img.Resample(40, 30, 1));
-  EXPECT_TRUE(img.Resample(40, 30, 1, &copy));
+  EXPECT_TRUE(img.Resample(40, 30, 1) && img.Resample(40, 30, 1, &copy));
   EXPECT_EQ(rowsOf(copy), before);
-  EXPECT_FALSE(img.Resample(0, 30, 1));
-  EXPECT_FALSE(img.Resample(40, 0, 1));
-  EXPECT_EQ(img.GetBits(0), bits);
-  EXPECT_EQ(rowsOf(img), before);
+  EXPECT_FALSE(img.Resample(0, 30, 1) || img.Resample(40, 0, 1));
+  EXPECT_TRUE(img.GetBits(0) == bits && rowsOf(img) == before);
   ASSERT_TRUE(img.Resample(80, 30, 1, &big));
   EXPECT_EQ(px(big, 79, 29), colorBytes(patternColor(39, 29)));
   EXPECT_EQ(px(big, 78, 0), colorBytes(patternColor(39, 0)));
-  EXPECT_EQ(img.GetWidth(), 40u);
+  EXPECT_EQ(rowsOf(img), before);
   EXPECT_FALSE(empty.Resample(10, 10, 1));
 }

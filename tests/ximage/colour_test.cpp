@@ -14,21 +14,14 @@
 
 using namespace ximgtest;
 namespace {
-// (H, S, L) of a colour, all three as bytes.
-std::vector<int> hslOf(int r, int g, int b) {
-  const RGBQUAD q = CxImage::RGBtoHSL(rgb(r, g, b));
+// Red, green and blue (or H, S and L) of a colour as ints; the fourth byte must stay zero.
+std::vector<int> parts(RGBQUAD q) {
   EXPECT_EQ(q.rgbReserved, 0);
   return {q.rgbRed, q.rgbGreen, q.rgbBlue};
 }
-std::vector<int> rgbOf(int h, int s, int l) {
-  const RGBQUAD q = CxImage::HSLtoRGB(RGBQUAD{(uint8_t)l, (uint8_t)s, (uint8_t)h, 0});
-  EXPECT_EQ(q.rgbReserved, 0);
-  return {q.rgbRed, q.rgbGreen, q.rgbBlue};
-}
-std::vector<int> pixel(CxImage& img, int x, int y) {
-  const RGBQUAD c = img.GetPixelColor(x, y);
-  return {c.rgbRed, c.rgbGreen, c.rgbBlue};
-}
+std::vector<int> hslOf(int r, int g, int b) { return parts(CxImage::RGBtoHSL(rgb(r, g, b))); }
+std::vector<int> rgbOf(int h, int s, int l) { return parts(CxImage::HSLtoRGB(rgb(h, s, l))); }
+std::vector<int> pixel(CxImage& img, int x, int y) { return parts(img.GetPixelColor(x, y)); }
 // A card-like picture with repeated colours (flat areas) and many distinct ones (noise), so
 // remembered conversions and fresh ones both occur; every fourth row is long flat runs of
 // changing length with a lone odd pixel now and then, so that results reused along a row are
@@ -118,8 +111,7 @@ TEST(HslConversion, WorkedValuesBothWays) {
 // colours once, in an order that sends many of them to the same remembered slot in turn.
 TEST(Saturation, ColourSpaceOneMatchesTheConversionsOneByOne) {
   std::mt19937 rng(643);
-  for (int64_t saturation : {int64_t(-300), int64_t(-50), int64_t(0), int64_t(1), int64_t(77), int64_t(255),
-                             std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
+  for (int64_t saturation : {-300L, -50L, 0L, 1L, 77L, 255L, INT64_MAX, INT64_MIN}) {
     CxImage img;
     makeImage(img, 1013, 203);  // 1013 * 3 = 3039: rows carry a padding byte
     fillCardLike(img, rng);
@@ -152,7 +144,7 @@ TEST(Saturation, ColourSpaceTwoMatchesItsDefinitionByteForByte) {
     fillCardLike(img, rng);
     std::vector<uint8_t> want;
     for (uint32_t y = 0; y < img.GetHeight(); y++)
-      for (uint32_t x = 0; x < img.GetWidth(); x++) yuvSaturated(img.GetBits(y) + 3 * x, saturation, want);
+      for (uint32_t x = 0; x < 257; x++) yuvSaturated(img.GetBits(y) + 3 * x, saturation, want);
     ASSERT_TRUE(img.Saturate(saturation, 2));
     EXPECT_TRUE(pixelBytes(img) == want) << "saturation " << saturation;
   }
@@ -169,7 +161,7 @@ TEST(Saturation, WorkedValuesWrongColourSpacesAndIndexedImages) {
   EXPECT_EQ(pixel(zero, 0, 0), (std::vector<int>{100, 100, 100}));
   EXPECT_EQ(pixel(zero, 2, 0), (std::vector<int>{254, 1, 1}));  // the HSL round trip
   EXPECT_FALSE(empty.Saturate(10, 1));
-  for (int64_t space : {int64_t(0), int64_t(3), int64_t(-1)}) {
+  for (int64_t space : {0, 3, -1}) {
     EXPECT_FALSE(img.Saturate(10, space));
     EXPECT_STREQ(img.GetLastError(), "Saturate: wrong colorspace");
     EXPECT_EQ(pixel(img, 2, 0), (std::vector<int>{255, 0, 0}));
@@ -213,9 +205,9 @@ TEST(GammaCorrection, NonPositiveGammasAndMissingTablesAreRefusedTinyGammaStillD
   }
   EXPECT_EQ(pixelBytes(img), before);
   EXPECT_FALSE(empty.GammaRGB(1.0f, 1.0f, 1.0f));
-  uint8_t same[256];
-  for (int i = 0; i < 256; i++) same[i] = (uint8_t)i;
-  EXPECT_FALSE(img.Lut(nullptr, same, same) || img.Lut(same, same, nullptr) || empty.Lut(same, same, same));
+  uint8_t id[256];
+  for (int i = 0; i < 256; i++) id[i] = (uint8_t)i;
+  EXPECT_FALSE(img.Lut(nullptr, id, id) || img.Lut(id, id, nullptr) || empty.Lut(id, id, id));
   ASSERT_TRUE(img.GammaRGB(0.001f, 0.001f, 0.001f));
   EXPECT_EQ(pixel(img, 0, 0)[0], 0);
   EXPECT_EQ(pixel(img, 200, 0)[0], 0);

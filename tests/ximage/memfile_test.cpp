@@ -83,8 +83,7 @@ TEST(MemoryStream, CallerMemoryIsNeverReallocatedAndGapsAreZeroed) {
   uint8_t* kept = nullptr;  // a detached buffer is the caller's
   {
     CxMemFile f;
-    f.Open();
-    f.Seek(4, 0);
+    ASSERT_TRUE(f.Open() && f.Seek(4, 0));
     ASSERT_EQ(f.Write("Z", 1, 1), 1u);
     EXPECT_EQ(f.Size(), 5);
     kept = f.GetBuffer(true);

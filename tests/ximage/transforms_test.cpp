@@ -20,8 +20,7 @@ TEST(QuarterTurn, EveryPixelMovesAndThePaddingIsZero) {
     const std::vector<uint8_t> before = rowsOf(img);
     ASSERT_TRUE(img.RotateRight(&dst));
     EXPECT_EQ(rowsOf(img), before);
-    ASSERT_EQ(dst.GetWidth(), h);
-    ASSERT_EQ(dst.GetHeight(), w);
+    ASSERT_TRUE(dst.GetWidth() == h && dst.GetHeight() == w);
     EXPECT_TRUE(dst.GetXDPI() == 300 && dst.GetYDPI() == 200 && dst.GetJpegQuality() == 100);
     for (uint32_t y = 0; y < w; y++) {
       for (uint32_t x = 0; x < h; x++)
@@ -63,12 +62,12 @@ TEST(QuarterTurn, TurnedSizeOverTheLimitFailsAndKeepsThePicture) {
   EXPECT_TRUE(img.GetWidth() == (1u << 26) + 1 && img.GetPixelIndex(5, 0) == 1);
 }
 TEST(HalfTurn, MapsEveryPixelIntoADestinationAndInPlace) {
-  CxImage img = patterned(70, 33), half, empty;
-  ASSERT_TRUE(img.Rotate180(&half));
+  CxImage img = patterned(70, 33), h, empty;
+  ASSERT_TRUE(img.Rotate180(&h));
   for (uint32_t y = 0; y < 33; y++)
-    for (uint32_t x = 0; x < 70; x++) ASSERT_EQ(px(half, 69 - x, 32 - y), colorBytes(patternColor(x, y)));
+    for (uint32_t x = 0; x < 70; x++) ASSERT_EQ(px(h, 69 - x, 32 - y), colorBytes(patternColor(x, y)));
   ASSERT_TRUE(img.Rotate180());
-  EXPECT_EQ(rowsOf(img), rowsOf(half)) << "in place";
+  EXPECT_EQ(rowsOf(img), rowsOf(h)) << "in place";
   EXPECT_FALSE(empty.Rotate180());
 }
 TEST(VerticalFlip, ExchangesWholeRowsInPlaceAndLeavesTheMiddleRow) {

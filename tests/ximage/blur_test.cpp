@@ -1,10 +1,8 @@
-// Gaussian blur, its kernel helpers and the unsharp mask, compared byte for byte with plain, slow
-// evaluations written straight from their definitions.
+// Gaussian blur, its kernel and line helpers and the unsharp mask, against plain evaluations.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -14,6 +12,7 @@
 
 using namespace ximgtest;
 namespace {
+// The blur's own kernel for a radius; empty where it refuses the radius.
 std::vector<float> kernelOf(float radius) {
   float* k = nullptr;
   const int n = CxImage::gen_convolve_matrix(radius, &k);
@@ -52,6 +51,7 @@ std::vector<uint8_t> refBlur(const CxImage& img, float radius) {
   }
   return tx;
 }
+// Where the blur moved a byte by at least `threshold`, move it `amount` times as far the other way.
 std::vector<uint8_t> refUnsharp(const CxImage& img, float radius, float amount, int threshold) {
   const std::vector<uint8_t> in = pixelBytes(img);
   std::vector<uint8_t> u = refBlur(img, radius);

@@ -1,6 +1,5 @@
-// BMP codec: round trips, the front end's own files, bare DIBs, top-down rows, resolutions,
-// every info-header size, indexed depths, and hostile headers that must be refused without
-// reading past the data.
+// BMP codec: round trips, the front end's files, bare DIBs, every header size, indexed depths,
+// and hostile files refused without reading past the data.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,9 +13,11 @@
 
 using namespace ximgtest;
 namespace {
+// Decode bytes as `type`.
 bool decode(CxImage& img, const std::vector<uint8_t>& bytes, uint32_t type = CXIMAGE_FORMAT_BMP) {
   return img.Decode(bytes.data(), (uint32_t)bytes.size(), type);
 }
+// The bytes with one 32-bit field changed.
 std::vector<uint8_t> with32(std::vector<uint8_t> v, size_t at, uint32_t x) {
   return put32(v, at, x), v;
 }
@@ -28,6 +29,7 @@ std::vector<uint8_t> indexedBmp(int32_t w, int32_t h, uint16_t bpp, const std::v
   memcpy(&v[54 + 4 * pal.size()], rows.data(), rows.size());
   return v;
 }
+// The image is w x h and its every pixel patternColor.
 void expectPattern(const CxImage& img, uint32_t w, uint32_t h) {
   ASSERT_TRUE(img.GetWidth() == w && img.GetHeight() == h);
   for (uint32_t y = 0; y < h; y++)

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -14,7 +13,8 @@
 
 using namespace ximgtest;
 namespace {
-// Red, green and blue (or H, S and L) of a colour as ints; the fourth byte must stay zero.
+// Red, green and blue (or H, S and L) of a colour as ints, of a colour converted either way, or
+// of a pixel; the fourth byte must stay zero.
 std::vector<int> parts(RGBQUAD q) {
   EXPECT_EQ(q.rgbReserved, 0);
   return {q.rgbRed, q.rgbGreen, q.rgbBlue};

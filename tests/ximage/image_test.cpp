@@ -1,5 +1,4 @@
-// Image container: sizes, creation failures, row pointers, pixels, palettes, lines, copies,
-// resolution fields and the kept pixel blocks.
+// Image container: creation, pixels, palettes, lines, copies, resolution and kept pixel blocks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,8 +46,7 @@ TEST(ImageCreation, SizesDepthsPalettesAndRowPointers) {
     EXPECT_TRUE(!pal || (img.GetBits(0) - pal == 4 * c.colors &&
                          *std::max_element(pal, pal + 4 * c.colors) == 0));
   }
-  CxImage empty;
-  EXPECT_EQ(empty.GetBits(0), nullptr);
+  EXPECT_EQ(CxImage().GetBits(0), nullptr);
 }
 // Over 256 MiB of bits; and one 1-bit pixel a row: 2^30 rows pass the bit count but pad to 4 GiB,
 // more than the size field holds.

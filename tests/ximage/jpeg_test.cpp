@@ -1,5 +1,4 @@
-// JPEG writing: the bytes libjpeg gives when driven directly, and failures turned into false
-// results with the library's message.
+// JPEG writing: the bytes of libjpeg driven directly, and failures with their messages.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

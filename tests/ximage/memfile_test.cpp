@@ -1,5 +1,4 @@
-// Memory streams: growth steps, reads and writes at the edges, seeking, byte and line reads at
-// the end, and caller memory left alone.
+// Memory streams: growth, reads, writes and seeks at the edges, and caller memory left alone.
 #include <gtest/gtest.h>
 
 #include <cstring>

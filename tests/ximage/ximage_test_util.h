@@ -10,6 +10,7 @@
 #include "ximage/ximage.h"
 
 namespace ximgtest {
+// A colour from its red, green and blue.
 inline RGBQUAD rgb(int r, int g, int b) { return RGBQUAD{(uint8_t)b, (uint8_t)g, (uint8_t)r, 0}; }
 // A colour that differs for every (x, y) of images up to 4096 x 4096.
 inline RGBQUAD patternColor(int x, int y) {
@@ -28,6 +29,7 @@ inline CxImage patterned(uint32_t w, uint32_t h) {
     }
   return img;
 }
+// A palette of `entries` greys, 0, 1, 2 and up.
 inline void setGreyRamp(CxImage& img, int entries = 256) {
   RGBQUAD grey[256];
   for (int i = 0; i < 256; i++) grey[i] = RGBQUAD{(uint8_t)i, (uint8_t)i, (uint8_t)i, 0};
@@ -44,6 +46,7 @@ inline std::vector<uint8_t> px(const CxImage& img, uint32_t x, uint32_t y) {
   const uint8_t* p = img.GetBits(y) + 3 * x;
   return {p[0], p[1], p[2]};
 }
+// The bytes (blue, green, red) a colour is stored as.
 inline std::vector<uint8_t> colorBytes(RGBQUAD c) { return {c.rgbBlue, c.rgbGreen, c.rgbRed}; }
 // Every row byte of the image, padding included.
 inline std::vector<uint8_t> rowsOf(const CxImage& img) {
@@ -67,6 +70,7 @@ inline std::vector<uint8_t> encodeAs(CxImage& img, uint32_t type) {
   free(buf);
   return out;
 }
+// 32-bit little-endian fields of BMP bytes, written and read.
 inline void put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; i++) v[at + i] = (uint8_t)(x >> (8 * i));
 }

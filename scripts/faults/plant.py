@@ -16,6 +16,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -128,6 +129,8 @@ def main():
     parser.add_argument('--check', action='store_true', help='only check the fault texts')
     parser.add_argument('--out', help='tab-separated results, one line a fault')
     args = parser.parse_args()
+    # A stopped run still puts the planted file back.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit('stopped'))
 
     tree = os.path.abspath(args.tree)
     faults = parse_faults(args.faults)

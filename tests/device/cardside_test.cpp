@@ -114,23 +114,6 @@ TEST(CardSide, CmykPixelsAreInvertedBlackDroppedAndRowsPadded) {
   }
 }
 
-TEST(CardSide, OneSidedCardIsSentOnceWithItsColourPanel) {
-  FakePrinter printer;
-  printer.Silence();  // a printer that never answers does not change the result
-  FreshJob();
-  Bytes page(size_t(643) * 3 * 1013, 0xC0);
-  StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(1, 0, page.data(), int(page.size()), 643, 1013), 0); });
-  PtsCommand cmd = ParsePts(printer.written);
-  ASSERT_TRUE(cmd.ok) << cmd.error;
-  EXPECT_EQ(cmd.length, printer.written.size());
-  ASSERT_EQ(cmd.panels.size(), 1u);
-  DecodedJpeg colour = DecodeJpeg(cmd.panels[0]);
-  ASSERT_TRUE(colour.ok);
-  EXPECT_EQ(colour.width, 1013);
-  EXPECT_EQ(colour.height, 643);
-  EXPECT_NEAR(colour.At(500, 300)[0], 0xC0, 2);
-}
-
 TEST(CardSide, KeptFrontIsSentAloneWhenAskedOrWhenANewCardStarts) {
   FakePrinter printer;
   FreshJob();
@@ -148,7 +131,9 @@ TEST(CardSide, KeptFrontIsSentAloneWhenAskedOrWhenANewCardStarts) {
   ASSERT_TRUE(second.ok) << second.error;
   EXPECT_EQ(first.length + second.length, printer.written.size());
   EXPECT_NEAR(DecodeJpeg(first.panels[0]).At(500, 300)[0], 220, 3);
-  EXPECT_NEAR(DecodeJpeg(second.panels[0]).At(500, 300)[2], 220, 3);
+  DecodedJpeg colour = DecodeJpeg(second.panels[0]);
+  EXPECT_EQ(std::make_pair(colour.width, colour.height), std::make_pair(1013, 643));
+  EXPECT_NEAR(colour.At(500, 300)[2], 220, 3);
 
   // Asked for at the end of a job.
   printer.written.clear();
@@ -186,8 +171,11 @@ TEST(PrintCalls, DispatchByType) {
     EXPECT_FALSE(Has(log, "VKCL_PTSEx"));
     EXPECT_TRUE(Has(log, "[E] OneCmdPrintingEx : -2\r\n"));
   }
-  // An absurd page size is refused before any buffer.
-  for (auto size : {std::pair<int, int>{1000000000, 1}, {643, 0}, {0, 1013}, {-5, 10}, {20000, 2}}) {
+  // A side of 16384 pixels, the largest allowed, is taken; an absurd size is refused before any buffer.
+  for (auto size : {std::pair<int, int>{16384, 1}, {1, 16384}})
+    EXPECT_TRUE(Has(SubmitFront(3, Bytes(size_t(size.first) * 3 * size.second, 0x80), size.first, size.second),
+                    "MakeImageBuf"));
+  for (auto size : {std::pair<int, int>{1000000000, 1}, {643, 0}, {0, 1013}, {-5, 10}, {16385, 1}, {1, 16385}}) {
     log = StderrOf([&] {
       EXPECT_EQ(OneCmdPrintingEx(1, 0, page.data(), 300, size.first, size.second), VK_ERR_REFUSED);
     });
@@ -207,96 +195,63 @@ TEST(PrintCalls, DispatchByType) {
   EXPECT_TRUE(printer.written.empty());
 }
 
-TEST(PrintCalls, FinishedJpegGoesOutAsTheColourPanelAndReadsTwice) {
-  FakePrinter printer;
-  FreshJob();
-  Bytes jpeg(300, 0x11);
-  jpeg[0] = jpeg[298] = 0xFF;
-  jpeg[1] = 0xD8;
-  jpeg[299] = 0xD9;
-  printer.Answer(FakePrinter::Reply(0x00, 0x06));
-  printer.Silence();
-  std::string log = StderrOf([&] {
-    EXPECT_EQ(OneCmdPrintingEx(2, 0, jpeg.data(), 300, 643, 1013), -1);  // the second read brought nothing
-  });
-  EXPECT_TRUE(Has(log, "VKCL_PTSEx nTxSize 300, dw 643, dh 1013\n"));
-  PtsCommand cmd = ParsePts(printer.written);
-  ASSERT_TRUE(cmd.ok) << cmd.error;
-  EXPECT_EQ(cmd.length, printer.written.size());
-  ASSERT_EQ(cmd.panels.size(), 1u);
-  EXPECT_EQ(cmd.panels[0], jpeg);
-  EXPECT_EQ(printer.readLimits.size(), 2u);
-
-  printer.written.clear();
-  printer.Answer(FakePrinter::Reply(0x00, 0x06));
-  printer.Answer(FakePrinter::Reply(0x00, 0x06));
-  log = StderrOf([&] { EXPECT_EQ(OneCmdPrinting(1, jpeg.data(), 300), 1); });
-  EXPECT_FALSE(Has(log, "VKCL_PTSEx nTxSize"));
-  EXPECT_TRUE(ParsePts(printer.written).ok);
-}
-
-TEST(PrintCalls, RefusedCardFailsTheCallAndNoFurtherCardIsSent) {
+TEST(PrintCalls, CardAnswerDecidesTheResultAndARefusedCardStopsTheNext) {
   const int w = 64, h = 100;
-  Bytes page(size_t(w) * 3 * h, 0x80);
-  Bytes jpeg(300, 0x11);
-  jpeg[0] = jpeg[298] = 0xFF;
-  jpeg[1] = 0xD8;
-  jpeg[299] = 0xD9;
-  const Bytes ack72 = FakePrinter::Ack(Bytes(60, 0x41));
+  Bytes page(size_t(w) * 3 * h, 0x80), jpeg(300, 0x11);
+  jpeg[0] = jpeg[298] = 0xFF, jpeg[1] = 0xD8, jpeg[299] = 0xD9;
+  const Bytes ack72 = FakePrinter::Ack(Bytes(60, 0x41)), nak = FakePrinter::Reply(0x00, 0x15);
+  enum Call { kPage, kJpeg, kJpegEx };  // a page, or a finished JPEG by OneCmdPrinting or by nType 2
   struct Case {
     const char* name;
-    bool frontKept;   // a card front waits for its back
-    bool finishedJpeg;  // OneCmdPrinting with a JPEG instead of a page
+    bool frontKept;  // a card front waits for its back
+    Call call;
     std::vector<Bytes> answers;
-    int result;
-    int answer;       // LastCardAnswer
-    size_t cards;     // print-job commands written
+    int result, answer;  // the call's result, LastCardAnswer
+    size_t cards;        // print-job commands written
     std::vector<size_t> readLimits;
   } cases[] = {
-      {"NAK", false, false, {FakePrinter::Reply(0x00, 0x15)}, VK_ERR_CARD_REFUSED, VK_CARD_NAK, 1, {63}},
-      {"error 0x31", false, false, {FakePrinter::Reply(0x80, 0x31)}, VK_ERR_CARD_REFUSED, 49, 1, {63}},
-      {"NAK code in the error class", false, false, {FakePrinter::Reply(0x80, 0x15)}, VK_ERR_CARD_REFUSED,
+      {"NAK", false, kPage, {nak}, VK_ERR_CARD_REFUSED, VK_CARD_NAK, 1, {63}},
+      {"error 0x31", false, kPage, {FakePrinter::Reply(0x80, 0x31)}, VK_ERR_CARD_REFUSED, 49, 1, {63}},
+      {"NAK code in the error class", false, kPage, {FakePrinter::Reply(0x80, 0x15)}, VK_ERR_CARD_REFUSED,
        VK_CARD_NAK, 1, {63}},
-      {"code 0x31 outside the error class", false, false, {FakePrinter::Reply(0x00, 0x31)}, 0, 0, 1, {63}},
-      {"72-byte ACK read whole", false, false, {ack72}, 0, 0, 1, {63, 9}},
-      {"ACK split after the status", false, false,
+      {"code 0x31 outside the error class", false, kPage, {FakePrinter::Reply(0x00, 0x31)}, 0, 0, 1, {63}},
+      {"72-byte ACK read whole", false, kPage, {ack72}, 0, 0, 1, {63, 9}},
+      {"ACK split after the status", false, kPage,
        {Bytes(ack72.begin(), ack72.begin() + 7), Bytes(ack72.begin() + 7, ack72.end())}, 0, 0, 1, {63, 4, 61}},
-      {"garbage", false, false, {Bytes{'o', 'k', 0x15}}, 0, 0, 1, {63}},
-      {"kept front refused: the new card stays", true, false, {FakePrinter::Reply(0x80, 0x02)},
+      {"garbage", false, kPage, {Bytes{'o', 'k', 0x15}}, 0, 0, 1, {63}},
+      {"silence", false, kPage, {}, 0, 0, 1, {63}},
+      {"kept front refused: the new card stays", true, kPage, {FakePrinter::Reply(0x80, 0x02)},
        VK_ERR_CARD_REFUSED, 2, 1, {63}},
-      {"kept front goes out before a JPEG", true, true,
-       {FakePrinter::Ack(), FakePrinter::Ack(), FakePrinter::Ack()}, 1, 0, 2, {63, 63, 8191}},
-      {"refused JPEG gets no second read", false, true, {FakePrinter::Reply(0x00, 0x15)},
-       VK_ERR_CARD_REFUSED, VK_CARD_NAK, 1, {63}},
+      {"kept front goes out before a JPEG", true, kJpeg, {FakePrinter::Ack(), FakePrinter::Ack(), FakePrinter::Ack()},
+       1, 0, 2, {63, 63, 8191}},
+      {"JPEG answered twice", false, kJpeg, {FakePrinter::Reply(0, 6), FakePrinter::Reply(0, 6)}, 1, 0, 1, {63, 8191}},
+      {"JPEG by nType 2, second read silent", false, kJpegEx, {FakePrinter::Reply(0, 6)}, -1, 0, 1, {63, 8191}},
+      {"refused JPEG gets no second read", false, kJpeg, {nak}, VK_ERR_CARD_REFUSED, VK_CARD_NAK, 1, {63}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     FakePrinter printer;
     FreshJob();
-    if (k.frontKept)
-      StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, page.data(), int(page.size()), w, h), 0); });
+    if (k.frontKept) StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, page.data(), int(page.size()), w, h), 0); });
     for (const Bytes& answer : k.answers) printer.Answer(answer);
-    std::string log = StderrOf([&] {
-      if (k.finishedJpeg)
-        EXPECT_EQ(OneCmdPrinting(1, jpeg.data(), int(jpeg.size())), k.result);
-      else
-        EXPECT_EQ(OneCmdPrintingEx(1, 0, page.data(), int(page.size()), w, h), k.result);
+    int result = 0;
+    StderrOf([&] {
+      result = k.call == kPage   ? OneCmdPrintingEx(1, 0, page.data(), int(page.size()), w, h)
+               : k.call == kJpeg ? OneCmdPrinting(1, jpeg.data(), int(jpeg.size()))
+                                 : OneCmdPrintingEx(2, 0, jpeg.data(), int(jpeg.size()), w, h);
     });
+    EXPECT_EQ(result, k.result);
     EXPECT_EQ(LastCardAnswer(), k.answer);
     EXPECT_EQ(printer.readLimits, k.readLimits);
-    PtsCommand first = ParsePts(printer.written);
+    PtsCommand first = ParsePts(printer.written), last = first;
     ASSERT_TRUE(first.ok) << first.error;
-    size_t cards = 1;
     if (first.length < printer.written.size()) {
-      PtsCommand second = ParsePts(printer.written, first.length);
-      ASSERT_TRUE(second.ok) << second.error;
-      EXPECT_EQ(first.length + second.length, printer.written.size());
-      if (k.finishedJpeg) {
-        EXPECT_EQ(second.panels[0], jpeg);  // after the front
-      }
-      ++cards;
+      last = ParsePts(printer.written, first.length);
+      ASSERT_TRUE(last.ok) << last.error;
+      EXPECT_EQ(first.length + last.length, printer.written.size());
     }
-    EXPECT_EQ(cards, k.cards);
+    EXPECT_EQ(first.length == printer.written.size() ? 1u : 2u, k.cards);
+    EXPECT_TRUE(k.call == kPage || last.panels.at(0) == jpeg);  // the JPEG goes out unchanged, after the front
     EXPECT_TRUE(printer.drained.empty());
   }
 }

@@ -42,11 +42,7 @@ TEST(MakeBmpHeader, PatchesSizesLittleEndianAndLogsTheirBytes) {
   int length = 0;
   std::string log = StderrOf([&] { length = CVKDevice::MakeBmpHeader(header, 1975104, 648, 1016); });
   EXPECT_EQ(length, 1975158);
-  EXPECT_EQ(log,
-            "bmp full size 76,23,1E,0\n"
-            "bmp dw 88,2,0,0\n"
-            "bmp dh F8,3,0,0\n"
-            "bmp iamge size 40,23,1E,0\n");
+  EXPECT_EQ(log, "bmp full size 76,23,1E,0\nbmp dw 88,2,0,0\nbmp dh F8,3,0,0\nbmp iamge size 40,23,1E,0\n");
   EXPECT_EQ(Bytes(header + 2, header + 6), (Bytes{0x76, 0x23, 0x1E, 0x00}));
   EXPECT_EQ(Bytes(header + 18, header + 26), (Bytes{0x88, 0x02, 0, 0, 0xF8, 0x03, 0, 0}));
   EXPECT_EQ(Bytes(header + 34, header + 38), (Bytes{0x40, 0x23, 0x1E, 0x00}));
@@ -54,63 +50,49 @@ TEST(MakeBmpHeader, PatchesSizesLittleEndianAndLogsTheirBytes) {
   for (int at : {0, 6, 26, 38}) EXPECT_EQ(header[at], 0xAA) << at;
 }
 
-TEST(CardSide, RgbRowsOfAnOddWidthArePaddedAndKeepTheirPixels) {
-  // 643 pixels a line: 1929 bytes, padded by 3 to 1932. A page whose columns
-  // differ shows each pixel where it belongs only if no row slid.
+TEST(CardSide, RowsOfAnyWidthKeepTheirPixelsAndCmykIsInvertedWithBlackDropped) {
   FakePrinter printer;
   FreshJob();
-  const int w = 643, h = 1013;
-  Bytes page(size_t(w) * 3 * h);
-  for (int line = 0; line < h; ++line)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = &page[(size_t(line) * w + x) * 3];
-      p[0] = uint8_t(x % 256), p[1] = uint8_t(line % 256), p[2] = x < 10 ? 255 : 0;
-    }
-  std::string log = SubmitFront(3, page, w, h);
-  EXPECT_TRUE(printer.written.empty());  // a front waits for its back
-  EXPECT_TRUE(Has(log, "[->][getlen 1 ]\n"));
-  EXPECT_TRUE(Has(log, "[->][4-getlen 3 MakeBmpHeader]\n"));
-  EXPECT_TRUE(Has(log, "VKCL_PTSEx MakeImageBuf before 1957170, dw 643, dh 1013\n"));
-  // The card image: page line -> card column, page column x -> card row 642 - x.
-  const CxImage& card = g_Dev.m_srcImg;
-  ASSERT_EQ(SizeOf(card), "1013x643");
-  for (int line : {0, 1, 500, 1012})
-    for (int x : {0, 9, 10, 321, 642})
-      EXPECT_EQ(Shown(card, line, 642 - x), (Rgb{uint8_t(x % 256), uint8_t(line % 256), uint8_t(x < 10 ? 255 : 0)}))
-          << line << "," << x;
-
-  // A width that is a multiple of four takes the lines unchanged.
-  log = SubmitFront(3, Bytes(size_t(648) * 3 * 1016, 0x80), 648, 1016);
-  EXPECT_FALSE(Has(log, "getlen"));
-  EXPECT_TRUE(Has(log, "[->][MakeBmpHeader]\n"));
-  EXPECT_TRUE(Has(log, "VKCL_PTSEx MakeImageBuf before 1975158, dw 648, dh 1016\n"));
-  // A front leaves the JPEG buffer unwritten; the bytes logged from it are the
-  // cleared ones, not whatever the allocation held (a sanitizer build fills it).
-  EXPECT_TRUE(Has(log, "[->][pImgBuffer 00 00 00 00 00 ]\n"));
-}
-
-TEST(CardSide, CmykPixelsAreInvertedBlackDroppedAndRowsPadded) {
-  FakePrinter printer;
-  FreshJob();
-  for (int w : {648, 643}) {
-    SCOPED_TRACE(w);
-    const int h = 1016;
-    // Cyan 255 - x, magenta FF, yellow 10, black 80: 00 FF 10 80 at x = 255 becomes FF 00 EF.
-    Bytes page(size_t(w) * 4 * h);
-    for (int line = 0; line < h; ++line)
-      for (int x = 0; x < w; ++x) {
-        uint8_t* p = &page[(size_t(line) * w + x) * 4];
-        p[0] = uint8_t(255 - x % 256), p[1] = 0xFF, p[2] = 0x10, p[3] = 0x80;
+  struct Case {
+    int nType, w, h;
+    std::vector<const char*> log;
+  } cases[] = {
+      // 643 RGB pixels a line: 1929 bytes, padded by 3 to 1932.
+      {3, 643, 1013,
+       {"[->][getlen 1 ]\n", "[->][4-getlen 3 MakeBmpHeader]\n",
+        "VKCL_PTSEx MakeImageBuf before 1957170, dw 643, dh 1013\n"}},
+      // A width that is a multiple of four takes the lines unchanged. A front leaves the JPEG
+      // buffer unwritten: the bytes logged from it are the cleared ones, not what the allocation held.
+      {3, 648, 1016,
+       {"[->][MakeBmpHeader]\n", "VKCL_PTSEx MakeImageBuf before 1975158, dw 648, dh 1016\n",
+        "[->][pImgBuffer 00 00 00 00 00 ]\n"}},
+      {256, 648, 1016,
+       {"[S] OneCmdPrintingEx (256)\r\n", "[->][MakeBmpHeader] nTxSize 1975104\n",
+        "[VKCL_PTSEx] nTxSize 1975158 i 1975104 j 2633472\n"}},
+      {256, 643, 1016, {}},
+  };
+  // Columns and lines that differ show each pixel where it belongs only if no row slid.
+  auto colour = [](int x, int line) { return Rgb{uint8_t(x % 256), uint8_t(line % 256), uint8_t(x < 10 ? 255 : 0)}; };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.nType * 10000 + k.w);
+    const bool cmyk = k.nType == 256;
+    const size_t n = cmyk ? 4 : 3;
+    Bytes page(size_t(k.w) * n * k.h);
+    for (int line = 0; line < k.h; ++line)
+      for (int x = 0; x < k.w; ++x) {
+        const Rgb c = colour(x, line);
+        uint8_t* p = &page[(size_t(line) * k.w + x) * n];
+        p[0] = cmyk ? 255 - c.r : c.r, p[1] = cmyk ? 255 - c.g : c.g, p[2] = cmyk ? 255 - c.b : c.b;
+        if (cmyk) p[3] = 0x80;
       }
-    std::string log = SubmitFront(256, page, w, h);
-    if (w == 648) {
-      EXPECT_TRUE(Has(log, "[S] OneCmdPrintingEx (256)\r\n"));
-      EXPECT_TRUE(Has(log, "[->][MakeBmpHeader] nTxSize 1975104\n"));
-      EXPECT_TRUE(Has(log, "[VKCL_PTSEx] nTxSize 1975158 i 1975104 j 2633472\n"));
-    }
-    for (int line : {0, 700, h - 1})
-      for (int x : {0, 255, w - 1})
-        EXPECT_EQ(Shown(g_Dev.m_srcImg, line, w - 1 - x), (Rgb{uint8_t(x % 256), 0x00, 0xEF})) << line << "," << x;
+    std::string log = SubmitFront(k.nType, page, k.w, k.h);
+    EXPECT_TRUE(printer.written.empty());  // a front waits for its back
+    for (const char* line : k.log) EXPECT_TRUE(Has(log, line)) << line;
+    // The card image: page line -> card column, page column x -> card row w - 1 - x.
+    ASSERT_EQ(SizeOf(g_Dev.m_srcImg), std::to_string(k.h) + "x" + std::to_string(k.w));
+    for (int line : {0, 1, 500, k.h - 1})
+      for (int x : {0, 9, 10, 255, 321, k.w - 1})
+        EXPECT_EQ(Shown(g_Dev.m_srcImg, line, k.w - 1 - x), colour(x, line)) << line << "," << x;
   }
 }
 
@@ -150,43 +132,33 @@ TEST(CardSide, KeptFrontIsSentAloneWhenAskedOrWhenANewCardStarts) {
   EXPECT_TRUE(printer.written.empty());
 }
 
-TEST(PrintCalls, DispatchByType) {
+TEST(PrintCalls, DispatchByTypeAndRefuseWrongSidesAndSizesBeforeAnyBuffer) {
   FakePrinter printer;
   FreshJob();
   Bytes page(size_t(643) * 3 * 1013, 0xFF);
   // An nType outside the table: both entry lines, nothing sent, 0.
-  std::string log = StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(4, 0, page.data(), 10, 643, 1013), 0); });
-  EXPECT_EQ(log,
-            "[S] OneCmdPrintingEx (4)\r\n"
-            "[S] OneCmdPrintingEx : nType [4] : g_Dev.poption.nRibbon [0]\r\n"
+  EXPECT_EQ(StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(4, 0, page.data(), 10, 643, 1013), 0); }),
+            "[S] OneCmdPrintingEx (4)\r\n[S] OneCmdPrintingEx : nType [4] : g_Dev.poption.nRibbon [0]\r\n"
             "[E] OneCmdPrintingEx : 0\r\n");
-  // nType 3 carries only a front or a back; a CMYK page (256) a one-sided
-  // card, a front or a back.
-  for (auto types : {std::pair<int, int>{3, 0}, {3, 48}, {256, 48}, {256, 1}}) {
-    log = StderrOf([&] {
-      EXPECT_EQ(OneCmdPrintingEx(types.first, types.second, page.data(), int(page.size()), 643, 1013),
-                VK_ERR_REFUSED);
-    });
-    EXPECT_TRUE(printer.written.empty());
-    EXPECT_FALSE(Has(log, "VKCL_PTSEx"));
+  // nType 3 carries only a front or a back; a CMYK page (256) a one-sided card, a front or a
+  // back. No side is below 1 or above 16384 pixels.
+  const int refused[][4] = {{3, 0, 643, 1013}, {3, 48, 643, 1013}, {256, 48, 643, 1013}, {256, 1, 643, 1013},
+                            {1, 0, 1000000000, 1}, {1, 0, 643, 0}, {1, 0, 0, 1013}, {1, 0, -5, 10},
+                            {1, 0, 16385, 1}, {1, 0, 1, 16385}};
+  for (const auto& r : refused) {
+    std::string log = StderrOf(
+        [&] { EXPECT_EQ(OneCmdPrintingEx(r[0], r[1], page.data(), int(page.size()), r[2], r[3]), VK_ERR_REFUSED); });
+    EXPECT_FALSE(Has(log, "MakeImageBuf"));
     EXPECT_TRUE(Has(log, "[E] OneCmdPrintingEx : -2\r\n"));
   }
-  // A side of 16384 pixels, the largest allowed, is taken; an absurd size is refused before any buffer.
-  for (auto size : {std::pair<int, int>{16384, 1}, {1, 16384}})
+  EXPECT_TRUE(printer.written.empty());
+  for (auto size : {std::pair<int, int>{16384, 1}, {1, 16384}})  // the largest side allowed
     EXPECT_TRUE(Has(SubmitFront(3, Bytes(size_t(size.first) * 3 * size.second, 0x80), size.first, size.second),
                     "MakeImageBuf"));
-  for (auto size : {std::pair<int, int>{1000000000, 1}, {643, 0}, {0, 1013}, {-5, 10}, {16385, 1}, {1, 16385}}) {
-    log = StderrOf([&] {
-      EXPECT_EQ(OneCmdPrintingEx(1, 0, page.data(), 300, size.first, size.second), VK_ERR_REFUSED);
-    });
-    EXPECT_FALSE(Has(log, "MakeImageBuf"));
-  }
-  EXPECT_TRUE(printer.written.empty());
-
   // nType 0 passes a ready command unchanged and reports 1 when answered.
   Bytes ready = FakePrinter::Frame("!CSS", {});
   printer.Answer(FakePrinter::Reply(0x00, 0x15));
-  log = StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(0, 0, ready.data(), int(ready.size()), 0, 0), 1); });
+  std::string log = StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(0, 0, ready.data(), int(ready.size()), 0, 0), 1); });
   EXPECT_TRUE(Has(log, "[E] OneCmdPrintingEx : 1\r\n"));
   EXPECT_EQ(printer.written, ready);
   printer.written.clear();

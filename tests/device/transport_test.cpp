@@ -234,41 +234,30 @@ TEST(Reply, PayloadBeyondTheReceiveBufferIsCutAndCopiesAreBounded) {
 TEST(RawExchange, AnswerIsCopiedOnlyOnSuccessBoundedByTheAreaAndLeavesTheReplyState) {
   CVKDevice dev;
   FakePrinter printer;
-  uint8_t area[8];
-  memset(area, 0xEE, sizeof(area));
+  uint8_t area[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
   int length = -5;
-  dev.nRet = 42;
-  dev.nRcvlen = 3;
+  dev.nRet = 42, dev.nRcvlen = 3;
   const Bytes raw{0x1B, '$', 'P', 'T', 'S', 0, 0, 0, 1, 0x0D, 0x0D};
-  printer.Silence();
-  printer.Answer(Bytes{1, 2, 3, 4, 5, 6});
-  printer.Answer(FakePrinter::Reply(0x00, 0x15));  // a NAK is still an answer
-  printer.Silence();
+  for (const Bytes& answer : {Bytes{}, Bytes{1, 2, 3, 4, 5, 6}, Bytes{}, FakePrinter::Reply(0, 0x15)})
+    printer.Answer(answer);
   testing::internal::CaptureStderr();
   EXPECT_EQ(dev.SendRecvData(nullptr, 0, area, &length, 4), -1);
-  EXPECT_EQ(length, -5);
-  EXPECT_EQ(area[0], 0xEE);
-  EXPECT_EQ(dev.SendRecvData(nullptr, 0, area, &length, 4), 1);
-  EXPECT_TRUE(printer.written.empty());  // a zero count writes nothing but still reads
-  EXPECT_EQ(dev.VKCL_CMD(raw.data(), int(raw.size())), 1);
+  EXPECT_TRUE(length == -5 && area[0] == 0xEE);
+  EXPECT_EQ(dev.SendRecvData(nullptr, 0, area, &length, 4), 1);  // a zero count writes nothing but still reads
   EXPECT_EQ(dev.VKCL_CMD(raw.data(), int(raw.size())), -1);
+  EXPECT_EQ(dev.VKCL_CMD(raw.data(), int(raw.size())), 1);  // a NAK is still an answer
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(length, 4);
   EXPECT_EQ(Bytes(area, area + 5), (Bytes{1, 2, 3, 4, 0xEE}));
-  Bytes twice = raw;
-  twice.insert(twice.end(), raw.begin(), raw.end());
-  EXPECT_EQ(printer.written, twice);
-  EXPECT_EQ(dev.nRet, 42);
-  EXPECT_EQ(dev.nRcvlen, 3);
+  EXPECT_EQ(printer.writes, std::vector<Bytes>(2, raw));
+  EXPECT_TRUE(dev.nRet == 42 && dev.nRcvlen == 3);
 }
 
 TEST(Htoa, UpperCaseHighNibbleFirst) {
-  char text[16];
-  memset(text, 'x', sizeof(text));
+  char text[16] = "xxxxxxxxxxxxxxx";
   const uint8_t bytes[] = {0x01, 0xAB, 0xF0};
   EXPECT_EQ(CVKDevice::htoa(text, bytes, 3), 6);
   EXPECT_STREQ(text, "01ABF0");
-  memset(text, 'x', sizeof(text));
-  EXPECT_EQ(CVKDevice::htoa(text, bytes, -3), 0);
-  EXPECT_EQ(std::string(text, 2), std::string("\0x", 2));
+  EXPECT_EQ(CVKDevice::htoa(text + 8, bytes, -3), 0);
+  EXPECT_EQ(std::string(text + 8, 2), std::string("\0x", 2));  // only the terminator
 }

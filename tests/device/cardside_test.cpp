@@ -1,6 +1,6 @@
-// Card-side submission: the BMP header, row padding, CMYK inversion, the
-// print-call dispatch and the sends of a finished JPEG, on the global device
-// with an in-memory printer.
+// Card-side submission on the global device with an in-memory printer: the
+// BMP header, row padding, CMYK inversion, the kept front, the print-call
+// dispatch and what the printer's answer to a card decides.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,11 +25,14 @@ void FreshJob() {
 }
 
 // Colour of a card-image pixel as shown (x from the left, y from the top).
-Rgb Shown(const CxImage& card, int x, int y) { return PixelAt(card, x, int(card.GetHeight()) - 1 - y); }
+Rgb Shown(const CxImage& card, int x, int y) {
+  return PixelAt(card, x, int(card.GetHeight()) - 1 - y);
+}
 
 // Submits a front that waits for its back; leaves no front behind.
 std::string SubmitFront(int nType, Bytes page, int w, int h) {
-  std::string log = StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(nType, 16, page.data(), int(page.size()), w, h), 0); });
+  std::string log = StderrOf(
+      [&] { EXPECT_EQ(OneCmdPrintingEx(nType, 16, page.data(), int(page.size()), w, h), 0); });
   g_Dev.m_nColorType = 0;
   return log;
 }
@@ -40,14 +43,15 @@ TEST(MakeBmpHeader, PatchesSizesLittleEndianAndLogsTheirBytes) {
   uint8_t header[54];
   memset(header, 0xAA, sizeof(header));
   int length = 0;
-  std::string log = StderrOf([&] { length = CVKDevice::MakeBmpHeader(header, 1975104, 648, 1016); });
+  std::string log =
+      StderrOf([&] { length = CVKDevice::MakeBmpHeader(header, 1975104, 648, 1016); });
   EXPECT_EQ(length, 1975158);
-  EXPECT_EQ(log, "bmp full size 76,23,1E,0\nbmp dw 88,2,0,0\nbmp dh F8,3,0,0\nbmp iamge size 40,23,1E,0\n");
+  EXPECT_EQ(log, "bmp full size 76,23,1E,0\nbmp dw 88,2,0,0\n"
+                 "bmp dh F8,3,0,0\nbmp iamge size 40,23,1E,0\n");
   EXPECT_EQ(Bytes(header + 2, header + 6), (Bytes{0x76, 0x23, 0x1E, 0x00}));
   EXPECT_EQ(Bytes(header + 18, header + 26), (Bytes{0x88, 0x02, 0, 0, 0xF8, 0x03, 0, 0}));
   EXPECT_EQ(Bytes(header + 34, header + 38), (Bytes{0x40, 0x23, 0x1E, 0x00}));
-  // Nothing else is touched.
-  for (int at : {0, 6, 26, 38}) EXPECT_EQ(header[at], 0xAA) << at;
+  for (int at : {0, 6, 26, 38}) EXPECT_EQ(header[at], 0xAA) << at;  // nothing else is touched
 }
 
 TEST(CardSide, RowsOfAnyWidthKeepTheirPixelsAndCmykIsInvertedWithBlackDropped) {
@@ -62,7 +66,7 @@ TEST(CardSide, RowsOfAnyWidthKeepTheirPixelsAndCmykIsInvertedWithBlackDropped) {
        {"[->][getlen 1 ]\n", "[->][4-getlen 3 MakeBmpHeader]\n",
         "VKCL_PTSEx MakeImageBuf before 1957170, dw 643, dh 1013\n"}},
       // A width that is a multiple of four takes the lines unchanged. A front leaves the JPEG
-      // buffer unwritten: the bytes logged from it are the cleared ones, not what the allocation held.
+      // buffer unwritten: the bytes logged from it are the cleared ones, not what was allocated.
       {3, 648, 1016,
        {"[->][MakeBmpHeader]\n", "VKCL_PTSEx MakeImageBuf before 1975158, dw 648, dh 1016\n",
         "[->][pImgBuffer 00 00 00 00 00 ]\n"}},
@@ -72,7 +76,9 @@ TEST(CardSide, RowsOfAnyWidthKeepTheirPixelsAndCmykIsInvertedWithBlackDropped) {
       {256, 643, 1016, {}},
   };
   // Columns and lines that differ show each pixel where it belongs only if no row slid.
-  auto colour = [](int x, int line) { return Rgb{uint8_t(x % 256), uint8_t(line % 256), uint8_t(x < 10 ? 255 : 0)}; };
+  auto colour = [](int x, int line) {
+    return Rgb{uint8_t(x % 256), uint8_t(line % 256), uint8_t(x < 10 ? 255 : 0)};
+  };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.nType * 10000 + k.w);
     const bool cmyk = k.nType == 256;
@@ -102,10 +108,12 @@ TEST(CardSide, KeptFrontIsSentAloneWhenAskedOrWhenANewCardStarts) {
   const int w = 643, h = 1013;
   Bytes red(size_t(w) * 3 * h, 0), blue(size_t(w) * 3 * h, 0);
   for (size_t i = 0; i < red.size(); i += 3) red[i] = blue[i + 2] = 220;
-  StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, red.data(), int(red.size()), w, h), 0); });
+  StderrOf(
+      [&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, red.data(), int(red.size()), w, h), 0); });
   EXPECT_TRUE(printer.written.empty());
   // A single-sided card arrives: the kept front goes out first, on its own.
-  std::string log = StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(1, 0, blue.data(), int(blue.size()), w, h), 0); });
+  std::string log =
+      StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(1, 0, blue.data(), int(blue.size()), w, h), 0); });
   EXPECT_TRUE(Has(log, "DEBUG: Card front without a back printed as a one-sided card.\n"));
   PtsCommand first = ParsePts(printer.written);
   ASSERT_TRUE(first.ok) << first.error;
@@ -119,10 +127,10 @@ TEST(CardSide, KeptFrontIsSentAloneWhenAskedOrWhenANewCardStarts) {
 
   // Asked for at the end of a job.
   printer.written.clear();
-  StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, red.data(), int(red.size()), w, h), 0); });
+  StderrOf(
+      [&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, red.data(), int(red.size()), w, h), 0); });
   log = StderrOf([&] { EXPECT_EQ(PrintPendingFront(), 0); });
-  EXPECT_TRUE(Has(log, "[S] PrintPendingFront\r\n"));
-  EXPECT_TRUE(Has(log, "[E] PrintPendingFront : 0\r\n"));
+  EXPECT_TRUE(Has(log, "[S] PrintPendingFront\r\n") && Has(log, "[E] PrintPendingFront : 0\r\n"));
   PtsCommand alone = ParsePts(printer.written);
   ASSERT_TRUE(alone.ok) << alone.error;
   EXPECT_EQ(alone.blocks[2].params[1], 1);  // one side
@@ -138,27 +146,31 @@ TEST(PrintCalls, DispatchByTypeAndRefuseWrongSidesAndSizesBeforeAnyBuffer) {
   Bytes page(size_t(643) * 3 * 1013, 0xFF);
   // An nType outside the table: both entry lines, nothing sent, 0.
   EXPECT_EQ(StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(4, 0, page.data(), 10, 643, 1013), 0); }),
-            "[S] OneCmdPrintingEx (4)\r\n[S] OneCmdPrintingEx : nType [4] : g_Dev.poption.nRibbon [0]\r\n"
+            "[S] OneCmdPrintingEx (4)\r\n"
+            "[S] OneCmdPrintingEx : nType [4] : g_Dev.poption.nRibbon [0]\r\n"
             "[E] OneCmdPrintingEx : 0\r\n");
   // nType 3 carries only a front or a back; a CMYK page (256) a one-sided card, a front or a
   // back. No side is below 1 or above 16384 pixels.
-  const int refused[][4] = {{3, 0, 643, 1013}, {3, 48, 643, 1013}, {256, 48, 643, 1013}, {256, 1, 643, 1013},
-                            {1, 0, 1000000000, 1}, {1, 0, 643, 0}, {1, 0, 0, 1013}, {1, 0, -5, 10},
-                            {1, 0, 16385, 1}, {1, 0, 1, 16385}};
+  const int refused[][4] = {{3, 0, 643, 1013},   {3, 48, 643, 1013}, {256, 48, 643, 1013},
+                            {256, 1, 643, 1013}, {1, 0, 1 << 30, 1}, {1, 0, 643, 0},
+                            {1, 0, 0, 1013},     {1, 0, -5, 10},     {1, 0, 16385, 1},
+                            {1, 0, 1, 16385}};
   for (const auto& r : refused) {
-    std::string log = StderrOf(
-        [&] { EXPECT_EQ(OneCmdPrintingEx(r[0], r[1], page.data(), int(page.size()), r[2], r[3]), VK_ERR_REFUSED); });
+    std::string log = StderrOf([&] {
+      EXPECT_EQ(OneCmdPrintingEx(r[0], r[1], page.data(), int(page.size()), r[2], r[3]), -2);
+    });
     EXPECT_FALSE(Has(log, "MakeImageBuf"));
     EXPECT_TRUE(Has(log, "[E] OneCmdPrintingEx : -2\r\n"));
   }
   EXPECT_TRUE(printer.written.empty());
-  for (auto size : {std::pair<int, int>{16384, 1}, {1, 16384}})  // the largest side allowed
-    EXPECT_TRUE(Has(SubmitFront(3, Bytes(size_t(size.first) * 3 * size.second, 0x80), size.first, size.second),
-                    "MakeImageBuf"));
+  for (int side : {1, 16384})  // the largest side allowed, across and down
+    EXPECT_TRUE(Has(SubmitFront(3, Bytes(16384 * 3, 0x80), side, 16384 / side), "MakeImageBuf"));
+
   // nType 0 passes a ready command unchanged and reports 1 when answered.
   Bytes ready = FakePrinter::Frame("!CSS", {});
   printer.Answer(FakePrinter::Reply(0x00, 0x15));
-  std::string log = StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(0, 0, ready.data(), int(ready.size()), 0, 0), 1); });
+  std::string log = StderrOf(
+      [&] { EXPECT_EQ(OneCmdPrintingEx(0, 0, ready.data(), int(ready.size()), 0, 0), 1); });
   EXPECT_TRUE(Has(log, "[E] OneCmdPrintingEx : 1\r\n"));
   EXPECT_EQ(printer.written, ready);
   printer.written.clear();
@@ -171,8 +183,10 @@ TEST(PrintCalls, CardAnswerDecidesTheResultAndARefusedCardStopsTheNext) {
   const int w = 64, h = 100;
   Bytes page(size_t(w) * 3 * h, 0x80), jpeg(300, 0x11);
   jpeg[0] = jpeg[298] = 0xFF, jpeg[1] = 0xD8, jpeg[299] = 0xD9;
-  const Bytes ack72 = FakePrinter::Ack(Bytes(60, 0x41)), nak = FakePrinter::Reply(0x00, 0x15);
-  enum Call { kPage, kJpeg, kJpegEx };  // a page, or a finished JPEG by OneCmdPrinting or by nType 2
+  auto reply = [](uint8_t cls, uint8_t code) { return FakePrinter::Reply(cls, code); };
+  const Bytes ack = reply(0, 6), nak = reply(0, 0x15), ack72 = FakePrinter::Ack(Bytes(60, 0x41));
+  const Bytes ack72Head(&ack72[0], &ack72[7]), ack72Tail(&ack72[7], &ack72[0] + ack72.size());
+  enum Call { kPage, kJpeg, kJpegEx };  // a page; a finished JPEG by OneCmdPrinting or by nType 2
   struct Case {
     const char* name;
     bool frontKept;  // a card front waits for its back
@@ -183,28 +197,25 @@ TEST(PrintCalls, CardAnswerDecidesTheResultAndARefusedCardStopsTheNext) {
     std::vector<size_t> readLimits;
   } cases[] = {
       {"NAK", false, kPage, {nak}, VK_ERR_CARD_REFUSED, VK_CARD_NAK, 1, {63}},
-      {"error 0x31", false, kPage, {FakePrinter::Reply(0x80, 0x31)}, VK_ERR_CARD_REFUSED, 49, 1, {63}},
-      {"NAK code in the error class", false, kPage, {FakePrinter::Reply(0x80, 0x15)}, VK_ERR_CARD_REFUSED,
-       VK_CARD_NAK, 1, {63}},
-      {"code 0x31 outside the error class", false, kPage, {FakePrinter::Reply(0x00, 0x31)}, 0, 0, 1, {63}},
+      {"error 0x31", false, kPage, {reply(0x80, 0x31)}, VK_ERR_CARD_REFUSED, 49, 1, {63}},
+      {"NAK in the error class", false, kPage, {reply(0x80, 0x15)}, -3, VK_CARD_NAK, 1, {63}},
+      {"0x31 outside the error class", false, kPage, {reply(0, 0x31)}, 0, 0, 1, {63}},
       {"72-byte ACK read whole", false, kPage, {ack72}, 0, 0, 1, {63, 9}},
-      {"ACK split after the status", false, kPage,
-       {Bytes(ack72.begin(), ack72.begin() + 7), Bytes(ack72.begin() + 7, ack72.end())}, 0, 0, 1, {63, 4, 61}},
+      {"ACK split after the status", false, kPage, {ack72Head, ack72Tail}, 0, 0, 1, {63, 4, 61}},
       {"garbage", false, kPage, {Bytes{'o', 'k', 0x15}}, 0, 0, 1, {63}},
       {"silence", false, kPage, {}, 0, 0, 1, {63}},
-      {"kept front refused: the new card stays", true, kPage, {FakePrinter::Reply(0x80, 0x02)},
-       VK_ERR_CARD_REFUSED, 2, 1, {63}},
-      {"kept front goes out before a JPEG", true, kJpeg, {FakePrinter::Ack(), FakePrinter::Ack(), FakePrinter::Ack()},
-       1, 0, 2, {63, 63, 8191}},
-      {"JPEG answered twice", false, kJpeg, {FakePrinter::Reply(0, 6), FakePrinter::Reply(0, 6)}, 1, 0, 1, {63, 8191}},
-      {"JPEG by nType 2, second read silent", false, kJpegEx, {FakePrinter::Reply(0, 6)}, -1, 0, 1, {63, 8191}},
-      {"refused JPEG gets no second read", false, kJpeg, {nak}, VK_ERR_CARD_REFUSED, VK_CARD_NAK, 1, {63}},
+      {"kept front refused: the new card stays", true, kPage, {reply(0x80, 2)}, -3, 2, 1, {63}},
+      {"kept front goes out before a JPEG", true, kJpeg, {ack, ack, ack}, 1, 0, 2, {63, 63, 8191}},
+      {"JPEG answered twice", false, kJpeg, {ack, ack}, 1, 0, 1, {63, 8191}},
+      {"JPEG by nType 2, second read silent", false, kJpegEx, {ack}, -1, 0, 1, {63, 8191}},
+      {"refused JPEG gets no second read", false, kJpeg, {nak}, -3, VK_CARD_NAK, 1, {63}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     FakePrinter printer;
     FreshJob();
-    if (k.frontKept) StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, page.data(), int(page.size()), w, h), 0); });
+    if (k.frontKept)
+      StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, page.data(), int(page.size()), w, h), 0); });
     for (const Bytes& answer : k.answers) printer.Answer(answer);
     int result = 0;
     StderrOf([&] {
@@ -223,7 +234,7 @@ TEST(PrintCalls, CardAnswerDecidesTheResultAndARefusedCardStopsTheNext) {
       EXPECT_EQ(first.length + last.length, printer.written.size());
     }
     EXPECT_EQ(first.length == printer.written.size() ? 1u : 2u, k.cards);
-    EXPECT_TRUE(k.call == kPage || last.panels.at(0) == jpeg);  // the JPEG goes out unchanged, after the front
+    EXPECT_TRUE(k.call == kPage || last.panels.at(0) == jpeg);  // unchanged, after any front
     EXPECT_TRUE(printer.drained.empty());
   }
 }

@@ -281,15 +281,3 @@ TEST(SimPrintJob, TwoSidedCardFromTheFilterIsSavedWithPreviews) {
   EXPECT_FALSE(read("front_preview.png").empty() || read("back_preview.png").empty());
   vkrtest::RemoveTree(dir);
 }
-
-// A bad rule stops the vkrsim program with a reason before any answer.
-TEST(VkrsimProgram, BadRuleStopsTheSimulatorWithAReason) {
-  vkrtest::FilterSetup setup;
-  setup.simRules = {"$PJS ack 1234"};
-  vkrtest::FilterRun run = vkrtest::RunFilter(setup);
-  EXPECT_NE(run.simErrors.find("vkrsim: bad rule \"$PJS ack 1234\": cannot read 1234"), std::string::npos)
-      << run.simErrors;
-  EXPECT_NE(run.simErrors.find("[vkrsim exit status 2]"), std::string::npos);
-  // With no printer on the line the filter cannot go on.
-  EXPECT_NE(run.exitStatus, 0);
-}

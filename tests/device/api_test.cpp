@@ -187,10 +187,10 @@ TEST(FirmwareVersion, HexDigitsReadAsADecimalNumber) {
     const char* text;
     int version;
   } cases[] = {
-      {{0x00, 0x00, 0x01, 0x23}, "0123", 123},   {{0x00, 0x00, 0x0A, 0x10}, "0A10", 0},
-      {{0x00, 0x00, 0x01, 0xAB}, "01AB", 1},     {{0x00, 0x00, 0xAB, 0x01}, "AB01", 0},
-      {{0x09, 0x09, 0x99, 0x99, 0x01}, "9999", 9999},
-      {{0x00, 0x00, 0x12}, "1200", 1200},  // short payload: missing bytes read as 0
+      {{0, 0, 0x01, 0x23}, "0123", 123}, {{0, 0, 0x0A, 0x10}, "0A10", 0},
+      {{0, 0, 0x01, 0xAB}, "01AB", 1},   {{0, 0, 0xAB, 0x01}, "AB01", 0},
+      {{9, 9, 0x99, 0x99, 1}, "9999", 9999},
+      {{0, 0, 0x12}, "1200", 1200},  // short payload: missing bytes read as 0
   };
   for (const Case& c : cases) {
     FakePrinter printer;
@@ -198,20 +198,16 @@ TEST(FirmwareVersion, HexDigitsReadAsADecimalNumber) {
     uint8_t out[VK_REPLY_SIZE] = {0};
     std::string log = StderrOf([&] { EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, 32), 0); });
     EXPECT_EQ(g_Dev.nFwVersion, c.version) << c.text;
-    const std::string line = "FW Version : " + std::string(c.text) + " (" + std::to_string(c.version);
-    EXPECT_TRUE(Has(log, line + ")\r\n")) << log;
+    EXPECT_TRUE(Has(log, "FW Version : " + std::string(c.text) + " (" +
+                             std::to_string(c.version) + ")\r\n")) << log;
   }
   // A small caller buffer is not read past its end; a failed or empty answer keeps the version.
   FakePrinter printer;
-  printer.Answer(FakePrinter::Ack({0x00, 0x00, 0x04, 0x56, 0x77, 0x77}));
-  printer.Answer(FakePrinter::Reply(0x80, 0x05, {0, 0, 1, 2}));
-  printer.Answer(FakePrinter::Ack());
+  for (const Bytes& r : {FakePrinter::Ack({0, 0, 4, 0x56, 7}), FakePrinter::Reply(0x80, 5), kAck})
+    printer.Answer(r);
   uint8_t out[2];
-  StderrOf([&] { EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, 2), 0); });
-  EXPECT_EQ(g_Dev.nFwVersion, 456);
   StderrOf([&] {
-    EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, 2), 5);
-    EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, 2), 0);
+    for (int result : {0, 5, 0}) EXPECT_EQ(g_Dev.VKCL_GetPrinterVersion(out, 2), result);
   });
   EXPECT_EQ(g_Dev.nFwVersion, 456);
 }
@@ -228,8 +224,8 @@ TEST(PrinterParameter, EchoedIndexSelectsTheValue) {
     std::vector<std::string> log;
   };
   auto end = [](int index, int value, int result) {
-    return "[E] GetPrinterParameterValue [" + std::to_string(index) + " = " + std::to_string(value) +
-           "] : " + std::to_string(result) + "\r\n";
+    return "[E] GetPrinterParameterValue [" + std::to_string(index) + " = " +
+           std::to_string(value) + "] : " + std::to_string(result) + "\r\n";
   };
   const Case cases[] = {
       // Index 27 counts down from 32.
@@ -288,12 +284,13 @@ TEST(Counters, PrintAndRibbonCountsFromBigEndianBytesWithMissingOnesZero) {
     FakePrinter printer;
     printer.Answer(k.reply);
     int count = -77;
-    std::string log =
-        StderrOf([&] { EXPECT_EQ(k.print ? GetPrintCount(&count) : CheckRibbonCount(&count), k.result); });
+    auto call = k.print ? GetPrintCount : CheckRibbonCount;
+    std::string log = StderrOf([&] { EXPECT_EQ(call(&count), k.result); });
     EXPECT_EQ(count, k.count);
     EXPECT_EQ(printer.written, frame(k.print ? "!GPC" : "!CRC"));
     EXPECT_TRUE(Has(log, k.log)) << log;
-    EXPECT_TRUE(k.count != -77 || !(Has(log, "VKCL_GetPrintCount :") || Has(log, "Ribbon Count :")));
+    const bool valueLogged = Has(log, "VKCL_GetPrintCount :") || Has(log, "Ribbon Count :");
+    EXPECT_EQ(valueLogged, k.count != -77);
   }
 }
 
@@ -302,12 +299,12 @@ TEST(SetPOption, StoresEveryFieldUnchangedAndLogsThemInOrder) {
   std::string log = StderrOf([&] { EXPECT_EQ(SetPOption(opt), 0); });
   EXPECT_EQ(0, memcmp(&g_Dev.poption, &opt, sizeof(opt)));
   EXPECT_EQ(&g_Dev.JobOption(), &g_Dev.poption);
-  const char* names[] = {"nColorType", "nRibbon",    "nType",  "nBrightness", "nContrast", "nRed",
-                         "nGreen",     "nBlue",      "nSharpness", "nGamma",  "nBlackUse", "nSaturate",
-                         "nFOverlay",  "nBOverlay",  "nCheck", "nStyle"};
+  const char* names[] = {"nColorType", "nRibbon",   "nType",     "nBrightness", "nContrast",
+                         "nRed",       "nGreen",    "nBlue",     "nSharpness",  "nGamma",
+                         "nBlackUse",  "nSaturate", "nFOverlay", "nBOverlay",   "nCheck", "nStyle"};
   const int values[] = {1, 4, 2, -45, 41, 47, -2147483647 - 1, 47, 8, 93, 1, 1, 256, 3, 1, 2};
-  std::string expected;
+  std::string want;
   for (int i = 0; i < 16; ++i)
-    expected += "g_Dev.poption." + std::string(names[i]) + " : " + std::to_string(values[i]) + "\r\n";
-  EXPECT_EQ(log, expected);
+    want += std::string("g_Dev.poption.") + names[i] + " : " + std::to_string(values[i]) + "\r\n";
+  EXPECT_EQ(log, want);
 }

@@ -23,7 +23,9 @@ using vkrsim::Simulator;
 
 namespace {
 
-Bytes frame(const std::string& code, const Bytes& params = {}) { return FakePrinter::Frame(code, params); }
+Bytes frame(const std::string& code, const Bytes& params = {}) {
+  return FakePrinter::Frame(code, params);
+}
 
 Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -69,16 +71,11 @@ TEST(SimFrames, LengthFieldDelimitsFramesStrayBytesAreSkippedATruncatedTailIsKep
       {Bytes{'U', 's', 'e'}, frame("$PJS"), frame("&MST", params), frame("$PJS"),
        Bytes{0x1B, '$', 'P', 'T', 'S', 0, 0, 1, 0, 1, 2}}));
   ASSERT_EQ(frames.size(), 4u);
-  EXPECT_EQ(frames[1].code, "&MST");
+  EXPECT_EQ(frames[1].code + " " + frames[2].code + " " + frames[3].code, "&MST $PJS $PTS");
   EXPECT_EQ(frames[1].params, params);
-  EXPECT_TRUE(frames[1].closedByCr);
-  EXPECT_EQ(frames[2].code, "$PJS");
+  EXPECT_TRUE(frames[1].closedByCr && frames[2].complete && !frames[3].complete);
   EXPECT_EQ(frames[2].number, 3);
-  EXPECT_EQ(frames[2].callOfCode, 2);
-  EXPECT_EQ(frames[1].callOfCode, 1);
-  EXPECT_TRUE(frames[2].complete);
-  EXPECT_EQ(frames[3].code, "$PTS");
-  EXPECT_FALSE(frames[3].complete);
+  EXPECT_EQ(frames[1].callOfCode * 10 + frames[2].callOfCode, 12);  // $PJS's second call
   EXPECT_EQ(frames[3].declared, 256u);
   EXPECT_EQ(frames[3].params, (Bytes{1, 2}));
 }
@@ -90,9 +87,7 @@ TEST(Simulator, ByteByByteFeedAnswersEachFrameOnceWhenComplete) {
     t.feed(Bytes{stream[i]});
     EXPECT_EQ(t.answers.size(), i < 10 ? 0u : i < 20 ? 1u : 2u) << i;
   }
-  ASSERT_EQ(t.answers.size(), 2u);
-  EXPECT_EQ(t.answers[0], reply("$CPJ", 0x00, 0x06));
-  EXPECT_EQ(t.answers[1], reply("!CSS", 0x00, 0x06));
+  EXPECT_EQ(t.answers, (std::vector<Bytes>{reply("$CPJ", 0, 6), reply("!CSS", 0, 6)}));
   EXPECT_EQ(t.sim.frames().size(), 2u);
 }
 
@@ -101,12 +96,13 @@ TEST(Simulator, AnswersAsAnIdleColourPrinterOrAsScripted) {
   noEsc.erase(noEsc.begin());
   noCr.pop_back();
   TestSim t;
-  for (const char* r : {"!A01 nak", "!A02 error 03", "!A03 status 40 22 text=ok", "!A04 ack noesc 01",
-                        "!A05 ack nocr 01", "!A06 ack len=5000 01 02", "!A07 ack len=-1", "!A08 raw 68 65 0x1b",
-                        "!A09 ack fill=3:7e echo=WXYZ", "$PJS ack 01 05 times=2", "$PJS ack 00 05"})
+  for (const char* r : {"!A01 nak", "!A02 error 03", "!A03 status 40 22 text=ok",
+                        "!A04 ack noesc 01", "!A05 ack nocr 01", "!A06 ack len=5000 01 02",
+                        "!A07 ack len=-1", "!A08 raw 68 65 0x1b", "!A09 ack fill=3:7e echo=WXYZ",
+                        "$PJS ack 01 05 times=2", "$PJS ack 00 05"})
     t.rule(r);
   const std::pair<const char*, Bytes> cases[] = {
-      {"!GVT", reply("!GVT", 0, 6, {0x00, 0x00, 0x01, 0x23})}, {"!CRS", reply("!CRS", 0, 6, {0x00, '1'})},
+      {"!GVT", reply("!GVT", 0, 6, {0, 0, 0x01, 0x23})}, {"!CRS", reply("!CRS", 0, 6, {0, '1'})},
       {"?ZZZ", reply("?ZZZ", 0, 6)},  // unknown: plain ACK
       {"!A01", reply("!A01", 0x00, 0x15)}, {"!A02", reply("!A02", 0x80, 0x03)},
       {"!A03", reply("!A03", 0x40, 0x22, {'o', 'k'})}, {"!A04", noEsc}, {"!A05", noCr},
@@ -133,28 +129,18 @@ TEST(Simulator, LogShowsCodesLengthsParametersRepliesAndSilence) {
   t.sim.Finish();
   std::string log = t.logText();
   for (const char* line : {"stray bytes outside any frame (2): 78 79\n",
-                           "#1 $CPJ N=1 params: 34\n   reply (12 bytes): 1b 24 43 50 4a 00 06 00 00 00 00 0d\n",
+                           "#1 $CPJ N=1 params: 34\n"
+                           "   reply (12 bytes): 1b 24 43 50 4a 00 06 00 00 00 00 0d\n",
                            "#2 $PJS N=0 params: (none)\n   no reply (silent)\n",
                            "#3 $PTS N=9 incomplete: stream ended after 10 bytes"})
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
-TEST(Simulator, HandlersSeeEachFrameAndScriptsOverrideTheirAnswer) {
-  vkrsim::RegisterHandler("!TST", [](const Frame& f, Simulator& sim) {
-    sim.counters["tst"] += long(f.params.size());
-    return Reply::Ack({uint8_t(f.callOfCode)});
-  });
-  TestSim t;
-  EXPECT_EQ(t.ask("!TST", {1, 2}), reply("!TST", 0, 6, {1}));
-  t.rule("!TST error 07");
-  EXPECT_EQ(t.ask("!TST", {9}), reply("!TST", 0x80, 0x07));
-  EXPECT_EQ(t.sim.counters["tst"], 3);  // the handler saw both frames
-}
-
 TEST(SimScript, BadRulesAreRefusedWithAReason) {
   Simulator sim(nullptr);
   std::string error;
-  for (const char* bad : {"$PJS shout", "$PJS error", "$PJS ack 123", "$PJS ack times=0", "$PJS ack len=x", "$PJ ack"})
+  for (const char* bad : {"$PJS shout", "$PJS error", "$PJS ack 123", "$PJS ack times=0",
+                          "$PJS ack len=x", "$PJ ack"})
     EXPECT_FALSE(vkrsim::AddRule(sim, bad, &error)) << bad;
   EXPECT_NE(error.find("four characters"), std::string::npos);
   EXPECT_TRUE(vkrsim::AddRule(sim, "   # only a comment", &error));
@@ -209,15 +195,17 @@ TEST(SimPrintJob, WellFormedCardIsAcknowledgedAndMalformedOnesRefused) {
       {nullptr, [](Card&) {}},
       {"do not match nLength", [](Card& c) { c.blocks[5].back() = 45; }},
       {"panel blocks out of order", [](Card& c) { std::swap(c.blocks[5], c.blocks[6]); }},
-      {"panel blocks out of order", [](Card& c) { c.blocks.push_back(PanelBlock('T', 0x10, 0)); }},  // a second overlay
+      // A second overlay block, empty.
+      {"panel blocks out of order", [](Card& c) { c.blocks.push_back(PanelBlock('T', 0x10, 0)); }},
       {"not zero-filled", [](Card& c) { c.junk = {0x05}; }},
       {"no CR after the panel data", [](Card& c) { c.cr = false; }},
       {"fixed block 'R' missing or out of order", [](Card& c) { c.blocks[1][0] = 'X'; }},
       {"data mode does not match the sides", [](Card& c) { c.blocks[2][2] = 3; }},
       {"overlay flags do not match the panels", [](Card& c) { c.blocks[2][3] = 0; }},
       {"not a complete JPEG file", [](Card& c) { c.panels[1][0] = 0x00; }},
-      {"back panel block before the back marker",
-       [](Card& c) { c.blocks.push_back(PanelBlock('B', 0x80, 50)), c.panels.push_back(Jpeg(50, 0x33)); }},
+      {"back panel block before the back marker", [](Card& c) {
+         c.blocks.push_back(PanelBlock('B', 0x80, 50)), c.panels.push_back(Jpeg(50, 0x33));
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why ? c.why : "good card");
@@ -231,8 +219,8 @@ TEST(SimPrintJob, WellFormedCardIsAcknowledgedAndMalformedOnesRefused) {
     EXPECT_EQ(t.sim.counters["cards"], c.why ? 0 : 1);
     // The reason follows "refused:" (npos when that is missing).
     const size_t from = c.why ? log.find("$PTS refused: ") : 0;
-    EXPECT_NE(log.find(c.why ? c.why : "card 1 printed, one-sided: front_color=300 front_overlay=120", from),
-              std::string::npos) << log;
+    const char* good = "card 1 printed, one-sided: front_color=300 front_overlay=120";
+    EXPECT_NE(log.find(c.why ? c.why : good, from), std::string::npos) << log;
   }
 }
 
@@ -242,8 +230,8 @@ TEST(SimPrintJob, TwoSidedCardFromTheFilterIsSavedWithPreviews) {
   using namespace rastertest;
   PageSpec front;
   front.duplex = true;
-  front.pixel = [](int x, int line) {
-    return x > 300 && x < 340 && line > 100 && line < 900 ? Rgb{0, 0, 0} : Rgb{200, 30, 30};
+  front.pixel = [](int x, int y) {
+    return x > 300 && x < 340 && y > 100 && y < 900 ? Rgb{0, 0, 0} : Rgb{200, 30, 30};
   };
   const std::string dir = vkrtest::MakeTempDir();
   vkrtest::FilterSetup setup;
@@ -257,7 +245,8 @@ TEST(SimPrintJob, TwoSidedCardFromTheFilterIsSavedWithPreviews) {
   vkrtest::FilterRun run = vkrtest::RunFilter(setup);
   ASSERT_EQ(run.exitStatus, 0) << run.log << run.simErrors;
   EXPECT_TRUE(run.LogHas("DEBUG: PJS [nRet=0][1][7][0][0][0][0][0]\r\n"));
-  for (const char* line : {"#1 $PJS N=0 params: (none)\n   reply (19 bytes): 1b 24 50 4a 53 00 06 00 00 00 07 01 07",
+  for (const char* line : {"#1 $PJS N=0 params: (none)\n   reply (19 bytes): "
+                           "1b 24 50 4a 53 00 06 00 00 00 07 01 07",
                            "card 1 printed, two-sided"})
     EXPECT_NE(run.simLog.find(line), std::string::npos) << run.simLog;
   EXPECT_EQ(run.simLog.find("no preview"), std::string::npos) << run.simLog;

@@ -63,18 +63,18 @@ TEST(ApiCalls, EachSendsItsFrameAndLogsEntryAndResult) {
   Bytes longest(data.begin(), data.end() - 1);
   longest.insert(longest.begin(), 0x03);
   const uint8_t abc[] = {0x41, 0x42, 0x43};
+  const Bytes track2 = frame("&MST", {0x02});  // no data
   struct Case {
     const char* entry;  // after "[S] "; the exit line names the call up to the first blank
     std::function<int()> call;
     Bytes frame, reply;
-    int result;
+    int result = 0;
   } cases[] = {
       // Only the low byte of a job number travels.
-      {"CancelPrintJob", [] { return CancelPrintJob(0x1234); },
-       {0x1B, 0x24, 0x43, 0x50, 0x4A, 0, 0, 0, 1, 0x34, 0x0D}, kAck, 0},
+      {"CancelPrintJob", [] { return CancelPrintJob(0x1234); }, frame("$CPJ", {0x34}), kAck, 0},
       {"CheckPrinterStatus", CheckPrinterStatus, frame("!CSS"), FakePrinter::Reply(0x80, 3), 3},
       {"ClearErrorStatus", ClearErrorStatus, frame("!RCE"), FakePrinter::Reply(0, 0x15), 9},
-      {"SelfPrinting", SelfPrinting, {0x1B, 0x21, 0x52, 0x53, 0x50, 0, 0, 0, 1, 1, 0x0D}, kAck, 0},
+      {"SelfPrinting", SelfPrinting, frame("!RSP", {0x01}), kAck, 0},
       {"BuzzerControl", [] { return BuzzerControl(0x0123, 5, 0x0F00); },
        frame("!RBZ", {0x01, 0x03, 0x00, 0x05, 0x0F, 0x00}), kAck, 0},
       // Bits outside 0-3 and 8-11 are dropped, negative numbers included.
@@ -84,13 +84,11 @@ TEST(ApiCalls, EachSendsItsFrameAndLogsEntryAndResult) {
       {"ClearImageBuffer", [] { return ClearImageBuffer(0x1FF, 0x102); }, frame("$CCB", {0xFF, 2}),
        kAck, 0},
       {"MS_SetEncoderCoercivity : 0x80", [] { return MS_SetEncoderCoercivity(0x180); },
-       {0x1B, 0x26, 0x4D, 0x45, 0x43, 0, 0, 0, 1, 0x80, 0x0D}, kAck, 0},
-      {"MS_SetTrackBuffer : Track(0x2)", [&] { return MS_SetTrackBuffer(2, abc, 0); },
-       {0x1B, 0x26, 0x4D, 0x53, 0x54, 0, 0, 0, 1, 0x02, 0x0D}, kAck, 0},
-      {"MS_SetTrackBuffer : Track(0x2)", [] { return MS_SetTrackBuffer(2, nullptr, -4); },
-       frame("&MST", {0x02}), kAck, 0},
+       frame("&MEC", {0x80}), kAck, 0},
+      {"MS_SetTrackBuffer : Track(0x2)", [&] { return MS_SetTrackBuffer(2, abc, 0); }, track2, kAck},
+      {"MS_SetTrackBuffer : Track(0x2)", [] { return MS_SetTrackBuffer(2, nullptr, -4); }, track2, kAck},
       {"MS_SetTrackBuffer : Track(0x1)", [&] { return MS_SetTrackBuffer(0x101, abc, 3); },
-       {0x1B, 0x26, 0x4D, 0x53, 0x54, 0, 0, 0, 4, 0x01, 0x41, 0x42, 0x43, 0x0D}, kAck, 0},
+       frame("&MST", {0x01, 0x41, 0x42, 0x43}), kAck, 0},
       {"MS_SetTrackBuffer : Track(0x3)", [&] { return MS_SetTrackBuffer(3, data.data(), 251); },
        frame("&MST", longest), kAck, 0},
       // Refused before anything is sent: one byte more than fits, or a size without data.
@@ -140,6 +138,9 @@ TEST(QueryReplies, PayloadReachesTheCallerUpToItsBufferAndOnlyOnSuccess) {
     const std::string entry = std::string("[S] ") + q.name + (track ? " : Track(0x3)" : "");
     EXPECT_EQ(log.rfind(entry + "\r\n", 0), 0u) << log;
     EXPECT_TRUE(Has(log, std::string("[E] ") + q.name + " : 0\r\n")) << log;
+    const bool job = q.area == VK_JOBSTATUS_SIZE;  // its log tells how much the printer sent
+    EXPECT_TRUE(!job || Has(log, "\r\nDEBUG: VKCL_PrintJobStatus = [0], nRcvlen = [300]\n"
+                                 "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [300]\n"));
     StderrOf([&] { EXPECT_EQ(q.device(small.data(), 8), 0); });
     EXPECT_EQ(small, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 0xEE}));
     EXPECT_EQ(trackLength, q.area == VK_TRACK_SIZE ? 8 : -77);
@@ -162,23 +163,8 @@ TEST(QueryReplies, PayloadReachesTheCallerUpToItsBufferAndOnlyOnSuccess) {
     EXPECT_EQ(untouched, Bytes(payload.size(), 0xEE));
     EXPECT_TRUE(Has(log, std::string("[E] ") + q.name + " : 33\r\n")) << log;
     EXPECT_TRUE(Has(log, std::string("[E] ") + q.name + " : -1\r\n")) << log;
+    EXPECT_TRUE(!job || Has(log, "faild..... DEBUG: VKCL_PrintJobStatus = [-1], nRcvlen = [0]\n"));
   }
-}
-
-TEST(JobControl, JobStatusLogsThePayloadLengthReceivedAndNoneWithoutAReply) {
-  FakePrinter printer;
-  printer.Answer(FakePrinter::Ack({1, 7, 0, 0, 0, 0, 0x55}));
-  printer.Answer(FakePrinter::Ack(Bytes(500, 0x11)));
-  printer.Silence();
-  uint8_t out[VK_JOBSTATUS_SIZE];
-  std::string log = StderrOf([&] { g_Dev.VKCL_PrintJobStatus(out, VK_JOBSTATUS_SIZE); });
-  EXPECT_TRUE(Has(log, "\r\nDEBUG: VKCL_PrintJobStatus = [0], nRcvlen = [7]\n"
-                       "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [7]\n")) << log;
-  log = StderrOf([&] { g_Dev.VKCL_PrintJobStatus(out, VK_JOBSTATUS_SIZE); });
-  EXPECT_TRUE(Has(log, "DEBUG: VKCL_PrintJobStatus::GetResultData::nRcvlen = [500]\n"));
-  log = StderrOf([&] { EXPECT_EQ(g_Dev.VKCL_PrintJobStatus(out, VK_JOBSTATUS_SIZE), -1); });
-  EXPECT_TRUE(Has(log, "Recv Data faild..... DEBUG: VKCL_PrintJobStatus = [-1], nRcvlen = [0]\n"));
-  EXPECT_FALSE(Has(log, "GetResultData"));
 }
 
 TEST(FirmwareVersion, HexDigitsReadAsADecimalNumber) {

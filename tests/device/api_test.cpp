@@ -146,8 +146,7 @@ TEST(QueryReplies, PayloadReachesTheCallerUpToItsBufferAndOnlyOnSuccess) {
     StderrOf([&] { EXPECT_EQ(q.device(small.data(), 8), 0); });
     EXPECT_EQ(small, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 0xEE}));
     EXPECT_EQ(trackLength, q.area == VK_TRACK_SIZE ? 8 : -77);
-    // An error (its payload kept by the device), silence, an empty answer or
-    // a negative capacity leave the buffer and the length.
+    // Errors, silence, empty answers and a negative capacity leave the buffer and the length.
     trackLength = -77;
     Bytes untouched(payload.size(), 0xEE);
     printer.Answer(FakePrinter::Reply(0x80, 0x21, {1, 2}));

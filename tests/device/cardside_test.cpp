@@ -24,16 +24,11 @@ void FreshJob() {
   for (int& n : g_Dev.nFileSize) n = 0;
 }
 
-// Colour of a card-image pixel as shown (x from the left, y from the top).
-Rgb Shown(const CxImage& card, int x, int y) {
-  return PixelAt(card, x, int(card.GetHeight()) - 1 - y);
-}
-
-// Submits a front that waits for its back; leaves no front behind.
-std::string SubmitFront(int nType, Bytes page, int w, int h) {
+// Submits a front that waits for its back; unless kept, no front is left behind.
+std::string SubmitFront(int nType, Bytes page, int w, int h, bool keep = false) {
   std::string log = StderrOf(
       [&] { EXPECT_EQ(OneCmdPrintingEx(nType, 16, page.data(), int(page.size()), w, h), 0); });
-  g_Dev.m_nColorType = 0;
+  if (!keep) g_Dev.m_nColorType = 0;
   return log;
 }
 
@@ -94,11 +89,11 @@ TEST(CardSide, RowsOfAnyWidthKeepTheirPixelsAndCmykIsInvertedWithBlackDropped) {
     std::string log = SubmitFront(k.nType, page, k.w, k.h);
     EXPECT_TRUE(printer.written.empty());  // a front waits for its back
     for (const char* line : k.log) EXPECT_TRUE(Has(log, line)) << line;
-    // The card image: page line -> card column, page column x -> card row w - 1 - x.
+    // The card image: page line -> card column, page column x -> card row x from the bottom.
     ASSERT_EQ(SizeOf(g_Dev.m_srcImg), std::to_string(k.h) + "x" + std::to_string(k.w));
     for (int line : {0, 1, 500, k.h - 1})
       for (int x : {0, 9, 10, 255, 321, k.w - 1})
-        EXPECT_EQ(Shown(g_Dev.m_srcImg, line, k.w - 1 - x), colour(x, line)) << line << "," << x;
+        EXPECT_EQ(PixelAt(g_Dev.m_srcImg, line, x), colour(x, line)) << line << "," << x;
   }
 }
 
@@ -108,8 +103,7 @@ TEST(CardSide, KeptFrontIsSentAloneWhenAskedOrWhenANewCardStarts) {
   const int w = 643, h = 1013;
   Bytes red(size_t(w) * 3 * h, 0), blue(size_t(w) * 3 * h, 0);
   for (size_t i = 0; i < red.size(); i += 3) red[i] = blue[i + 2] = 220;
-  StderrOf(
-      [&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, red.data(), int(red.size()), w, h), 0); });
+  SubmitFront(3, red, w, h, true);
   EXPECT_TRUE(printer.written.empty());
   // A single-sided card arrives: the kept front goes out first, on its own.
   std::string log =
@@ -127,8 +121,7 @@ TEST(CardSide, KeptFrontIsSentAloneWhenAskedOrWhenANewCardStarts) {
 
   // Asked for at the end of a job.
   printer.written.clear();
-  StderrOf(
-      [&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, red.data(), int(red.size()), w, h), 0); });
+  SubmitFront(3, red, w, h, true);
   log = StderrOf([&] { EXPECT_EQ(PrintPendingFront(), 0); });
   EXPECT_TRUE(Has(log, "[S] PrintPendingFront\r\n") && Has(log, "[E] PrintPendingFront : 0\r\n"));
   PtsCommand alone = ParsePts(printer.written);
@@ -214,8 +207,7 @@ TEST(PrintCalls, CardAnswerDecidesTheResultAndARefusedCardStopsTheNext) {
     SCOPED_TRACE(k.name);
     FakePrinter printer;
     FreshJob();
-    if (k.frontKept)
-      StderrOf([&] { EXPECT_EQ(OneCmdPrintingEx(3, 16, page.data(), int(page.size()), w, h), 0); });
+    if (k.frontKept) SubmitFront(3, page, w, h, true);
     for (const Bytes& answer : k.answers) printer.Answer(answer);
     int result = 0;
     StderrOf([&] {

@@ -1,8 +1,8 @@
-// The printer API driving the printer simulator in-process: tracks written
-// through the encoder read back unchanged, and the service counters move as a
-// real printer's would.
+// The printer API driving the simulator in-process: tracks written through the encoder
+// read back unchanged, and the service counters move as a real printer's would.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -42,17 +42,13 @@ class SimulatedPrinter : public PrinterIO {
       [this](const uint8_t* b, size_t n) { answers.insert(answers.end(), b, b + n); }};
 };
 
-Bytes trackData(size_t count) {
-  Bytes data(count);
-  for (size_t i = 0; i < count; ++i) data[i] = uint8_t('0' + i % 43);
-  return data;
-}
-
 }  // namespace
 
 TEST(TrackRoundTrip, TracksReadBackAsWrittenKeptApartAndErasedOneByOne) {
   SimulatedPrinter printer;
-  const Bytes longest = trackData(251), one = trackData(5), big = trackData(252);
+  Bytes longest(251), big(252, 0x55);
+  std::iota(longest.begin(), longest.end(), uint8_t('0'));
+  const Bytes one = {'t', 'r', 'a', 'c', 'k'};
   Bytes answer(32, 0xEE), read(256, 0xEE), readOne(256, 0xEE), blank(256, 0xEE);
   int length = -77, oneLength = -77, blankLength = -77;
   StderrOf([&] {

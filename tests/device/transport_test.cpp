@@ -163,9 +163,8 @@ TEST(Reply, EveryStatusAndMalformedReplyGivesItsResultPayloadAndStep) {
       EXPECT_TRUE(!k.payload.empty() || dev.RcvBuf[0] == 0);
       EXPECT_NE(e.log.find(stepLine + "\r\n"), std::string::npos) << e.log;
     }
-    // The parse alone, on the reply as the 4096-byte reply area keeps it, in
-    // a buffer of exactly that length: a read one byte too far is caught by
-    // the address sanitizer.
+    // The parse alone, on the reply as the 4096-byte area keeps it, in a buffer of exactly
+    // that length: a read one byte too far is caught by the address sanitizer.
     CVKDevice dev;
     const size_t kept = std::min<size_t>(k.reply.size(), 4096);
     std::unique_ptr<uint8_t[]> exact(new uint8_t[kept]);

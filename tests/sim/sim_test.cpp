@@ -17,7 +17,6 @@
 
 using vkrsim::Bytes;
 using vkrsim::Frame;
-using vkrsim::Reply;
 using vkrsim::Simulator;
 
 namespace {
@@ -123,7 +122,6 @@ TEST(Simulator, LogShowsCodesLengthsParametersRepliesAndSilence) {
   t.feed(Bytes{'x', 'y'});
   t.ask("$CPJ", {0x34});
   EXPECT_TRUE(t.ask("$PJS").empty());
-  EXPECT_EQ(t.answers.size(), 1u);
   t.feed(Bytes{0x1B, '$', 'P', 'T', 'S', 0, 0, 0, 9, 1});
   t.sim.Finish();
   std::string log = t.logText();
@@ -146,8 +144,7 @@ TEST(SimScript, BadRulesAreRefusedWithAReason) {
   EXPECT_FALSE(vkrsim::LoadScript(sim, "/nonexistent/script", &error));
 }
 
-// The simulated printer's "$PTS": good cards are acknowledged and saved
-// panel by panel with a preview of each side; malformed ones are refused.
+// The simulated printer's "$PTS": good cards are acknowledged, malformed ones refused.
 namespace {
 
 // A panel file stand-in: SOI, filler, EOI.

@@ -281,7 +281,7 @@ TEST(Counters, PrintAndRibbonCountsFromBigEndianBytesWithMissingOnesZero) {
   }
 }
 
-TEST(SetPOption, StoresEveryFieldUnchangedAndLogsThemInOrder) {
+TEST(PrintOptions, EveryFieldIsStoredUnchangedAndLoggedInOrder) {
   POPTION opt = {1, 4, 2, -45, 41, 47, -2147483647 - 1, 47, 8, 93, 1, 1, 256, 3, 1, 2};
   std::string log = StderrOf([&] { EXPECT_EQ(SetPOption(opt), 0); });
   EXPECT_EQ(0, memcmp(&g_Dev.poption, &opt, sizeof(opt)));

@@ -34,7 +34,7 @@ std::string SubmitFront(int nType, Bytes page, int w, int h, bool keep = false) 
 
 }  // namespace
 
-TEST(MakeBmpHeader, PatchesSizesLittleEndianAndLogsTheirBytes) {
+TEST(BmpHeader, SizesArePatchedLittleEndianAndLoggedByteByByte) {
   uint8_t header[54];
   memset(header, 0xAA, sizeof(header));
   int length = 0;

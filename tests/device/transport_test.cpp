@@ -179,6 +179,7 @@ TEST(Reply, EveryStatusAndMalformedReplyGivesItsResultPayloadAndStep) {
 
 TEST(Exchange, OneAnswerPerCommandAfterOneSecondReadWholeWithinTheTimeOut) {
   const Bytes reply = FakePrinter::Ack({0x11, 0x22, 0x33});
+  const int n = int(reply.size());
   auto part = [&](int from, int to) { return Bytes(&reply[from], &reply[0] + to); };
   struct Case {
     const char* name;
@@ -188,9 +189,9 @@ TEST(Exchange, OneAnswerPerCommandAfterOneSecondReadWholeWithinTheTimeOut) {
     std::vector<size_t> limits;
   } cases[] = {
       {"in one read", {reply}, {}, 0, {8191}},
-      {"split after the status", {part(0, 6), part(6, 16)}, {}, 0, {8191, 5, 4}},
-      {"split inside the payload", {part(0, 12), part(12, 16)}, {}, 0, {8191, 3}},
-      {"in three pieces", {part(0, 3), part(3, 13), part(13, 16)}, {}, 0, {8191, 8, 4, 2}},
+      {"split after the status", {part(0, 6), part(6, n)}, {}, 0, {8191, 5, 4}},
+      {"split inside the payload", {part(0, 12), part(12, n)}, {}, 0, {8191, 3}},
+      {"in three pieces", {part(0, 3), part(3, 13), part(13, n)}, {}, 0, {8191, 8, 4, 2}},
       {"answer of an earlier command waiting", {reply}, FakePrinter::Ack({0x77}), 0, {8191}},
       {"length beyond what arrives", {withLength(reply, 40)}, {}, -1, {8191, 37}},
   };

@@ -78,7 +78,7 @@ TEST(SimFrames, LengthFieldDelimitsFramesStrayBytesAreSkippedATruncatedTailIsKep
   EXPECT_EQ(frames[3].params, (Bytes{1, 2}));
 }
 
-TEST(Simulator, ByteByByteFeedAnswersEachFrameOnceWhenComplete) {
+TEST(SimFrames, ByteByByteFeedAnswersEachFrameOnceWhenComplete) {
   TestSim t;
   Bytes stream = concat({frame("$CPJ", {0x0D}), frame("!CSS")});
   for (size_t i = 0; i < stream.size(); ++i) {
@@ -89,7 +89,7 @@ TEST(Simulator, ByteByByteFeedAnswersEachFrameOnceWhenComplete) {
   EXPECT_EQ(t.sim.frames().size(), 2u);
 }
 
-TEST(Simulator, AnswersAsAnIdleColourPrinterOrAsScripted) {
+TEST(SimAnswers, AsAnIdleColourPrinterOrAsScripted) {
   Bytes noEsc = reply("!A04", 0, 6, {1}), noCr = reply("!A05", 0, 6, {1});
   noEsc.erase(noEsc.begin());
   noCr.pop_back();
@@ -116,7 +116,7 @@ TEST(Simulator, AnswersAsAnIdleColourPrinterOrAsScripted) {
   EXPECT_EQ(idle.ask("$PJS"), reply("$PJS", 0x00, 0x06, Bytes(7, 0)));
 }
 
-TEST(Simulator, LogShowsCodesLengthsParametersRepliesAndSilence) {
+TEST(SimLog, ShowsCodesLengthsParametersRepliesAndSilence) {
   TestSim t;
   t.rule("$PJS silent");
   t.feed(Bytes{'x', 'y'});

@@ -1,73 +1,64 @@
-# A private cupsd for the tests that print through CUPS: its own folders
-# under a root, a loopback port and a local socket, nothing shared with the
-# system's cupsd. Sourced by a test script that defines say and skip.
+# What the tests that print through IPP share, sourced by a script that
+# defines say and fail: a private cupsd (its own folders under a root, a
+# loopback port and a local socket, nothing shared with the system's cupsd)
+# and the waiting for a job's end.
 #
+#   need_tools TOOL...      skips unless every tool is found (in PATH or /usr/sbin)
 #   start_private_cupsd ROOT SERVERBIN DATADIR [EXTRA_CUPS_FILES_LINE...]
-#       writes ROOT/conf, starts cupsd and waits until it answers; sets
-#       port, cupsd_pid and watchdog_pid and exports CUPS_SERVER. Calls skip
-#       when cupsd refuses the configuration or does not start.
-#   stop_private_cupsd
-#       stops it (and its watchdog), whatever happened.
+#       starts cupsd and waits until it answers; sets cupsd_port, exports
+#       CUPS_SERVER; skips when cupsd refuses the configuration or does not start
+#   stop_private_cupsd      stops it, whatever happened
+#   lp_submit QUEUE ARGS... sends a document with lp; sets job_id
+#   job_state PRINTER_URI ID            sets job_state_line to the job's
+#       "state,reasons,message", as ipptool reads it
+#   wait_job PRINTER_URI ID [SECONDS]   the same, once the job has ended
 
 cupsd_pid=""
 watchdog_pid=""
+job_state_test=$(cd "$(dirname "${BASH_SOURCE[0]}")/../app" && pwd)/job_state.test
+
+# Exit 77 (skipped) where the test cannot run; under CI=true that is a failure.
+skip() {
+  [[ ${CI:-} == true ]] && fail "this machine cannot run the test, and CI must: $*"
+  say "SKIP: $*"
+  exit 77
+}
+
+need_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || PATH=$PATH:/usr/sbin
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+  done
+}
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 start_private_cupsd() {
   local root=$1 serverbin=$2 datadir=$3
   shift 3
   mkdir -p "$root"/{conf,spool/temp,log,cache,state}
-  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  cupsd_port=$(free_port)
   {
-    cat <<EOC
-ServerRoot $root/conf
-ServerBin $serverbin
-DataDir $datadir
-CacheDir $root/cache
-StateDir $root/state
-RequestRoot $root/spool
-TempDir $root/spool/temp
-AccessLog $root/log/access_log
-ErrorLog $root/log/error_log
-PageLog $root/log/page_log
-Printcap $root/state/printcap
-SystemGroup root
-EOC
-    local line
-    for line in "$@"; do printf '%s\n' "$line"; done
+    printf '%s\n' "ServerRoot $root/conf" "ServerBin $serverbin" "DataDir $datadir" "CacheDir $root/cache" \
+      "StateDir $root/state" "RequestRoot $root/spool" "TempDir $root/spool/temp" \
+      "AccessLog $root/log/access_log" "ErrorLog $root/log/error_log" "PageLog $root/log/page_log" \
+      "Printcap $root/state/printcap" "SystemGroup root" "$@"
   } >"$root/conf/cups-files.conf"
-  cat >"$root/conf/cupsd.conf" <<EOC
-LogLevel debug
-MaxLogSize 0
-Listen 127.0.0.1:$port
-Listen $root/sock
-Browsing Off
-WebInterface No
-ErrorPolicy abort-job
-PreserveJobHistory Yes
-DefaultPolicy open
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy open>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOC
-
+  printf '%s\n' "LogLevel debug" "MaxLogSize 0" "Listen 127.0.0.1:$cupsd_port" "Listen $root/sock" \
+    "Browsing Off" "WebInterface No" "ErrorPolicy abort-job" "PreserveJobHistory Yes" "DefaultPolicy open" \
+    "<Location />" "Order allow,deny" "Allow all" "</Location>" \
+    "<Policy open>" "<Limit All>" "Order deny,allow" "</Limit>" "</Policy>" >"$root/conf/cupsd.conf"
   export CUPS_SERVER=$root/sock
-  cupsd -t -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/cupsd-check.log" 2>&1 ||
+  local files=(-c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf")
+  cupsd -t "${files[@]}" >"$root/cupsd-check.log" 2>&1 ||
     { cat "$root/cupsd-check.log"; skip "cupsd refuses the private configuration"; }
-  cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/cupsd.out" 2>&1 &
+  cupsd -f "${files[@]}" >"$root/log/cupsd.out" 2>&1 &
   cupsd_pid=$!
   # Should the test script be killed outright (a test time-out), a watchdog
   # still stops our cupsd once the script is gone.
   local script=$$
-  (
-    while kill -0 "$script" 2>/dev/null; do sleep 2; done
-    kill -TERM "$cupsd_pid" 2>/dev/null
-  ) >/dev/null 2>&1 &
+  ( while kill -0 "$script" 2>/dev/null; do sleep 2; done; kill -TERM "$cupsd_pid" ) >/dev/null 2>&1 &
   watchdog_pid=$!
   for _ in $(seq 100); do
     lpstat -r 2>/dev/null | grep -q "is running" && break
@@ -75,16 +66,32 @@ EOC
     sleep 0.1
   done
   lpstat -r 2>/dev/null | grep -q "is running" || { cat "$root/log/cupsd.out"; skip "cupsd did not start"; }
-  say "cupsd $cupsd_pid listens on 127.0.0.1:$port and $root/sock"
+  say "cupsd $cupsd_pid listens on 127.0.0.1:$cupsd_port and $root/sock"
 }
 
 stop_private_cupsd() {
   [[ -n $watchdog_pid ]] && kill "$watchdog_pid" 2>/dev/null
-  if [[ -n $cupsd_pid ]] && kill -0 "$cupsd_pid" 2>/dev/null; then
-    kill -TERM "$cupsd_pid" 2>/dev/null
+  if [[ -n $cupsd_pid ]] && kill -TERM "$cupsd_pid" 2>/dev/null; then
     for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null
+    kill -KILL "$cupsd_pid" 2>/dev/null
     wait "$cupsd_pid" 2>/dev/null
   fi
   return 0
+}
+
+lp_submit() {
+  local out
+  out=$(lp -d "$@" 2>&1) || fail "lp refused the job to $1: $out"
+  job_id=$(sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p' <<<"$out")
+  [[ -n $job_id ]] || fail "no job id in: $out"
+}
+
+job_state() { job_state_line=$(ipptool -c -d job="$2" "$1" "$job_state_test" 2>&1 | sed -n 2p); }
+
+wait_job() {
+  local deadline=$((SECONDS + ${3:-90}))
+  while job_state "$1" "$2" && ((SECONDS < deadline)); do
+    [[ $job_state_line =~ ^(completed|aborted|canceled), ]] && return 0
+    sleep 0.2
+  done
 }

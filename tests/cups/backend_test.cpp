@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "panel_jpeg.h"
+#include "tests/support/fake_printer.h"
 
 namespace {
 
@@ -33,14 +34,6 @@ void putBigEndian(Bytes& out, uint32_t v) {
   out.insert(out.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
 }
 
-Bytes frame(const std::string& code, const Bytes& params) {
-  Bytes out{0x1B, uint8_t(code[0]), uint8_t(code[1]), uint8_t(code[2]), uint8_t(code[3])};
-  putBigEndian(out, uint32_t(params.size()));
-  out.insert(out.end(), params.begin(), params.end());
-  out.push_back(0x0D);
-  return out;
-}
-
 Bytes solidJpeg(uint8_t r, uint8_t g, uint8_t b) { return Jpeg(Picture(64, 40, [&](int, int) { return Rgb{r, g, b}; })); }
 
 // A one-sided card on a colour ribbon: colour and overlay panels.
@@ -54,7 +47,7 @@ Bytes printCommand(const Bytes& colour, const Bytes& overlay) {
   p.resize(500, 0);
   p.insert(p.end(), colour.begin(), colour.end());
   p.insert(p.end(), overlay.begin(), overlay.end());
-  return frame("$PTS", p);
+  return FakePrinter::Frame("$PTS", p);
 }
 
 // A JPEG file whose frame header claims width x height pixels.
@@ -66,11 +59,6 @@ Bytes claimingSize(Bytes jpeg, uint16_t width, uint16_t height) {
       break;
     }
   return jpeg;
-}
-
-mode_t modeOf(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
 struct BackendRun {
@@ -160,7 +148,7 @@ TEST_F(Backend, UriWithoutAFolderItCanWriteStopsTheQueue) {
 }
 
 TEST_F(Backend, AnswersThroughTheBackChannelAndKeepsTheCard) {
-  const Bytes colour = solidJpeg(200, 30, 40), overlay = solidJpeg(0, 0, 0), pjs = frame("$PJS", {0x00}),
+  const Bytes colour = solidJpeg(200, 30, 40), overlay = solidJpeg(0, 0, 0), pjs = FakePrinter::Frame("$PJS", {0x00}),
               pts = printCommand(colour, overlay);
   BackendRun r = run(kJobArgs, "vkrsim://localhost" + dir_ + "/cards", {{pjs, 1}, {pts, 1}});
   ASSERT_EQ(r.status, 0) << r.errors;
@@ -176,8 +164,10 @@ TEST_F(Backend, AnswersThroughTheBackChannelAndKeepsTheCard) {
   EXPECT_EQ(readText(folder + "/card001_front_overlay.jpg"), text(overlay));
   EXPECT_EQ(readText(folder + "/card001_front_preview.png").substr(1, 3), "PNG");
   // cupsd gives backends umask 077; what the simulator keeps is for people.
-  EXPECT_EQ(modeOf(folder), 0755u);
-  EXPECT_EQ(modeOf(folder + "/card001_front_preview.png"), 0644u);
+  struct stat info[2];
+  stat(folder.c_str(), &info[0]), stat((folder + "/card001_front_preview.png").c_str(), &info[1]);
+  EXPECT_EQ(info[0].st_mode & 07777, 0755u);
+  EXPECT_EQ(info[1].st_mode & 07777, 0644u);
   EXPECT_NE(r.errors.find("INFO: Simulated card printer printed 1 card into " + folder), std::string::npos)
       << r.errors;
 }
@@ -227,7 +217,7 @@ TEST_F(Backend, MalformedCardIsRefusedAndBadPanelNotDrawn) {
 // 300 MB: 150 commands of 1 MiB, then a print command claiming 150 MiB, more
 // than any card. It goes to disk as it arrives.
 TEST_F(Backend, HugeJobGoesToDiskWithoutBeingHeldInMemory) {
-  const Bytes mebibyte = frame("$XYZ", Bytes(1 << 20, 0x5A)), zeros(1 << 20, 0);
+  const Bytes mebibyte = FakePrinter::Frame("$XYZ", Bytes(1 << 20, 0x5A)), zeros(1 << 20, 0);
   const uint32_t huge = 150u << 20;
   Bytes head = {0x1B, '$', 'P', 'T', 'S'};
   putBigEndian(head, huge);

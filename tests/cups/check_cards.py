@@ -53,7 +53,7 @@ def jpeg_size(data):
     """(width, height) of a whole JPEG file."""
     pos = 2
     while data[:2] == b"\xff\xd8" and data[-2:] == b"\xff\xd9" and data[pos] == 0xFF:
-        if 0xC0 <= data[pos + 1] <= 0xCF and data[pos + 1] not in (0xC4, 0xC8, 0xCC):
+        if data[pos + 1] in (0xC0, 0xC1, 0xC2):  # a frame header
             return struct.unpack_from(">HH", data, pos + 5)[::-1]
         pos += 2 + struct.unpack_from(">H", data, pos + 2)[0]
     raise Failure("a panel is not a whole JPEG file")
@@ -163,7 +163,7 @@ def cell_means(picture, skip_hatch=False):
 
 def difference(a, b):
     """Mean absolute channel difference of two cell means."""
-    return sum(abs(a[i] - b[i]) for i in range(3)) / 3
+    return sum(abs(x - y) for x, y in zip(a, b)) / 3
 
 
 def fitted(reference, seen, shown):

@@ -23,27 +23,9 @@ app=$build/app/vkr-printer-app
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0 PYTHONDONTWRITEBYTECODE=1
 
 say() { printf 'app-e2e(%s): %s\n' "$mode" "$*"; }
-root=$(mktemp -d /tmp/vkr-app.XXXXXX) || exit 1
-chmod 0755 "$root"
-pids=()
-keep=""
-fail() {
-  say "FAIL: $*"
-  [[ -f $root/app.log ]] && grep -v '^D' "$root/app.log" | tail -n 25 | sed 's/^/  | /'
-  [[ -f $root/cupsd/log/error_log ]] && tail -n 40 "$root/cupsd/log/error_log" | sed 's/^/  | /'
-  keep=yes
-  exit 1
-}
-source "$src/tests/support/private_cupsd.sh"
-cleanup() {
-  stop_private_cupsd
-  local pid
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  if [[ -n $keep || -n ${VKR_E2E_KEEP:-} ]]; then say "left for inspection: $root"; else rm -rf "$root"; fi
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+source "$src/tests/support/print_e2e.sh"
+e2e_begin app
+fail_logs=("$root/app.log" "$root/cupsd/log/error_log")
 
 # Starts a simulated printer on a loopback port (0: any free one); the
 # arguments after the port are vkrsim rules. Sets sim_port and sim_pid.

@@ -1,21 +1,19 @@
 #!/usr/bin/env python3
 """Checks printed cards against the pictures they were printed from.
 
-    check_cards.py CAPTURE FOLDER CARD...   every "$PTS" command of a simulated
-                                             printer's capture, in order, and the
-                                             previews it drew into FOLDER
-    check_cards.py view PREVIEW DESIGN       one preview against its design
+    check_cards.py CAPTURE FOLDER CARD...  every "$PTS" command a simulated printer
+                                            captured, in order, and its previews in FOLDER
+    check_cards.py view PREVIEW DESIGN      one preview against its design
 
-CARD is SIDES:PANELS (e.g. 2:colour,overlay), then any of :black (printed on
-the black ribbon), :front=PNG or :back=PNG (that side's preview shows the
-picture upright), :front-turned=PNG (turned half a turn), :bare=L,T,R,B (the
-front's overlay leaves exactly this box of preview pixels uncoated, right and
-bottom excluded; otherwise an overlay coats its side all over) and
-:same=CAPTURE (the panels of that capture's first card). A preview shows its
-design when, compared on a coarse grid of cell means with the design's
-colours fitted to it, it is close to the design and, in every cell that tells
-them apart, nearer the design than the design turned or mirrored.
-Only the standard library is used.
+CARD is SIDES:PANELS (e.g. 2:colour,overlay), then any of :black (the black
+ribbon), :front=PNG or :back=PNG (that side's preview shows the picture
+upright), :front-turned=PNG (turned half a turn), :bare=L,T,R,B (the front's
+overlay leaves exactly this box of preview pixels uncoated; without it an
+overlay coats all over) and :same=CAPTURE (the panels of that capture's
+first card). A preview shows its design when, on a coarse grid of cell means
+with the design's colours fitted to it, it is close to the design and, in
+every cell that tells them apart, nearer it than to the design turned or
+mirrored. Only the standard library is used.
 """
 import re
 import struct
@@ -60,29 +58,17 @@ def jpeg_size(data):
 
 
 def print_command(params):
-    """([(side, kind, type byte, jpeg)], data mode) of a "$PTS" command, its layout checked."""
-    for offset, code in ((0, b"P"), (4, b"R"), (12, b"F"), (18, b"C"), (22, b"O")):
-        if params[offset:offset + 2] != bytes([ESC]) + code:
-            raise Failure("fixed block %r not at offset %d" % (code, offset + 9))
-    blocks, pos = [], 31
+    """([(side, kind, type byte, jpeg)], data mode) of a "$PTS" command (the printer
+    refuses one of a wrong layout)."""
+    panels, pos, data = [], 31, 500
     while pos < 500 and params[pos] == ESC:
-        code, kind = params[pos + 1:pos + 2], KINDS.get(params[pos + 2] & 0x7F)
-        if code == b"O":
-            pos += 9
-            continue
-        if code not in (b"T", b"B") or kind is None:
-            raise Failure("unknown block %r of type %#x" % (code, params[pos + 2]))
-        blocks.append(("back" if code == b"B" else "front", kind, params[pos + 2],
-                       struct.unpack_from(">I", params, pos + 10)[0]))
-        pos += 14
-    if len(params) < 500 or any(params[pos:500]):
-        raise Failure("the block area is not 500 bytes ending in zeros")
-    panels, data = [], 500
-    for side, kind, type_byte, size in blocks:
-        panels.append((side, kind, type_byte, params[data:data + size]))
-        data += size
-    if data != len(params):
-        raise Failure("panel sizes add up to %d bytes, the command carries %d" % (data, len(params)))
+        code, type_byte = params[pos + 1:pos + 2], params[pos + 2]
+        if code in (b"T", b"B"):
+            size = struct.unpack_from(">I", params, pos + 10)[0]
+            panels.append(("back" if code == b"B" else "front", KINDS.get(type_byte & 0x7F, hex(type_byte)),
+                           type_byte, params[data:data + size]))
+            data += size
+        pos += 9 if code == b"O" else 14
     return panels, params[15]  # DataMode (ESC F P1 P2 at 12): 1 one side, 3 two sides
 
 
@@ -219,12 +205,9 @@ def check_card(number, params, spec, folder):
     want = dict(part.split("=", 1) for part in parts[2:] if "=" in part)
     panels, mode = print_command(params)
     want_sides = ["front"] if sides == 1 else ["back", "front"]
-    got_sides = sorted({p[0] for p in panels})
-    if got_sides != want_sides or mode != (1 if sides == 1 else 3):
-        raise Failure("sides %s with data mode %d, expected %d side(s)" % (got_sides, mode, sides))
-    for side in want_sides:
-        if sorted(p[1] for p in panels if p[0] == side) != kinds:
-            raise Failure("%s side carries %s, expected %s" % (side, [p[1] for p in panels], kinds))
+    got = {side: sorted(p[1] for p in panels if p[0] == side) for side in {p[0] for p in panels}}
+    if got != {side: kinds for side in want_sides} or mode != (1 if sides == 1 else 3):
+        raise Failure("panels %s with data mode %d, expected %s on %d side(s)" % (got, mode, kinds, sides))
     for side, kind, _, jpeg in panels:
         if jpeg_size(jpeg) != CARD:
             raise Failure("%s %s panel is %dx%d" % ((side, kind) + jpeg_size(jpeg)))
@@ -243,10 +226,9 @@ def check_card(number, params, spec, folder):
         box = (min(marks)[0], marks[0][1], max(marks)[0] + 1, marks[-1][1] + 1) if marks else None
         if "overlay" in kinds and box != (bare if side == "front" else None):
             raise Failure("the %s preview shows the card uncoated in %s" % (side, box))
-        if side in want:
-            compare(preview, pixels(want[side]), side)
-        if side + "-turned" in want:
-            compare(preview, mirrored(pixels(want[side + "-turned"]), True, True), side)
+        if side in want or side + "-turned" in want:
+            design = pixels(want.get(side) or want[side + "-turned"])
+            compare(preview, design if side in want else mirrored(design, True, True), side)
 
 
 def main(args):

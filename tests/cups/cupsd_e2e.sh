@@ -15,32 +15,14 @@ queues=(vk4400 vk4400-b vk4400-c vk4400-d)
 export PYTHONDONTWRITEBYTECODE=1
 
 say() { printf 'cupsd-e2e: %s\n' "$*"; }
-root=""
-keep_root=""
-fail() {
-  say "FAIL: $*"
-  [[ -f $root/log/error_log ]] && tail -n 60 "$root/log/error_log" | sed 's/^/  | /'
-  keep_root=yes
-  exit 1
-}
-source "$src/tests/support/private_cupsd.sh"
-cleanup() {
-  stop_private_cupsd
-  [[ -z $root ]] && return
-  if [[ -n $keep_root || -n ${VKR_E2E_KEEP:-} ]]; then say "left for inspection: $root"; else rm -rf "$root"; fi
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
+source "$src/tests/support/print_e2e.sh"
+e2e_begin cupsd
+fail_logs=("$root/log/error_log")
 need_tools cupsd lpadmin lp lpstat lpinfo ipptool python3
 sys_serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
 sys_datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
 [[ -x $sys_serverbin/daemon/cups-driverd ]] || skip "no cups-driverd in $sys_serverbin/daemon (package cups)"
 
-# cupsd runs filters and backends as its unprivileged User (lp), so every
-# folder on the way must be open to it.
-root=$(mktemp -d /tmp/vkr-cupsd.XXXXXX) || fail "cannot make a temporary folder"
-chmod 0755 "$root"
 mkdir -p "$root"/{serverbin/filter,serverbin/backend,data,out,fixtures}
 chmod 0777 "$root/out"
 
@@ -78,10 +60,12 @@ done
 python3 "$here/make_fixtures.py" "$root/fixtures" || fail "cannot make the test documents"
 fx=$root/fixtures
 declare -A queue_of job_what
-# Sends a document (what: its description) to a queue; sets job_id.
+# submit NAME QUEUE WHAT LP-ARGS...: sends a document (WHAT: its description);
+# sets the variable NAME to its job id.
 submit() {
-  lp_submit "$1" -t "$2" "${@:3}"
-  queue_of[$job_id]=$1 job_what[$job_id]=$2
+  lp_submit "$2" -t "$3" "${@:4}"
+  printf -v "$1" %s "$job_id"
+  queue_of[$job_id]=$2 job_what[$job_id]=$3
 }
 # Waits for a job to complete, then checks its cards (check_cards.py CARD...).
 check() {
@@ -96,35 +80,30 @@ check() {
 # leaves the stripe band along the top edge (design rows 66 to 213) or the
 # chip window at the upper left (columns 106 to 260, rows 212 to 353) uncoated.
 d=$fx/design.png
-submit "${queues[0]}" "PNG, stripe bare, black text" -o CardFOverlay=MS -o CardBlackExtraction=BlackDots "$d"
-check_png=$job_id
-submit "${queues[0]}" "PDF, black ribbon" -o CardRibbon=K -o CardFOverlay=MS "$fx/design.pdf"
-check_black=$job_id
-submit "${queues[1]}" "JPEG, chip bare" -o CardFOverlay=ISO "$fx/design.jpg"
-check_jpeg=$job_id
+submit png "${queues[0]}" "PNG, stripe bare, black text" -o CardFOverlay=MS -o CardBlackExtraction=BlackDots \
+  "$d"
+submit black "${queues[0]}" "PDF, black ribbon" -o CardRibbon=K -o CardFOverlay=MS "$fx/design.pdf"
+submit jpeg "${queues[1]}" "JPEG, chip bare" -o CardFOverlay=ISO "$fx/design.jpg"
 printf '#CUPS-COMMAND\nPrintSelfTestPage\n' >"$fx/selftest.command"
-submit "${queues[1]}" "self-test card" -o document-format=application/vnd.cups-command "$fx/selftest.command"
-check_selftest=$job_id
-submit "${queues[2]}" "PDF" "$fx/design.pdf"
-check_pdf=$job_id
-submit "${queues[2]}" "PDF, PPD defaults spelled out" -o CardRibbon=Auto -o CardBrightness=45 \
+submit selftest "${queues[1]}" "self-test card" -o document-format=application/vnd.cups-command \
+  "$fx/selftest.command"
+submit pdf "${queues[2]}" "PDF" "$fx/design.pdf"
+submit defaults "${queues[2]}" "PDF, PPD defaults spelled out" -o CardRibbon=Auto -o CardBrightness=45 \
   -o CardContrast=41 -o CardRed=47 -o CardGreen=47 -o CardBlue=47 -o CardSharpening=5 -o CardGamma=93 \
   -o CardBlackExtraction=NotUse -o CardBlackCheck=NoCheck -o ColorStyle=Normal -o CardSaturate=1 \
   -o CardFOverlay=Full -o CardBOverlay=Full "$fx/design.pdf"
-check_defaults=$job_id
 # The back previews as a person sees it after turning the card over its
 # long edge: the document's second page, upright.
-submit "${queues[3]}" "two-page PDF, two-sided" -o sides=two-sided-long-edge "$fx/two-sided.pdf"
-check_duplex=$job_id
+submit duplex "${queues[3]}" "two-page PDF, two-sided" -o sides=two-sided-long-edge "$fx/two-sided.pdf"
 
-check "$check_png" "1:colour,black,overlay:bare=0,66,1013,214:front=$d"
-check "$check_jpeg" "1:colour,overlay:bare=106,212,261,354:front=$d"
-check "$check_pdf" "1:colour,overlay:front=$d"
-check "$check_defaults" "1:colour,overlay:same=$root/out/job-$check_pdf/commands.bin"
-check "$check_duplex" "2:colour,overlay:front=$d:back=$fx/back.png"
-check "$check_black" "1:colour:black"
-check "$check_selftest"
-grep -q '^#[0-9]* !RSP N=1 params: 01$' "$root/out/job-$check_selftest/printer.log" ||
+check "$png" "1:colour,black,overlay:bare=0,66,1013,214:front=$d"
+check "$jpeg" "1:colour,overlay:bare=106,212,261,354:front=$d"
+check "$pdf" "1:colour,overlay:front=$d"
+check "$defaults" "1:colour,overlay:same=$root/out/job-$pdf/commands.bin"
+check "$duplex" "2:colour,overlay:front=$d:back=$fx/back.png"
+check "$black" "1:colour:black"
+check "$selftest"
+grep -q '^#[0-9]* !RSP N=1 params: 01$' "$root/out/job-$selftest/printer.log" ||
   fail "the self-test job did not ask the printer for its self-test card"
 
 # What the user saw: cupsd turns INFO: lines into the job's state message.

@@ -1,17 +1,10 @@
-// An in-memory printer for unit tests of anything that talks to the printer.
-//
-//   FakePrinter printer;                 // installs itself; the destructor
-//                                        // puts the real printer back
-//   printer.Answer(FakePrinter::Reply(0x00, 0x06, {0x01, 0x23}));
-//   printer.Silence();                   // the next read gets nothing (0)
-//   ... call the device ...
-//   EXPECT_EQ(printer.written, FakePrinter::Frame("$PJS", {}));
-//
-// Every Write is appended to `written`; each ReadBack takes the next
-// scripted answer (a read with nothing scripted is silent and returns 0);
-// what a read leaves of an answer stays unread in the back channel, where
-// the next read or Drain finds it, as do bytes scripted with Unasked().
-// Pause only records the requested time, so no test ever sleeps.
+// An in-memory printer for unit tests of anything that talks to the printer:
+// constructed, it takes the place of the real one (SetPrinterIO) until it
+// is destroyed. Every Write is appended to `written`; each ReadBack takes the
+// next scripted answer (Answer, Silence: 0, ReadError: -1; nothing scripted
+// is silent); what a read leaves of an answer stays unread in the back
+// channel, where the next read or Drain finds it, as do bytes scripted with
+// Unasked(). Pause only records the requested time, so no test ever sleeps.
 #pragma once
 
 #include <algorithm>
@@ -32,12 +25,9 @@ class FakePrinter : public PrinterIO {
   FakePrinter(const FakePrinter&) = delete;
   FakePrinter& operator=(const FakePrinter&) = delete;
 
-  // Scripts the next read to deliver these bytes.
-  void Answer(const Bytes& bytes) { reads_.push_back({bytes, 0, false}); }
-  // Scripts the next read to deliver nothing within the time-out.
-  void Silence() { reads_.push_back({{}, 0, true}); }
-  // Scripts the next read to fail (-1).
-  void ReadError() { reads_.push_back({{}, -1, true}); }
+  void Answer(const Bytes& bytes) { reads_.push_back({bytes, 0, false}); }  // the next read's bytes
+  void Silence() { reads_.push_back({{}, 0, true}); }      // the next read gets nothing in time
+  void ReadError() { reads_.push_back({{}, -1, true}); }   // the next read fails
   // Bytes the printer has sent unasked: they wait unread in the back channel.
   void Unasked(const Bytes& bytes) { unread_.insert(unread_.end(), bytes.begin(), bytes.end()); }
 

@@ -1,15 +1,7 @@
 // Runs the real rastertovkr binary against the printer simulator, the way
 // CUPS would run it against a printer, and collects everything a user or
-// the printer would notice.
-//
-//   vkrtest::FilterSetup setup;
-//   setup.Options("CardRibbon=K CardBlackCheck=Check");
-//   setup.simRules = {"$PJS ack 01 05 00 00 00 00 00", "!CRS ack 00 35"};
-//   setup.stdinBytes = rasterBytes;            // or setup.inputFile = path
-//   vkrtest::FilterRun run = vkrtest::RunFilter(setup);
-//   EXPECT_EQ(run.exitStatus, 0);
-//   EXPECT_TRUE(run.LogHas("DEBUG: pJob[0] = 0\n"));
-//   EXPECT_EQ(run.Codes(), (std::vector<std::string>{"$PJS", "!GVT", "!CRS"}));
+// the printer would notice: RunFilter(setup) gives a FilterRun (exit status,
+// log, bytes and frames sent, the simulator's record, the pauses).
 //
 // Wiring: the filter's standard output goes to vkrsim's standard input; the
 // simulator's answers come back on the filter's descriptor 3 (its CUPS back

@@ -1,21 +1,42 @@
-# What the tests that print through IPP share, sourced by a script that
-# defines say and fail: a private cupsd (its own folders under a root, a
-# loopback port and a local socket, nothing shared with the system's cupsd)
-# and the waiting for a job's end.
-#
-#   need_tools TOOL...      skips unless every tool is found (in PATH or /usr/sbin)
-#   start_private_cupsd ROOT SERVERBIN DATADIR [EXTRA_CUPS_FILES_LINE...]
-#       starts cupsd and waits until it answers; sets cupsd_port, exports
-#       CUPS_SERVER; skips when cupsd refuses the configuration or does not start
-#   stop_private_cupsd      stops it, whatever happened
-#   lp_submit QUEUE ARGS... sends a document with lp; sets job_id
-#   job_state PRINTER_URI ID            sets job_state_line to the job's
-#       "state,reasons,message", as ipptool reads it
-#   wait_job PRINTER_URI ID [SECONDS]   the same, once the job has ended
+# What the end-to-end tests that print share, sourced by a script that
+# defines say: the work folder and the end of every test (e2e_begin, fail,
+# skip, need_tools), a private cupsd (its own folders, a loopback port and
+# a local socket, nothing shared with the system's) and a job's state
+# (job_state, wait_job: "state,reasons,message" as ipptool reads it).
 
 cupsd_pid=""
 watchdog_pid=""
 job_state_test=$(cd "$(dirname "${BASH_SOURCE[0]}")/../app" && pwd)/job_state.test
+
+# Makes the work folder $root: kept on failure or with VKR_E2E_KEEP; at the
+# end cupsd and the processes in pids are stopped. fail shows the logs in fail_logs.
+e2e_begin() {
+  root=$(mktemp -d "/tmp/vkr-$1.XXXXXX") || exit 1
+  chmod 0755 "$root"  # cupsd runs filters and backends as lp: they must reach it
+  pids=() fail_logs=() keep=""
+  trap e2e_end EXIT
+  trap 'exit 1' INT TERM
+}
+
+# Says why the test failed, with the last lines of its logs, and ends it.
+fail() {
+  say "FAIL: $*"
+  local log
+  for log in "${fail_logs[@]}"; do
+    [[ -f $log ]] && say "last lines of $log:" && grep -v '^D ' "$log" | tail -n 40 | sed 's/^/  | /'
+  done
+  keep=yes
+  exit 1
+}
+
+# Stops what the test started and removes its folder unless it is kept.
+e2e_end() {
+  stop_private_cupsd
+  local pid
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  if [[ -n $keep || -n ${VKR_E2E_KEEP:-} ]]; then say "left for inspection: $root"; else rm -rf "$root"; fi
+}
 
 # Exit 77 (skipped) where the test cannot run; under CI=true that is a failure.
 skip() {
@@ -24,6 +45,7 @@ skip() {
   exit 77
 }
 
+# Skips unless every tool is found (in PATH or /usr/sbin).
 need_tools() {
   local tool
   for tool in "$@"; do
@@ -34,6 +56,9 @@ need_tools() {
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
+# start_private_cupsd ROOT SERVERBIN DATADIR [CUPS_FILES_LINE...]: starts
+# cupsd and waits for it; sets cupsd_port, exports CUPS_SERVER; skips when
+# cupsd refuses the configuration or does not start.
 start_private_cupsd() {
   local root=$1 serverbin=$2 datadir=$3
   shift 3
@@ -69,6 +94,7 @@ start_private_cupsd() {
   say "cupsd $cupsd_pid listens on 127.0.0.1:$cupsd_port and $root/sock"
 }
 
+# Stops our cupsd, whatever happened.
 stop_private_cupsd() {
   [[ -n $watchdog_pid ]] && kill "$watchdog_pid" 2>/dev/null
   if [[ -n $cupsd_pid ]] && kill -TERM "$cupsd_pid" 2>/dev/null; then
@@ -79,6 +105,7 @@ stop_private_cupsd() {
   return 0
 }
 
+# lp_submit QUEUE ARGS...: sends a document with lp; sets job_id.
 lp_submit() {
   local out
   out=$(lp -d "$@" 2>&1) || fail "lp refused the job to $1: $out"
@@ -86,6 +113,7 @@ lp_submit() {
   [[ -n $job_id ]] || fail "no job id in: $out"
 }
 
+# job_state PRINTER_URI ID; wait_job PRINTER_URI ID [SECONDS] (until the job ends).
 job_state() { job_state_line=$(ipptool -c -d job="$2" "$1" "$job_state_test" 2>&1 | sed -n 2p); }
 
 wait_job() {

@@ -1,17 +1,12 @@
 #!/usr/bin/env bash
 # Whole jobs through the Printer Application: `vkr-printer-app server` on a
 # free localhost port (its pauses removed by the test preload), printer
-# simulators on loopback ports, jobs given with the app's own sub-commands
-# and ipptool.
-#
-#   app_e2e.sh BUILD_DIR SOURCE_DIR print   pictures, two-sided PWG raster, monochrome,
-#                          card options, bad input, a printer that stops answering, one
-#                          that is off, a job cancelled, the web pages, a restart
-#   app_e2e.sh BUILD_DIR SOURCE_DIR everywhere   CUPS' ipp-everywhere.test
-#   app_e2e.sh BUILD_DIR SOURCE_DIR cups    a driverless queue of a private cupsd
-#                          prints a PDF through the app
-#
-# Exit 0 passed, 1 failed, 77 skipped (only where cupsd cannot start; a failure under CI=true).
+# simulators on loopback ports, jobs given with the app's sub-commands and ipptool.
+#   app_e2e.sh BUILD_DIR SOURCE_DIR print|everywhere|cups
+# print: pictures, PWG raster, options, bad input, a printer that stops answering
+# or is off, a job cancelled, the web pages, a restart; everywhere: CUPS'
+# ipp-everywhere.test; cups: a driverless queue of a private cupsd prints a PDF.
+# Exit 0 passed, 1 failed, 77 skipped (cupsd cannot start; a failure under CI=true).
 set -uo pipefail
 build=$(cd "$1" && pwd)
 src=$(cd "$2" && pwd)
@@ -27,8 +22,9 @@ source "$src/tests/support/print_e2e.sh"
 e2e_begin app
 fail_logs=("$root/app.log" "$root/cupsd/log/error_log")
 
-# Starts a simulated printer on a loopback port (0: any free one); the
-# arguments after the port are vkrsim rules. Sets sim_port and sim_pid.
+# start_printer NAME PORT RULES...: a simulated printer on a loopback port
+# with these vkrsim rules; on a free port (0) it is added to the app as NAME.
+# Sets sim_port and sim_pid.
 start_printer() {
   local name=$1 listen=$2 rule rules=()
   for rule in "${@:3}"; do rules+=(--rule "$rule"); done
@@ -40,6 +36,7 @@ start_printer() {
   for _ in $(seq 100); do [[ -s $root/$name/port ]] && break; sleep 0.05; done
   [[ -s $root/$name/port ]] || fail "the simulated printer $name did not start"
   sim_port=$(cat "$root/$name/port")
+  [[ $listen != 0 ]] || add_printer "$name" "$sim_port"
 }
 
 # The sub-commands find the server through a local socket under SNAP_COMMON.
@@ -51,6 +48,7 @@ http() {
 print(u.urlopen(sys.argv[1], sys.argv[2].encode() if sys.argv[2:] else None, 30).read().decode())' "$@"
 }
 start_server() {
+  mkdir -p "$root/spool"
   LD_PRELOAD=$build/tests/support/libvkr_nosleep.so "$app" server -o server-port="$port" \
     -o spool-directory="$root/spool" -o state-file="$root/app.state" -o log-file="$root/app.log" \
     -o log-level=debug >"$root/server.out" 2>"$root/server.err" &
@@ -64,7 +62,6 @@ start_server() {
   done
   fail "the server did not start: $(cat "$root/server.err")"
 }
-mkdir -p "$root/spool"
 start_server
 
 add_printer() {
@@ -79,13 +76,12 @@ submit() {
   job_id=${out##*-}
   [[ $job_id =~ ^[0-9]+$ ]] || fail "no job id in: $out"
 }
-# Prints (app submit) and waits for the job to end in the state want.
+# print_and_wait PRINTER WANT WHAT ARGS...: prints, waits for the job to end in state WANT.
 print_and_wait() {
   local printer=$1 want=$2 what=$3
   submit "$printer" "${@:4}"
   wait_job "$(uri "$printer")" "$job_id" "${VKR_APP_JOB_TIMEOUT:-60}"
   [[ $job_state_line == "$want,"* ]] || fail "job $job_id ('$what') ended '$job_state_line', expected $want"
-  say "job $job_id ('$what'): $job_state_line"
 }
 check_cards() { python3 "$src/tests/cups/check_cards.py" "$root/$1/commands.bin" "$root/$1" "${@:2}"; }
 
@@ -101,7 +97,6 @@ print)
     "$rw" -o "$root/wide.pwg" --mode pwg --colorspace srgb --size 16385,2 --pattern white ||
     fail "cannot write the PWG raster documents"
   start_printer card 0 '!CRC ack 01 2c'  # 300 cards left on the ribbon
-  add_printer card "$sim_port"
   print_and_wait card completed "PNG picture" "$d"
   print_and_wait card completed "JPEG picture" "$root/design.jpg"
   print_and_wait card completed "two-page PWG raster, two-sided" -o sides=two-sided-long-edge "$root/two.pwg"
@@ -125,7 +120,6 @@ print)
   # A printer that stops answering once it has the card (switched off): the
   # job ends with a reason; switched on again, the next job prints.
   start_printer off-and-on 0 '$PTS silent'
-  add_printer off-and-on "$sim_port"
   submit off-and-on "$d"
   for _ in $(seq 100); do grep -q '^#[0-9]* \$PTS' "$root/off-and-on/printer.log" && break; sleep 0.1; done
   kill -KILL "$sim_pid"
@@ -137,7 +131,6 @@ print)
 
   # A job cancelled while the printer is still at work on the card ends at once, canceled.
   start_printer busy 0 '$PJS ack 01 05 00 00 00 00 00'
-  add_printer busy "$sim_port"
   submit busy "$d"
   for _ in $(seq 300); do
     job_state "$(uri busy)" "$job_id"
@@ -180,14 +173,10 @@ print)
   ;;
 everywhere)
   start_printer card 0
-  add_printer card "$sim_port"
   sleep 1.1  # printer-up-time must have passed its first second
-  # Two requirements cannot apply to the card printer (README, "IPP
-  # Everywhere"): its default orientation is 'none' and it takes no per-page
-  # overrides; only those may fail. ipptool refuses a suite whose files it
-  # cannot read, and the PWG sample rasters are not shipped with it: the
-  # suite runs from a folder of its own with stand-ins, real card-sized
-  # rasters for the one type the printer lists (300 dpi sRGB 8-bit).
+  # Only the two requirements that cannot apply to the card printer may fail
+  # (README, "IPP Everywhere"). The suite runs from a folder of its own with
+  # stand-ins for the PWG samples it names, real for the one type listed.
   suite=$root/ipptool
   mkdir -p "$suite"
   ln -s /usr/share/cups/ipptool/* "$suite/"
@@ -213,7 +202,6 @@ cups)
   # everywhere` makes from the app's IPP attributes.
   need_tools cupsd lpadmin lp lpstat
   start_printer card 0
-  add_printer card "$sim_port"
   start_private_cupsd "$root/cupsd" "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)" \
     "$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)"
   lpadmin -p card -E -v "$(uri card)" -m everywhere 2>&1 || fail "lpadmin -m everywhere could not make the queue"

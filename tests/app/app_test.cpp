@@ -91,7 +91,6 @@ TEST(VendorCardOptions, AttributesCarryEveryOptionWithItsDefault) {
 class SocketPrinter {
  public:
   SocketPrinter() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -99,25 +98,23 @@ class SocketPrinter {
     bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
     listen(listener_, 1);
     getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length);
-    uri_ = "socket://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    uri = "socket://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
   }
-  ~SocketPrinter() { close(listener_), peer_ >= 0 && close(peer_); }
-  const std::string& uri() const { return uri_; }
-  void accept() { peer_ = ::accept(listener_, nullptr, nullptr); }
-  void answer(const char* bytes) { ASSERT_EQ(write(peer_, bytes, strlen(bytes)), ssize_t(strlen(bytes))); }
+  ~SocketPrinter() { close(listener_), peer >= 0 && close(peer); }
+  void accept() { peer = ::accept(listener_, nullptr, nullptr); }
+  void answer(const char* bytes) { ASSERT_EQ(write(peer, bytes, strlen(bytes)), ssize_t(strlen(bytes))); }
   // The next count bytes the printer received (fewer if the connection ends).
   std::string received(size_t count) {
     std::string text(count, '\0');
     size_t got = 0;
-    for (ssize_t n; got < count && (n = read(peer_, &text[got], count - got)) > 0;) got += size_t(n);
+    for (ssize_t n; got < count && (n = read(peer, &text[got], count - got)) > 0;) got += size_t(n);
     return text.substr(0, got);
   }
-  void hangUp() { close(peer_), peer_ = -1; }
+  std::string uri;
+  int peer = -1;
 
  private:
-  int listener_ = -1;
-  int peer_ = -1;
-  std::string uri_;
+  int listener_ = socket(AF_INET, SOCK_STREAM, 0);
 };
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -129,7 +126,7 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 // drain's); a closed connection fails the read at once.
 TEST(PapplPrinterIO, ReadStopsAtItsTimeOutLateAnswersAreReadOrDrainedNext) {
   SocketPrinter printer;
-  pappl_device_t* device = papplDeviceOpen(printer.uri().c_str(), "test", nullptr, nullptr);
+  pappl_device_t* device = papplDeviceOpen(printer.uri.c_str(), "test", nullptr, nullptr);
   ASSERT_NE(device, nullptr);
   printer.accept();
   {
@@ -167,7 +164,7 @@ TEST(PapplPrinterIO, ReadStopsAtItsTimeOutLateAnswersAreReadOrDrainedNext) {
     ASSERT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), 3);
     EXPECT_EQ(std::string(buffer, 3), "new");
 
-    printer.hangUp();
+    close(printer.peer), printer.peer = -1;  // the printer hangs up
     EXPECT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), -1);
     EXPECT_LT(secondsSince(start), 3.0);
   }

@@ -33,10 +33,8 @@ inline std::vector<uint8_t> Jpeg(const cardpreview::RgbImage& img, bool grey = f
   unsigned char* out = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&info, &out, &size);
-  info.image_width = JDIMENSION(img.width);
-  info.image_height = JDIMENSION(img.height);
-  info.input_components = grey ? 1 : 3;
-  info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  info.image_width = JDIMENSION(img.width), info.image_height = JDIMENSION(img.height);
+  info.input_components = grey ? 1 : 3, info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, 100, TRUE);
   jpeg_start_compress(&info, TRUE);

@@ -64,12 +64,10 @@ start_private_cupsd() {
   shift 3
   mkdir -p "$root"/{conf,spool/temp,log,cache,state}
   cupsd_port=$(free_port)
-  {
-    printf '%s\n' "ServerRoot $root/conf" "ServerBin $serverbin" "DataDir $datadir" "CacheDir $root/cache" \
-      "StateDir $root/state" "RequestRoot $root/spool" "TempDir $root/spool/temp" \
-      "AccessLog $root/log/access_log" "ErrorLog $root/log/error_log" "PageLog $root/log/page_log" \
-      "Printcap $root/state/printcap" "SystemGroup root" "$@"
-  } >"$root/conf/cups-files.conf"
+  printf '%s\n' "ServerRoot $root/conf" "ServerBin $serverbin" "DataDir $datadir" "CacheDir $root/cache" \
+    "StateDir $root/state" "RequestRoot $root/spool" "TempDir $root/spool/temp" "AccessLog $root/log/access_log" \
+    "ErrorLog $root/log/error_log" "PageLog $root/log/page_log" "Printcap $root/state/printcap" "SystemGroup root" \
+    "$@" >"$root/conf/cups-files.conf"
   printf '%s\n' "LogLevel debug" "MaxLogSize 0" "Listen 127.0.0.1:$cupsd_port" "Listen $root/sock" \
     "Browsing Off" "WebInterface No" "ErrorPolicy abort-job" "PreserveJobHistory Yes" "DefaultPolicy open" \
     "<Location />" "Order allow,deny" "Allow all" "</Location>" \
@@ -85,11 +83,7 @@ start_private_cupsd() {
   local script=$$
   ( while kill -0 "$script" 2>/dev/null; do sleep 2; done; kill -TERM "$cupsd_pid" ) >/dev/null 2>&1 &
   watchdog_pid=$!
-  for _ in $(seq 100); do
-    lpstat -r 2>/dev/null | grep -q "is running" && break
-    kill -0 "$cupsd_pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  for _ in $(seq 100); do lpstat -r 2>/dev/null | grep -q "is running" && break; sleep 0.1; done
   lpstat -r 2>/dev/null | grep -q "is running" || { cat "$root/log/cupsd.out"; skip "cupsd did not start"; }
   say "cupsd $cupsd_pid listens on 127.0.0.1:$cupsd_port and $root/sock"
 }

@@ -85,8 +85,7 @@ print_and_wait() {
 }
 check_cards() { python3 "$src/tests/cups/check_cards.py" "$root/$1/commands.bin" "$root/$1" "${@:2}"; }
 
-# design.png/.jpg/.pdf: a landscape card design that tells every way round
-# apart; two-sided.pdf and back.png: a card with its back.
+# design.png/.jpg/.pdf: a landscape card design that tells every way round apart.
 python3 "$src/tests/cups/make_fixtures.py" "$root" >/dev/null || fail "cannot make the test documents"
 d=$root/design.png
 case $mode in
@@ -132,11 +131,7 @@ print)
   # A job cancelled while the printer is still at work on the card ends at once, canceled.
   start_printer busy 0 '$PJS ack 01 05 00 00 00 00 00'
   submit busy "$d"
-  for _ in $(seq 300); do
-    job_state "$(uri busy)" "$job_id"
-    [[ $job_state_line == *"Waiting for the printer to finish the card"* ]] && break
-    sleep 0.1
-  done
+  for _ in $(seq 300); do job_state "$(uri busy)" "$job_id"; [[ $job_state_line == *"Waiting for"* ]] && break; sleep 0.1; done
   "$app" cancel -d busy -j "$job_id" >/dev/null 2>&1 || fail "cancel refused"
   wait_job "$(uri busy)" "$job_id" 10
   [[ $job_state_line == canceled,* ]] || fail "the job cancelled in the completion wait ended '$job_state_line'"

@@ -15,8 +15,7 @@
 #include "app/card_options.h"
 #include "app/printer_io.h"
 
-// PAPPL keeps a few bytes of a closed device to the process exit; they are
-// not this program's to free (read only under LeakSanitizer).
+// PAPPL keeps a few bytes of a closed device to the process exit (LeakSanitizer).
 extern "C" const char* __lsan_default_suppressions() { return "leak:libpappl.so"; }
 
 namespace {
@@ -134,24 +133,20 @@ TEST(PapplPrinterIO, ReadStopsAtItsTimeOutLateAnswersAreReadOrDrainedNext) {
     ASSERT_EQ(io.Write("ABC", 3), 3u);
     io.Flush();
     EXPECT_EQ(printer.received(3), "ABC");
-
     char buffer[16] = {0};
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(io.ReadBack(buffer, sizeof(buffer), 0.3), 0);
     EXPECT_LT(secondsSince(start), 3.0);
-
     printer.answer("late");
     start = std::chrono::steady_clock::now();
     ASSERT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), 4);
     EXPECT_EQ(std::string(buffer, 4), "late");
-
     printer.answer("now");
     ASSERT_EQ(io.ReadBack(buffer, 2, 5.0), 2);
     EXPECT_EQ(std::string(buffer, 2), "no");
     ASSERT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), 1);
     EXPECT_EQ(buffer[0], 'w');
     EXPECT_LT(secondsSince(start), 3.0);
-
     // An answer left unread is drained before the next command; a drain
     // that finds nothing keeps the next answer for the read.
     printer.answer("old");
@@ -163,7 +158,6 @@ TEST(PapplPrinterIO, ReadStopsAtItsTimeOutLateAnswersAreReadOrDrainedNext) {
     printer.answer("new");
     ASSERT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), 3);
     EXPECT_EQ(std::string(buffer, 3), "new");
-
     close(printer.peer), printer.peer = -1;  // the printer hangs up
     EXPECT_EQ(io.ReadBack(buffer, sizeof(buffer), 5.0), -1);
     EXPECT_LT(secondsSince(start), 3.0);

@@ -30,10 +30,8 @@ TELLING, MIN_TELLING = 40, 6  # a cell differing this much tells two ways round 
 WRONG_WAYS = {"turned half a turn": (True, True), "mirrored top to bottom": (False, True),
               "mirrored left to right": (True, False)}
 
-
 class Failure(Exception):
     """A card or picture that is not as expected."""
-
 
 def frames(stream):
     """(code, params) of every complete frame of a command stream."""
@@ -45,7 +43,6 @@ def frames(stream):
             pos = end
         pos = stream.find(ESC, pos + 1)
     return out
-
 
 def print_command(params):
     """([(side, kind, type byte, jpeg)], data mode) of a "$PTS" command (the printer
@@ -61,14 +58,11 @@ def print_command(params):
         pos += 9 if code == b"O" else 14
     return panels, params[15]  # DataMode (ESC F P1 P2 at 12): 1 one side, 3 two sides
 
-
 def pixels(path):
     """(width, height, rows of RGB bytes) of an 8-bit RGB PNG or a binary PPM."""
     data = Path(path).read_bytes()
     if Path(path).suffix == ".ppm":
-        head = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
-        if not head:
-            raise Failure("%s is not a binary PPM of 8 bits a sample" % Path(path).name)
+        head = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)  # None: not a binary PPM of 8 bits
         width, height, at = int(head[1]), int(head[2]), head.end()
         return width, height, [data[at + y * width * 3:at + (y + 1) * width * 3] for y in range(height)]
     pos, idat, header = 8, b"", (0, 0, 0, 0, 0, 0, 1)
@@ -84,21 +78,16 @@ def pixels(path):
     raw, stride, rows, prev = zlib.decompress(idat), width * 3, [], bytearray(width * 3)
     for y in range(height):
         kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        if kind == 1:
-            for i in range(3, stride):
-                line[i] = (line[i] + line[i - 3]) & 0xFF
-        elif kind == 2:
+        if kind == 2:
             line = bytearray((a + b) & 0xFF for a, b in zip(line, prev))
-        elif kind in (3, 4):
-            for i in range(stride):
-                a, b, c = (line[i - 3], prev[i], prev[i - 3]) if i >= 3 else (0, prev[i], 0)
-                pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
-                pred = (a + b) >> 1 if kind == 3 else a if pa <= pb and pa <= pc else b if pb <= pc else c
-                line[i] = (line[i] + pred) & 0xFF
+        for i in range(stride) if kind in (1, 3, 4) else ():  # the left, average and Paeth filters
+            a, b, c = (line[i - 3], prev[i], prev[i - 3]) if i >= 3 else (0, prev[i], 0)
+            pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+            pred = a if kind == 1 else (a + b) >> 1 if kind == 3 else a if pa <= pb and pa <= pc else b if pb <= pc else c
+            line[i] = (line[i] + pred) & 0xFF
         rows.append(bytes(line))
         prev = line
     return width, height, rows
-
 
 def mirrored(picture, left_right, top_bottom):
     """The picture mirrored left to right and/or top to bottom (both: turned half a turn)."""
@@ -111,7 +100,6 @@ def mirrored(picture, left_right, top_bottom):
         out.append(bytes(row))
     return width, height, out
 
-
 def hatch_xs(row):
     """The x of every pixel of a row in the hatching colour."""
     xs, pos = [], row.find(HATCH)
@@ -120,7 +108,6 @@ def hatch_xs(row):
             xs.append(pos // 3)
         pos = row.find(HATCH, pos + (3 if pos % 3 == 0 else 1))
     return xs
-
 
 def cell_means(picture, skip_hatch=False):
     """Mean (r, g, b) of each grid cell, row by row; None for a cell of hatching only."""
@@ -136,11 +123,9 @@ def cell_means(picture, skip_hatch=False):
             total[3] += x1 - x0 - hatched
     return [(r / n, g / n, b / n) if n else None for r, g, b, n in sums]
 
-
 def difference(a, b):
     """Mean absolute channel difference of two cell means."""
     return sum(abs(x - y) for x, y in zip(a, b)) / 3
-
 
 def fitted(reference, seen, shown):
     """The reference's cell means mapped, channel by channel, by the straight line that
@@ -154,7 +139,6 @@ def fitted(reference, seen, shown):
         for i in shown:
             out[i][c] = my + slope * (reference[i][c] - mx)
     return out
-
 
 def compare(preview, design, label):
     """Raises Failure unless the preview shows the design upright; returns the mean difference."""
@@ -179,11 +163,9 @@ def compare(preview, design, label):
                 label, way, len(wrong), len(telling)))
     return mean
 
-
 def print_commands(capture):
-    """The parameters of every "$PTS" command of a capture."""
+    """The parameters of every "$PTS" command a printer captured."""
     return [params for code, params in frames(Path(capture).read_bytes()) if code == "$PTS"]
-
 
 def check_card(number, params, spec, folder):
     """Checks one print command and its previews against a CARD description."""
@@ -214,7 +196,6 @@ def check_card(number, params, spec, folder):
             design = pixels(want.get(side) or want[side + "-turned"])
             compare(preview, design if side in want else mirrored(design, True, True), side)
 
-
 def main(args):
     """Checks the cards or the one preview named by args."""
     try:
@@ -230,12 +211,11 @@ def main(args):
                 check_card(number, params, spec, args[1])
             except Failure as failure:
                 raise Failure("card %d (%s): %s" % (number, spec, failure))
-    except (Failure, OSError, IndexError, ValueError, struct.error, zlib.error) as failure:
+    except (Failure, OSError, IndexError, TypeError, ValueError, struct.error, zlib.error) as failure:
         print("check_cards: %s: %s" % (args[0] if args else "", failure))
         return 1
     print("check_cards: %s: %d card(s) as printed" % (args[0], len(commands)))
     return 0
-
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:]))

@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
 # Prints through a real, private cupsd: our PPD, rastertovkr, commandtovkr
-# and the vkrsim backend, laid out by `cmake --install` into a staging folder
-# as a system install lays them, behind CUPS' own filters (imagetoraster,
-# pdftopdf, pdftoraster/gstoraster).
-#
+# and the vkrsim backend, laid out by `cmake --install` as a system install
+# lays them, behind CUPS' own filters (imagetoraster, pdftopdf, pdftoraster).
 #   cupsd_e2e.sh BUILD_DIR SOURCE_DIR
-#
 # Exit 0 passed, 1 failed, 77 skipped (cupsd cannot start; a failure under CI=true).
 set -uo pipefail
 build=$(cd "$1" && pwd)

@@ -24,7 +24,6 @@ FRONT = [((0, 0, 400, 250), (220, 30, 40)),       # red, upper left
 BACK = [((0, 0, 300, 200), (240, 140, 20)),       # orange, upper left
         ((600, 500, 1000, 560), (0, 0, 0))]       # black bar, lower right
 
-
 def png_bytes(blocks):
     """The blocks on white as an 8-bit RGB PNG of 300 dpi."""
     rows = [bytearray(b"\xff" * (3 * W)) for _ in range(H)]
@@ -38,7 +37,6 @@ def png_bytes(blocks):
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", W, H, 8, 2, 0, 0, 0))
             + chunk(b"pHYs", struct.pack(">IIB", 11811, 11811, 1))  # 300 dpi in pixels a metre
             + chunk(b"IDAT", zlib.compress(b"".join(b"\0" + row for row in rows), 9)) + chunk(b"IEND", b""))
-
 
 def pdf_bytes(pages):
     """A PDF with one landscape card-sized page of blocks per entry of pages."""
@@ -62,7 +60,6 @@ def pdf_bytes(pages):
     out += b"".join(b"%010d 00000 n \n" % offset for offset in offsets)
     return bytes(out + b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref))
 
-
 def main(folder):
     """Writes every fixture into folder."""
     out = Path(folder)
@@ -73,7 +70,6 @@ def main(folder):
     (out / "two-sided.pdf").write_bytes(pdf_bytes([FRONT, BACK]))
     subprocess.run(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-r300", "-dJPEGQ=95",
                     "-sOutputFile=%s" % (out / "design.jpg"), str(out / "design.pdf")], check=True)
-
 
 if __name__ == "__main__":
     main(sys.argv[1] if len(sys.argv) > 1 else ".")

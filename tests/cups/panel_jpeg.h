@@ -1,16 +1,13 @@
-// Pictures drawn by a function of the pixel and written as panel JPEG files,
-// for the tests of the card preview and of the simulator backend.
+// Pictures drawn by a function of the pixel, as panel JPEG files (preview and backend tests).
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <vector>
-
-#include <jpeglib.h>
+#include <jpeglib.h>  // after cstdio, which it needs
 
 #include "sim/preview/preview.h"
-
 using Rgb = std::vector<uint8_t>;
 
 // A picture whose pixel (x, y) is colour(x, y).

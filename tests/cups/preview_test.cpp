@@ -30,10 +30,8 @@ bool onStripe(int x, int y) { return (x + y) % cardpreview::kHatchPeriod < cardp
 // Pixel (x, y) of a picture.
 Rgb at(const RgbImage& img, int x, int y) { return Rgb(img.at(x, y), img.at(x, y) + 3); }
 
-bool near(const Rgb& p, const Rgb& want, int tolerance = 6) {
-  for (int c = 0; c < 3; ++c)
-    if (std::abs(p[c] - want[c]) > tolerance) return false;
-  return true;
+bool near(const Rgb& p, const Rgb& want) {
+  return std::abs(p[0] - want[0]) <= 6 && std::abs(p[1] - want[1]) <= 6 && std::abs(p[2] - want[2]) <= 6;
 }
 
 // Reads a PNG file back with libpng: its pixels and its Description text

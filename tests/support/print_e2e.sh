@@ -1,15 +1,13 @@
 # What the end-to-end tests that print share, sourced by a script that
-# defines say: the work folder and the end of every test (e2e_begin, fail,
-# skip, need_tools), a private cupsd (its own folders, a loopback port and
-# a local socket, nothing shared with the system's) and a job's state
-# (job_state, wait_job: "state,reasons,message" as ipptool reads it).
+# defines say: the work folder and the end of every test, a private cupsd
+# (its own folders, a loopback port and a local socket) and a job's state.
 
 cupsd_pid=""
 watchdog_pid=""
 job_state_test=$(cd "$(dirname "${BASH_SOURCE[0]}")/../app" && pwd)/job_state.test
 
-# Makes the work folder $root: kept on failure or with VKR_E2E_KEEP; at the
-# end cupsd and the processes in pids are stopped. fail shows the logs in fail_logs.
+# Makes the work folder $root (kept on failure or with VKR_E2E_KEEP); at the end
+# cupsd and the processes in pids are stopped. fail shows the logs in fail_logs.
 e2e_begin() {
   root=$(mktemp -d "/tmp/vkr-$1.XXXXXX") || exit 1
   chmod 0755 "$root"  # cupsd runs filters and backends as lp: they must reach it
@@ -91,11 +89,10 @@ start_private_cupsd() {
 # Stops our cupsd, whatever happened.
 stop_private_cupsd() {
   [[ -n $watchdog_pid ]] && kill "$watchdog_pid" 2>/dev/null
-  if [[ -n $cupsd_pid ]] && kill -TERM "$cupsd_pid" 2>/dev/null; then
-    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$cupsd_pid" 2>/dev/null
-    wait "$cupsd_pid" 2>/dev/null
-  fi
+  [[ -n $cupsd_pid ]] && kill -TERM "$cupsd_pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$cupsd_pid" 2>/dev/null
+  wait "$cupsd_pid" 2>/dev/null
   return 0
 }
 

@@ -121,7 +121,6 @@ FilterRun RunFilter(const FilterSetup& setup) {
     run.log = std::string("pipe: ") + strerror(errno);
     return run;
   }
-
   std::vector<std::string> simArgs = {SimulatorBinary(), "--log", simLogPath, "--capture", capturePath,
                                       "--reply-fd", "3"};
   if (!setup.simScript.empty()) simArgs.insert(simArgs.end(), {"--script", setup.simScript});
@@ -156,7 +155,6 @@ FilterRun RunFilter(const FilterSetup& setup) {
     _exit(127);
   }
   for (int fd : {toSim[0], toSim[1], toFilter[0], toFilter[1]}) close(fd);
-
   const double deadline = now() + setup.timeoutSeconds;
   int filterStatus = 0, simStatus = 0;
   bool filterDone = filter < 0, simDone = sim < 0;
@@ -171,7 +169,6 @@ FilterRun RunFilter(const FilterSetup& setup) {
     }
     usleep(2000);
   }
-
   run.exitStatus = statusOf(filterStatus);
   run.log = readFile(stderrPath);
   const std::string captured = readFile(capturePath);

@@ -66,11 +66,9 @@ struct FilterRun {
 };
 
 FilterRun RunFilter(const FilterSetup& setup);
-
 // A fresh empty folder under the system's temporary folder, and its removal.
 std::string MakeTempDir();
 void RemoveTree(const std::string& path);
-
 // Paths of the built programs and test data.
 const char* FilterBinary();
 const char* CommandFilterBinary();

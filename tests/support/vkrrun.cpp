@@ -1,14 +1,10 @@
 // vkrrun: runs rastertovkr against the printer simulator once and shows what
 // happened: the filter's log, the printer's record of every command and
 // answer, and the exit status (which vkrrun also exits with).
-//
 //   vkrrun [--real-time] [--options TEXT] [--input FILE | --stdin FILE]
-//          [--ppd FILE | --no-ppd] [--rule RULE]... [--script FILE]
-//          [--panels DIR]
-//
-// --real-time runs the binary as shipped (one-second pauses); otherwise the
-// pauses are removed as in the tests. --panels makes the simulator keep every
-// card's panels and a preview in DIR.
+//          [--ppd FILE | --no-ppd] [--rule RULE]... [--script FILE] [--panels DIR]
+// --real-time runs the binary as shipped, pauses and all; --panels makes the
+// simulator keep every card's panels and a preview in DIR.
 #include <cstdio>
 #include <fstream>
 #include <iterator>

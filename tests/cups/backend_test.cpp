@@ -35,11 +35,11 @@ void putBigEndian(Bytes& out, uint32_t v) {
 
 Bytes solidJpeg(uint8_t r, uint8_t g, uint8_t b) { return Jpeg(Picture(64, 40, [&](int, int) { return Rgb{r, g, b}; })); }
 
-// A one-sided card on a colour ribbon: colour and overlay panels.
-Bytes printCommand(const Bytes& colour, const Bytes& overlay) {
+// A one-sided card on a colour ribbon: colour and overlay (or second colour) panels.
+Bytes printCommand(const Bytes& colour, const Bytes& overlay, uint8_t overlayType = 0x10) {
   Bytes p{0x1B, 'P', 0, 0, 0x1B, 'R', 0, 1, 0, 0x10, 0, 0, 0x1B, 'F', 0, 1, 1, 0, 0x1B, 'C', 0xFF, 0,
           0x1B, 'O', 0, 0, 0, 0, 0, 0, 0};
-  for (const auto& panel : {std::make_pair(uint8_t(0x00), &colour), std::make_pair(uint8_t(0x10), &overlay)}) {
+  for (const auto& panel : {std::make_pair(uint8_t(0x00), &colour), std::make_pair(overlayType, &overlay)}) {
     p.insert(p.end(), {0x1B, 'T', panel.first, 0, 0, 0, 0, 0, 0, 0});
     putBigEndian(p, uint32_t(panel.second->size()));
   }
@@ -182,17 +182,21 @@ TEST_F(Backend, ReadsTheJobFromTheFileArgument) {
   EXPECT_NE(r.errors.find("ERROR: Unable to open print file"), std::string::npos) << r.errors;
 }
 
-// A stray byte in the block area's zero fill refuses the card; a panel
-// claiming 65500 x 65500 pixels is a bad panel, never decoded nor drawn.
+// A stray byte in the block area's zero fill, a frame not closed by CR or two
+// colour panels refuse the card; a panel claiming 65500 x 65500 pixels is a
+// bad panel, never decoded nor drawn.
 TEST_F(Backend, MalformedCardIsRefusedAndBadPanelNotDrawn) {
-  Bytes stray = printCommand(solidJpeg(10, 200, 10), solidJpeg(0, 0, 0));
-  stray[9 + 490] = 0x55;
+  Bytes stray = printCommand(solidJpeg(10, 200, 10), solidJpeg(0, 0, 0)), noCr = stray;
+  stray[9 + 490] = 0x55, noCr.back() = 0x0A;
   const struct {
     Bytes pts;
     bool acknowledged;
     std::string told, logged;
   } kCases[] = {
-      {stray, false, "printed 0 cards", "$PTS"},
+      {stray, false, "printed 0 cards", "$PTS refused: block area not zero-filled"},
+      {noCr, false, "printed 0 cards", "$PTS refused: no CR after the panel data"},
+      {printCommand(solidJpeg(10, 200, 10), solidJpeg(0, 0, 0), 0x00), false, "printed 0 cards",
+       "$PTS refused: panel blocks out of order"},
       {printCommand(claimingSize(solidJpeg(10, 200, 10), 65500, 65500), solidJpeg(0, 0, 0)), true, "printed 1 card",
        "bad panel card001_front_color.jpg: 65500 x 65500 pixels"},
   };

@@ -31,8 +31,7 @@ fail() {
 e2e_end() {
   stop_private_cupsd
   local pid
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
   if [[ -n $keep || -n ${VKR_E2E_KEEP:-} ]]; then say "left for inspection: $root"; else rm -rf "$root"; fi
 }
 
@@ -46,10 +45,8 @@ skip() {
 # Skips unless every tool is found (in PATH or /usr/sbin).
 need_tools() {
   local tool
-  for tool in "$@"; do
-    command -v "$tool" >/dev/null || PATH=$PATH:/usr/sbin
-    command -v "$tool" >/dev/null || skip "$tool is not installed"
-  done
+  PATH=$PATH:/usr/sbin
+  for tool in "$@"; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
 }
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }

@@ -144,12 +144,13 @@ print)
   state=$(ipptool -c "$(uri card)" "$here/printer_state.test" 2>&1 | sed -n 2p)
   [[ $state == idle,none ]] || fail "the working printer reports '$state'"
   web=http://localhost:$port/card
-  http "$web" | grep -q Idle && http "$web/supplies" | grep 'Color Ribbon (300 cards left)' |
-    grep -q 'title="60%"' || fail "the web pages do not show the printer's state and ribbon"
+  home=$(http "$web") supplies=$(http "$web/supplies")  # whole pages: grep -q would cut the pipe short
+  [[ $home == *Idle* && $supplies == *"Color Ribbon (300 cards left)"* && $supplies == *'title="60%"'* ]] ||
+    fail "the web pages do not show the printer's state and ribbon"
   # Identify beeps the printer; the web page's test page is its self-test card.
   ipptool -t "$(uri card)" identify-printer.test >"$root/identify.out" 2>&1 || fail "Identify-Printer failed"
-  session=$(http "$web" | sed -n 's/.*name="session" value="\([0-9a-f]*\)".*/\1/p' | head -n 1)
-  http "$web/" "session=$session&action=print-test-page" | grep -q "Test page printed." ||
+  session=$(sed -n 's/.*name="session" value="\([0-9a-f]*\)".*/\1/p' <<<"$home" | head -n 1)
+  [[ $(http "$web/" "session=$session&action=print-test-page") == *"Test page printed."* ]] ||
     fail "the web page's test page button failed"
   grep -q '^   buzzer 1 1 1$' "$root/card/printer.log" || fail "identify did not sound the printer's buzzer"
   grep -q '^#[0-9]* !RSP N=1 params: 01$' "$root/card/printer.log" || fail "the test page asked for no self-test card"

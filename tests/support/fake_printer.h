@@ -1,17 +1,10 @@
-// An in-memory printer for unit tests of anything that talks to the printer.
-//
-//   FakePrinter printer;                 // installs itself; the destructor
-//                                        // puts the real printer back
-//   printer.Answer(FakePrinter::Reply(0x00, 0x06, {0x01, 0x23}));
-//   printer.Silence();                   // the next read gets nothing (0)
-//   ... call the device ...
-//   EXPECT_EQ(printer.written, FakePrinter::Frame("$PJS", {}));
-//
-// Every Write is appended to `written`; each ReadBack takes the next
-// scripted answer (a read with nothing scripted is silent and returns 0);
-// what a read leaves of an answer stays unread in the back channel, where
-// the next read or Drain finds it, as do bytes scripted with Unasked().
-// Pause only records the requested time, so no test ever sleeps.
+// An in-memory printer for unit tests of anything that talks to the printer:
+// constructed, it takes the place of the real one (SetPrinterIO) until it
+// is destroyed. Every Write is appended to `written`; each ReadBack takes the
+// next scripted answer (Answer, Silence: 0, ReadError: -1; nothing scripted
+// is silent); what a read leaves of an answer stays unread in the back
+// channel, where the next read or Drain finds it, as do bytes scripted with
+// Unasked(). Pause only records the requested time, so no test ever sleeps.
 #pragma once
 
 #include <algorithm>
@@ -32,12 +25,9 @@ class FakePrinter : public PrinterIO {
   FakePrinter(const FakePrinter&) = delete;
   FakePrinter& operator=(const FakePrinter&) = delete;
 
-  // Scripts the next read to deliver these bytes.
-  void Answer(const Bytes& bytes) { reads_.push_back({bytes, 0, false}); }
-  // Scripts the next read to deliver nothing within the time-out.
-  void Silence() { reads_.push_back({{}, 0, true}); }
-  // Scripts the next read to fail (-1).
-  void ReadError() { reads_.push_back({{}, -1, true}); }
+  void Answer(const Bytes& bytes) { reads_.push_back({bytes, 0, false}); }  // the next read's bytes
+  void Silence() { reads_.push_back({{}, 0, true}); }      // the next read gets nothing in time
+  void ReadError() { reads_.push_back({{}, -1, true}); }   // the next read fails
   // Bytes the printer has sent unasked: they wait unread in the back channel.
   void Unasked(const Bytes& bytes) { unread_.insert(unread_.end(), bytes.begin(), bytes.end()); }
 
@@ -47,10 +37,7 @@ class FakePrinter : public PrinterIO {
     writes.push_back(Bytes(p, p + count));
     return count;
   }
-  void Flush() override {
-    ++flushes;
-    flushedAt.push_back(written.size());
-  }
+  void Flush() override { ++flushes, flushedAt.push_back(written.size()); }
   void Pause(unsigned int usec) override { pauses.push_back(usec); }
   ssize_t ReadBack(void* buffer, size_t count, double timeout) override {
     readLimits.push_back(count);
@@ -75,38 +62,18 @@ class FakePrinter : public PrinterIO {
 
   // A command frame: ESC, code, big-endian parameter count, parameters, CR.
   static Bytes Frame(const std::string& code, const Bytes& params) {
-    Bytes f;
-    f.reserve(10 + params.size());
-    f.push_back(0x1B);
-    for (char c : code) f.push_back(uint8_t(c));
-    uint32_t n = uint32_t(params.size());
-    f.push_back(uint8_t(n >> 24));
-    f.push_back(uint8_t(n >> 16));
-    f.push_back(uint8_t(n >> 8));
-    f.push_back(uint8_t(n));
-    f.insert(f.end(), params.begin(), params.end());
-    f.push_back(0x0D);
-    return f;
+    Bytes f{0x1B};
+    f.insert(f.end(), code.begin(), code.end());
+    return withLength(f, params);
   }
-
   // A well-formed reply: ESC, echoed code, status class and code, payload
   // length, payload, CR.
   static Bytes Reply(uint8_t statusClass, uint8_t statusCode, const Bytes& payload = {},
                      const std::string& code = "RPLY") {
-    Bytes r;
-    r.reserve(12 + payload.size());
-    r.push_back(0x1B);
+    Bytes r{0x1B};
     for (size_t i = 0; i < 4; ++i) r.push_back(uint8_t(i < code.size() ? code[i] : ' '));
-    r.push_back(statusClass);
-    r.push_back(statusCode);
-    uint32_t n = uint32_t(payload.size());
-    r.push_back(uint8_t(n >> 24));
-    r.push_back(uint8_t(n >> 16));
-    r.push_back(uint8_t(n >> 8));
-    r.push_back(uint8_t(n));
-    r.insert(r.end(), payload.begin(), payload.end());
-    r.push_back(0x0D);
-    return r;
+    r.insert(r.end(), {statusClass, statusCode});
+    return withLength(r, payload);
   }
   static Bytes Ack(const Bytes& payload = {}) { return Reply(0x00, 0x06, payload); }
 
@@ -120,6 +87,14 @@ class FakePrinter : public PrinterIO {
   Bytes drained;  // every byte taken by Drain
 
  private:
+  // head, then the big-endian length of body, body and CR.
+  static Bytes withLength(Bytes head, const Bytes& body) {
+    const uint32_t n = uint32_t(body.size());
+    head.insert(head.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+    head.insert(head.end(), body.begin(), body.end());
+    head.push_back(0x0D);
+    return head;
+  }
   // Moves at most count unread bytes into buffer.
   size_t take(void* buffer, size_t count) {
     const size_t n = std::min(count, unread_.size());

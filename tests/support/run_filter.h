@@ -1,15 +1,7 @@
 // Runs the real rastertovkr binary against the printer simulator, the way
 // CUPS would run it against a printer, and collects everything a user or
-// the printer would notice.
-//
-//   vkrtest::FilterSetup setup;
-//   setup.Options("CardRibbon=K CardBlackCheck=Check");
-//   setup.simRules = {"$PJS ack 01 05 00 00 00 00 00", "!CRS ack 00 35"};
-//   setup.stdinBytes = rasterBytes;            // or setup.inputFile = path
-//   vkrtest::FilterRun run = vkrtest::RunFilter(setup);
-//   EXPECT_EQ(run.exitStatus, 0);
-//   EXPECT_TRUE(run.LogHas("DEBUG: pJob[0] = 0\n"));
-//   EXPECT_EQ(run.Codes(), (std::vector<std::string>{"$PJS", "!GVT", "!CRS"}));
+// the printer would notice: RunFilter(setup) gives a FilterRun (exit status,
+// log, bytes and frames sent, the simulator's record, the pauses).
 //
 // Wiring: the filter's standard output goes to vkrsim's standard input; the
 // simulator's answers come back on the filter's descriptor 3 (its CUPS back
@@ -30,9 +22,7 @@ namespace vkrtest {
 
 // How to run the filter.
 struct FilterSetup {
-  // The filter program to run (rastertovkr when empty; CommandFilterBinary()
-  // for the command filter).
-  std::string program;
+  std::string program;  // the filter program (rastertovkr when empty; or CommandFilterBinary())
   // Arguments after the program name: job, user, title, copies, options.
   std::vector<std::string> args = {"1", "user", "title", "1", ""};
   // Sets the options argument (argument 5).
@@ -40,29 +30,19 @@ struct FilterSetup {
     if (args.size() > 4) args[4] = options;
     return *this;
   }
-  // Input file given as argument 6 (empty: none, the raster is read from
-  // standard input).
-  std::string inputFile;
-  // What the filter finds on its standard input.
-  std::vector<uint8_t> stdinBytes;
-  // Simulator rules (see sim/sim_script.h) and an optional script file.
-  std::vector<std::string> simRules;
-  std::string simScript;
-  // Folder where the simulator keeps every card's panels (empty: none).
-  std::string simPanels;
-  // PPD: set to this path (the test PPD by default) unless setPpd is false.
-  bool setPpd = true;
+  std::string inputFile;            // argument 6 (empty: the raster comes on standard input)
+  std::vector<uint8_t> stdinBytes;  // what the filter finds on its standard input
+  std::vector<std::string> simRules;  // simulator rules (sim/sim_script.h)
+  std::string simScript;              // and an optional script file
+  std::string simPanels;  // folder where the simulator keeps every card's panels (empty: none)
+  bool setPpd = true;     // set PPD to ppd (the test PPD when empty)
   std::string ppd;
-  // Extra environment variables for the filter (e.g. FINAL_CONTENT_TYPE).
-  std::vector<std::pair<std::string, std::string>> env;
-  // Folder that stands for "/tmp/test..." files; a fresh one, removed
-  // afterwards, when empty.
+  std::vector<std::pair<std::string, std::string>> env;  // extra environment (e.g. FINAL_CONTENT_TYPE)
+  // Folder that stands for "/tmp/test..." files; a fresh one, removed afterwards, when empty.
   std::string tmpDir;
-  // Run with the vkr_nosleep preload (no pauses, "/tmp/test..." files in
-  // tmpDir); false runs the binary exactly as shipped, pauses and all.
+  // Run with the vkr_nosleep preload; false runs the binary as shipped, pauses and all.
   bool noSleep = true;
-  // The run is killed after this long.
-  double timeoutSeconds = 60;
+  double timeoutSeconds = 60;  // the run is killed after this long
 };
 
 // What came out of one run.
@@ -74,9 +54,7 @@ struct FilterRun {
   std::string simLog;                 // the simulator's record of frames and answers
   std::string simErrors;              // the simulator's own standard error
   bool timedOut = false;
-  // Length in microseconds of every pause the filter asked for, in order
-  // (with the preload only).
-  std::vector<unsigned> pauses;
+  std::vector<unsigned> pauses;  // every pause asked for, in microseconds, in order (with the preload)
 
   // The command codes sent, in order.
   std::vector<std::string> Codes() const;
@@ -88,11 +66,9 @@ struct FilterRun {
 };
 
 FilterRun RunFilter(const FilterSetup& setup);
-
 // A fresh empty folder under the system's temporary folder, and its removal.
 std::string MakeTempDir();
 void RemoveTree(const std::string& path);
-
 // Paths of the built programs and test data.
 const char* FilterBinary();
 const char* CommandFilterBinary();

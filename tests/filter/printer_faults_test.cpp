@@ -1,9 +1,8 @@
-// The printer side of the fault matrix, through the real filter and the
-// simulator: a printer that is silent at each exchange, refuses, reports an
-// error number, answers with a broken, split, overlong or short reply, or
-// whose back channel is closed. Every case ends in its defined outcome (the
-// stated line and exit 1, or a completed job) within the stated waits, and
-// every command the filter wrote is whole.
+// A printer that is silent at each exchange, refuses, reports an error
+// number, answers with a broken, split, overlong or short reply, or whose
+// back channel is closed, through the real filter, the relay and the
+// simulator. Every case ends in its defined outcome (the stated lines and
+// exit status) within the stated waits, and every command written is whole.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -18,15 +17,17 @@ using namespace rastertest;
 namespace {
 
 using Codes = std::vector<std::string>;
-
+const Codes kVersion = {"$PJS", "!GVT"};
 const Codes kPreflight = {"$PJS", "!GVT", "!CRS"};
+const Codes kCardRefused = {"$PJS", "!GVT", "!CRS", "$PTS"};
 const Codes kWholeJob = {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS"};
 const Codes kResetAtStart = {"$PJS", "$CPJ", "!CSS", "!RCE"};
 const Codes kResetAtEnd = {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$CPJ", "!CSS", "!RCE"};
 const char kIdle[] = "$PJS ack 00 05 00 00 00 00 00";
 const char kStartReset[] =
     "ERROR: The printer did not report its status and was reset; the job was not printed.\n";
-const Codes kCardRefused = {"$PJS", "!GVT", "!CRS", "$PTS"};
+const char kDone[] = "DEBUG: pJob[0] = 0\n";
+const char kEndCheck[] = "DEBUG: CheckPrinterStatus Code";
 
 struct Case {
   const char* name;
@@ -34,8 +35,7 @@ struct Case {
   int exitStatus;
   std::vector<std::string> lines;  // each must be in the log
   Codes codes;
-  // Relay faults.
-  int splitFrame = 0;
+  int splitFrame = 0;  // relay faults
   size_t splitAt = 6;
   bool backChannelClosed = false;
 };
@@ -59,6 +59,7 @@ void expectOutcome(const Case& c, const faultrelay::RelayRun& run, double maxSec
   EXPECT_EQ(run.Codes(), c.codes);
   EXPECT_TRUE(run.AllFramesWhole());
   EXPECT_LT(run.seconds, maxSeconds);
+  EXPECT_FALSE(run.LogHas("DEBUG: Dropped") && c.splitFrame) << run.log;
 }
 
 // Cases without a silent exchange take well under a second each, plus the
@@ -72,22 +73,22 @@ void runSerially(const std::vector<Case>& cases) {
 TEST(PrinterFaults, SilentOrUnfinishedAnswerCostsOneReadTimeOut) {
   const std::vector<Case> cases = {
       {"status at start", {"$PJS silent"}, 1, {"DEBUG: PJS [nRet=-1]", kStartReset}, kResetAtStart},
-      {"version", {"!GVT silent"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
+      {"version", {"!GVT silent"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"}, kVersion},
       {"ribbon", {"!CRS silent"}, 1, {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
       // Silence to the card command refuses nothing: the job status decides.
-      {"card", {"$PTS silent"}, 0, {"(-1)\n", "DEBUG: pJob[0] = 0\n"}, kWholeJob},
-      {"status at end", {kIdle, "$PJS silent"}, 0, {"DEBUG: PJS[nRet=-1]", "DEBUG: CheckPrinterStatus Code"}, kResetAtEnd},
+      {"card", {"$PTS silent"}, 0, {"(-1)\n", kDone}, kWholeJob},
+      {"status at end", {kIdle, "$PJS silent"}, 0, {"DEBUG: PJS[nRet=-1]", kEndCheck}, kResetAtEnd},
       // An answer whose length field claims more than ever arrives is waited
       // for until the time-out, then counts as no reply.
       {"length beyond the data", {"!GVT ack 01 02 03 04 len=100"}, 1,
-       {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
+       {"DEBUG: GetPrinterVersion Error -1\n"}, kVersion},
       {"largest length", {"!CRS ack 00 35 len=2147483647"}, 1,
        {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
       {"bare ESC", {"!CRS raw 1b"}, 1, {"DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
       {"no CR after a payload", {"!GVT ack 01 02 03 04 nocr"}, 1,
-       {"DEBUG: GetPrinterVersion Error -1\n"}, {"$PJS", "!GVT"}},
+       {"DEBUG: GetPrinterVersion Error -1\n"}, kVersion},
       // Without a payload the length field alone delimits the reply.
-      {"no CR, no payload", {"!CRS ack nocr"}, 0, {"DEBUG: pJob[0] = 0\n"}, kWholeJob},
+      {"no CR, no payload", {"!CRS ack nocr"}, 0, {kDone}, kWholeJob},
   };
   // Each case waits out one real five-second read; they run side by side.
   std::vector<std::future<faultrelay::RelayRun>> runs;
@@ -99,105 +100,96 @@ TEST(PrinterFaults, SilentOrUnfinishedAnswerCostsOneReadTimeOut) {
   }
 }
 
-TEST(PrinterFaults, RefusalsAndErrorNumbers) {
+TEST(PrinterFaults, RefusalsErrorNumbersAndBrokenReplies) {
   runSerially({
       {"NAK status at start", {"$PJS nak"}, 1, {"DEBUG: PJS [nRet=9]", kStartReset}, kResetAtStart},
-      {"NAK version", {"!GVT nak"}, 1, {"DEBUG: GetPrinterVersion Error 9\n"}, {"$PJS", "!GVT"}},
-      {"NAK ribbon", {"!CRS nak"}, 1, {"DEBUG: CheckRibbonSensor Error 9\n"}, kPreflight},
+      {"NAK version", {"!GVT nak"}, 1, {"[E] GetPrinterVersion : 9\r\nDEBUG: GetPrinterVersion Error 9\n"},
+       kVersion},
+      {"error 02 ribbon", {"!CRS error 02"}, 1, {"[E] CheckRibbon : 2\r\nDEBUG: CheckRibbonSensor Error 2\n"},
+       kPreflight},
       // A refused card fails the job at once: no status poll, no further card.
       {"NAK card", {"$PTS nak"}, 1, {"ERROR: The printer refused the card (NAK).\n"}, kCardRefused},
       {"error 31 card", {"$PTS error 31"}, 1, {"ERROR: The printer refused the card (error 49).\n"},
        kCardRefused},
       {"error class with the NAK code card", {"$PTS error 15"}, 1,
        {"ERROR: The printer refused the card (NAK).\n"}, kCardRefused},
-      {"error code outside the error class card", {"$PTS status 00 31"}, 0,
-       {"DEBUG: pJob[0] = 0\n"}, kWholeJob},
-      {"NAK status at end", {kIdle, "$PJS nak"}, 0, {"DEBUG: PJS[nRet=9]", "DEBUG: CheckPrinterStatus Code"}, kResetAtEnd},
-      {"NAK cancel", {"$PJS nak", "$CPJ nak"}, 1, {"DEBUG: CancelPrintJob Error 9\n"},
-       {"$PJS", "$CPJ"}},
-      {"error 03 version", {"!GVT error 03"}, 1, {"DEBUG: GetPrinterVersion Error 3\n"},
-       {"$PJS", "!GVT"}},
-      {"error ff ribbon", {"!CRS error ff"}, 1, {"DEBUG: CheckRibbonSensor Error 255\n"}, kPreflight},
-      {"error class with the NAK code", {"!GVT error 15"}, 1,
-       {"DEBUG: GetPrinterVersion Error 9\n"}, {"$PJS", "!GVT"}},
+      {"error code outside the error class card", {"$PTS status 00 31"}, 0, {kDone}, kWholeJob},
+      {"error class with the NAK code", {"!GVT error 15"}, 1, {"DEBUG: GetPrinterVersion Error 9\n"},
+       kVersion},
       {"error code outside the error class", {"!GVT status 00 03 01 02 03 04"}, 0,
        {"DEBUG: GetPrinterVersion (1 2 3 4)\n"}, kWholeJob},
       {"error 42 status at start", {"$PJS error 42"}, 1, {"DEBUG: PJS [nRet=66]", kStartReset},
        kResetAtStart},
-      {"error 07 status at end", {kIdle, "$PJS error 07"}, 0, {"DEBUG: PJS[nRet=7]", "DEBUG: CheckPrinterStatus Code"},
+      {"NAK status at end", {kIdle, "$PJS nak"}, 0, {"DEBUG: PJS[nRet=9]", kEndCheck}, kResetAtEnd},
+      {"error 07 status at end", {kIdle, "$PJS error 07"}, 0, {"DEBUG: PJS[nRet=7]", kEndCheck},
        kResetAtEnd},
+      // The recovery after a failed status: each of its steps may fail too.
+      {"NAK cancel", {"$PJS nak", "$CPJ error 04"}, 1,
+       {"[E] CancelPrintJob : 4\r\nDEBUG: CancelPrintJob Error 4\n"}, {"$PJS", "$CPJ"}},
+      {"error 03 printer status", {"$PJS nak", "!CSS error 03"}, 1,
+       {"DEBUG: CheckPrinterStatus Code [3][03]\n", kStartReset}, kResetAtStart},
       {"error 05 clearing", {"$PJS nak", "!RCE error 05"}, 1, {"DEBUG: ClearErrorStatus Error 5\n"},
        kResetAtStart},
+      {"NAK cancel at end", {kIdle, "$PJS nak", "$CPJ nak"}, 1,
+       {"ERROR: CancelPrintJob :: Fail !!, nRet = [9]\n", "DEBUG: CancelPrintJob Error 9\n"},
+       {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS", "$CPJ"}},
       {"error 05 clearing at end", {kIdle, "$PJS nak", "!RCE error 05"}, 1,
        {"ERROR: ClearErrorStatus :: Fail !!, nRet = [5]\n", "DEBUG: ClearErrorStatus Error 5\n"},
        kResetAtEnd},
-  });
-}
-
-TEST(PrinterFaults, MalformedRepliesCountAsNoReply) {
-  runSerially({
+      // Malformed replies count as no reply.
       {"no ESC version", {"!GVT ack 01 02 03 04 noesc"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
-       {"$PJS", "!GVT"}},
+       kVersion},
       {"no ESC status", {"$PJS ack 00 05 00 00 00 00 00 noesc"}, 1,
        {"DEBUG: PJS [nRet=-1]", kStartReset}, kResetAtStart},
+      {"garbage", {"!GVT raw 00 ff 1b 0d"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"}, kVersion},
       // A status without the job state leaves nothing to wait on: the
       // completion wait recovers the printer.
       {"negative length", {"$PJS ack 01 05 00 00 00 00 00 len=-5"}, 0,
        {"DEBUG: PJS [nRet=0][0][0][0][0][0][0][0]",
         "DEBUG: Job status answered without the job state.\n"}, kResetAtEnd},
-      {"garbage", {"!GVT raw 00 ff 1b 0d"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
-       {"$PJS", "!GVT"}},
+  });
+}
+
+TEST(PrinterFaults, OverlongRepliesStayWithinTheReadAndTheRestIsDropped) {
+  runSerially({
+      // A long version answer keeps its first four bytes.
+      {"version 2000 bytes", {"!GVT ack fill=2000:12"}, 0,
+       {"FW Version : 1212 (1212)\r\n", "DEBUG: GetPrinterVersion (12 12 12 12)\n"}, kWholeJob},
+      // 9000 bytes of payload: the answer is read up to 8191 bytes and the
+      // reply area keeps 4096; the length field claims more than arrived.
+      {"version", {"!GVT ack 01 02 03 04 fill=9000"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
+       kVersion},
+      {"ribbon", {"!CRS ack 00 35 fill=9000"}, 1, {"(8191)\n", "DEBUG: CheckRibbonSensor Error -1\n"},
+       kPreflight},
+      // The card's answer is read on past the first 63 bytes; what is left
+      // beyond the read limit is dropped before the next command.
+      {"card, 72-byte ACK", {"$PTS ack fill=60"}, 0, {"(72)\n", kDone}, kWholeJob},
+      {"card, 9012-byte ACK", {"$PTS ack fill=9000"}, 0,
+       {"(8191)\n", "DEBUG: Dropped 821 bytes the printer left unread: 41 41", kDone}, kWholeJob},
   });
 }
 
 TEST(PrinterFaults, ReplySplitAcrossTwoWritesIsReadWhole) {
   // The rest of an answer arriving a second later is read on by the answer's
   // length field: the exchange gets its whole answer and the next one its own.
-  const std::vector<std::pair<int, size_t>> splits = {
-      {1, 6}, {2, 12}, {4, 6}, {5, 6}};
   std::vector<Case> cases;
-  for (const auto& split : splits) {
-    Case c{"split", {}, 0, {"DEBUG: pJob[0] = 0\n", "FW Version : 0123 (123)"}, kWholeJob};
-    c.splitFrame = split.first;
-    c.splitAt = split.second;
-    cases.push_back(c);
+  for (const auto& split : std::vector<std::pair<int, size_t>>{{1, 6}, {2, 12}, {4, 6}, {5, 6}}) {
+    cases.push_back({"split", {}, 0, {kDone, "FW Version : 0123 (123)"}, kWholeJob, split.first,
+                     split.second});
   }
   // A refusal split after its status still refuses the card.
-  Case nak{"NAK card split", {"$PTS nak"}, 1, {"ERROR: The printer refused the card (NAK).\n"},
-           kCardRefused};
-  nak.splitFrame = 4;
-  cases.push_back(nak);
+  cases.push_back({"NAK card split", {"$PTS nak"}, 1, {"ERROR: The printer refused the card (NAK).\n"},
+                   kCardRefused, 4});
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.splitFrame) + " at " + std::to_string(c.splitAt));
-    const faultrelay::RelayRun run = runCase(c);
-    expectOutcome(c, run, 4.0);
-    EXPECT_FALSE(run.LogHas("DEBUG: Dropped")) << run.log;
+    expectOutcome(c, runCase(c), 4.0);
   }
-}
-
-TEST(PrinterFaults, OverlongRepliesStayWithinTheReadAndTheRestIsDropped) {
-  runSerially({
-      // 9000 bytes of payload: the answer is read up to 8191 bytes and the
-      // reply area keeps 4096; the length field claims more than arrived.
-      {"version", {"!GVT ack 01 02 03 04 fill=9000"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
-       {"$PJS", "!GVT"}},
-      {"ribbon", {"!CRS ack 00 35 fill=9000"}, 1, {"(8191)\n", "DEBUG: CheckRibbonSensor Error -1\n"},
-       kPreflight},
-      // The card's answer is read on past the first 63 bytes; what is left
-      // beyond the read limit is dropped before the next command.
-      {"card, 72-byte ACK", {"$PTS ack fill=60"}, 0,
-       {"(72)\n", "DEBUG: pJob[0] = 0\n"}, kWholeJob},
-      {"card, 9012-byte ACK", {"$PTS ack fill=9000"}, 0,
-       {"(8191)\n", "DEBUG: Dropped 821 bytes the printer left unread: 41 41", "DEBUG: pJob[0] = 0\n"},
-       kWholeJob},
-  });
 }
 
 TEST(PrinterFaults, ClosedBackChannelFailsAtOnce) {
   Case closed{"closed", {}, 1, {"DEBUG: PJS [nRet=-1]", "DEBUG: CancelPrintJob Error -1\n"},
               {"$PJS", "$CPJ"}};
   closed.backChannelClosed = true;
-  const faultrelay::RelayRun run = runCase(closed);
   // The end of the back channel is seen at once, not after the time-out.
-  expectOutcome(closed, run, 2.0);
+  expectOutcome(closed, runCase(closed), 2.0);
 }

@@ -35,72 +35,55 @@ PageSpec Noise() {
 
 PageSpec Grey() { return Filled(Rgb{128, 128, 128}); }
 
+// Runs one job of the given pages through the relay with the cancel or hang-up set up.
+faultrelay::RelayRun RunWith(std::vector<PageSpec> pages, faultrelay::RelaySetup setup) {
+  setup.stdinBytes = WriteRaster(pages);
+  faultrelay::RelayRun run = faultrelay::Run(setup);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 1) << run.log;  // not killed by SIGTERM or SIGPIPE
+  EXPECT_TRUE(run.AllFramesWhole());
+  return run;
+}
+
 }  // namespace
 
-TEST(Cancel, DuringThePreflightNoFurtherCommandIsSent) {
+TEST(Cancel, StopsBeforeTheNextCommandAndLeavesEveryCommandWhole) {
   faultrelay::RelaySetup setup;
-  setup.stdinBytes = WriteRaster({Grey()});
   setup.sigtermAfterFrames = 1;
-  faultrelay::RelayRun run = faultrelay::Run(setup);
-  EXPECT_FALSE(run.timedOut);
-  EXPECT_EQ(run.exitStatus, 1) << run.log;
+  faultrelay::RelayRun run = RunWith({Grey()}, setup);
   EXPECT_TRUE(run.LogHas(kCanceled)) << run.log;
   EXPECT_EQ(run.Codes(), Codes{"$PJS"});
-  EXPECT_TRUE(run.AllFramesWhole());
-}
 
-TEST(Cancel, CardCommandBeingWrittenIsFinishedWholeAndNothingFollows) {
-  faultrelay::RelaySetup setup;
-  setup.stdinBytes = WriteRaster({Noise(), Grey()});
-  setup.sigtermAfterFrames = 3;  // after the preflight, while "$PTS" is on its way
+  // While the card command is being written: it is finished whole, the
+  // second page is not sent and no status poll follows.
+  setup.sigtermAfterFrames = 3;
   setup.sigtermMidFrame = true;
-  faultrelay::RelayRun run = faultrelay::Run(setup);
-  EXPECT_FALSE(run.timedOut);
+  run = RunWith({Noise(), Grey()}, setup);
   EXPECT_EQ(run.framesAtSignal, 3);
-  EXPECT_EQ(run.exitStatus, 1) << run.log;
   EXPECT_TRUE(run.LogHas(kCanceled));
-  // The first card's command went out whole; the second page was not sent
-  // and no status poll followed.
   EXPECT_EQ(run.Codes(), (Codes{"$PJS", "!GVT", "!CRS", "$PTS"}));
-  EXPECT_TRUE(run.AllFramesWhole());
   ASSERT_EQ(run.frames.size(), 4u);
   EXPECT_GT(run.frames[3].declared, 65536u) << "the command must outgrow one pipe buffer";
-}
 
-TEST(Cancel, BusyPrinterPollingStopsAtTheNextPoll) {
-  faultrelay::RelaySetup setup;
-  setup.stdinBytes = WriteRaster({Grey()});
   // Idle at the preflight, then busy for ever: only a cancel ends the wait.
-  setup.simRules = {"$PJS ack 00 05 00 00 00 00 00", "$PJS ack 01 05 00 00 00 00 00"};
-  setup.sigtermAfterFrames = 7;  // preflight, card, three polls
-  faultrelay::RelayRun run = faultrelay::Run(setup);
-  EXPECT_FALSE(run.timedOut);
-  EXPECT_EQ(run.exitStatus, 1) << run.log;
+  faultrelay::RelaySetup busy;
+  busy.simRules = {"$PJS ack 00 05 00 00 00 00 00", "$PJS ack 01 05 00 00 00 00 00"};
+  busy.sigtermAfterFrames = 7;  // preflight, card, three polls
+  run = RunWith({Grey()}, busy);
   EXPECT_TRUE(run.LogHas(kCanceled));
   EXPECT_LE(run.frames.size(), size_t(run.framesAtSignal + 1));
-  EXPECT_TRUE(run.AllFramesWhole());
   EXPECT_FALSE(run.LogHas("$CPJ"));
 }
 
 TEST(BackendGone, ClosedPrinterStreamEndsTheJobWithAnError) {
-  struct Case {
-    int closeAfter;
-    Codes sent;
-  } cases[] = {
-      {1, {"$PJS"}},                         // before the version query
-      {3, {"$PJS", "!GVT", "!CRS"}},         // before the card
-      {4, {"$PJS", "!GVT", "!CRS", "$PTS"}}, // before the completion wait
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.closeAfter);
+  const Codes sent = {"$PJS", "!GVT", "!CRS", "$PTS"};
+  // Before the version query, before the card, before the completion wait.
+  for (int closeAfter : {1, 3, 4}) {
+    SCOPED_TRACE(closeAfter);
     faultrelay::RelaySetup setup;
-    setup.stdinBytes = WriteRaster({Grey()});
-    setup.closeStdoutAfterFrames = c.closeAfter;
-    faultrelay::RelayRun run = faultrelay::Run(setup);
-    EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitStatus, 1) << run.log;  // not killed by SIGPIPE (141)
+    setup.closeStdoutAfterFrames = closeAfter;
+    faultrelay::RelayRun run = RunWith({Grey()}, setup);
     EXPECT_TRUE(run.LogHas(kWriteFailed)) << run.log;
-    EXPECT_EQ(run.Codes(), c.sent);
-    EXPECT_TRUE(run.AllFramesWhole());
+    EXPECT_EQ(run.Codes(), Codes(sent.begin(), sent.begin() + closeAfter));
   }
 }

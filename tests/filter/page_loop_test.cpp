@@ -1,0 +1,278 @@
+// The raster page loop through the real filter and the simulator: streams cut
+// short at every stage, refused and unreadable headers, margins from the
+// imaging box, and the image-log copy. Each input ends in its defined
+// outcome: the stated lines and exit 1, or a printed job; never a signal, a
+// hang or a partial command.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "raster_pages.h"
+#include "support/run_filter.h"
+
+using namespace rastertest;
+using H = cups_page_header2_t;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Codes = std::vector<std::string>;
+const Codes kRefused = {"$PJS", "!GVT", "!CRS"};
+const Codes kOneCard = {"$PJS", "!GVT", "!CRS", "$PTS", "$PJS"};
+const Codes kFirstCardOnly = {"$PJS", "!GVT", "!CRS", "$PTS"};
+const char kU[] = "ERROR: Unsupported raster data.\n";
+const char kReadError[] = "ERROR: Error reading raster data.\n";
+const char kNoPages[] = "ERROR: No pages were found.\n";
+
+PageSpec Grey() { return Filled(Rgb{128, 128, 128}); }
+
+// One page written by libcups, changed by set first.
+Bytes Spec(std::function<void(PageSpec&)> set) {
+  PageSpec p = Grey();
+  set(p);
+  return WriteRaster({p});
+}
+
+// An uncompressed raster (sync word "RaS3") of the grey card's header changed
+// by set, so that headers libcups's writer would not produce can be tried;
+// then `bytes` of pixel data (-1: what the header's lines make).
+Bytes Raw(std::function<void(H&)> set, long bytes = -1) {
+  H h = HeaderOf(Grey());
+  set(h);
+  const uint32_t sync = CUPS_RASTER_SYNC;
+  Bytes out(4 + sizeof(h) + (bytes < 0 ? size_t(h.cupsBytesPerLine) * h.cupsHeight : size_t(bytes)),
+            0x80);
+  memcpy(out.data(), &sync, 4);
+  memcpy(out.data() + 4, &h, sizeof(h));
+  return out;
+}
+
+vkrtest::FilterRun RunOn(const Bytes& input, const std::string& options = "") {
+  vkrtest::FilterSetup setup;
+  setup.Options(options);
+  setup.stdinBytes = input;
+  return vkrtest::RunFilter(setup);
+}
+
+bool AllFramesWhole(const vkrtest::FilterRun& run) {
+  for (const vkrsim::Frame& f : run.frames)
+    if (!f.complete || !f.closedByCr) return false;
+  return true;
+}
+
+PageSpec Black() { return Filled(Rgb{0, 0, 0}); }
+
+}  // namespace
+
+TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
+  const Bytes two = WriteRaster({Grey(), Grey()});
+  const size_t header = sizeof(H), line = 643 * 3, page = header + line * 1013;
+  ASSERT_EQ(two.size(), 4 + 2 * page);
+  auto cut = [&](size_t n) { return Bytes(two.begin(), two.begin() + long(n)); };
+  Bytes garbage = cut(4 + page);
+  for (int i = 0; i < 3000; ++i) garbage.push_back(uint8_t(i * 37 + 11));
+  PageSpec oneBit = Grey();
+  oneBit.bits = 1;
+  auto huge = [](float points) {
+    return Spec([points](PageSpec& p) {
+      p.width = p.height = 10, p.pointsGiven = true, p.pagePoints[0] = p.pagePoints[1] = points;
+    });
+  };
+  const float margin500 = PointsFor(500, 300);
+  struct Row {
+    const char* name;
+    Bytes input;
+    std::vector<std::string> lines;
+    int exit = 1;
+    Codes codes = kRefused;
+    const char* options = "";
+  } rows[] = {
+      // Streams cut short: no pages is an empty job; a header cut short fails it; a cut
+      // second page fails the job after the first card, so it is not reported as printed.
+      {"sync word only", cut(4), {}, 0, {"$PJS", "!GVT", "!CRS", "$PJS"}},
+      {"inside the first header", cut(4 + 900), {kNoPages}},
+      {"inside the first line", cut(4 + header + 100),
+       {kReadError, "DEBUG: Unable to read line 1 for page 1.\n"}},
+      {"last line of the page", cut(4 + page - 1),
+       {kReadError, "DEBUG: Unable to read line 1013 for page 1.\n"}},
+      {"inside the second header", cut(4 + page + 500),
+       {kReadError, "DEBUG: Unable to read the header of page 2.\n"}, 1, kFirstCardOnly},
+      {"garbage after the first page", garbage,
+       {kReadError, "DEBUG: Unable to read the header of page 2.\n"}, 1, kFirstCardOnly},
+      {"inside the second page", cut(4 + page + header + line * 10),
+       {kReadError, "DEBUG: Unable to read line 11 for page 2.\n"}, 1, kFirstCardOnly},
+      // Headers libcups reads no page from.
+      {"libcups refuses the header",
+       Raw([](H& h) { h.cupsWidth = 1000000000, h.cupsBytesPerLine = 3000000000u; }, 6000),
+       {kNoPages}},
+      {"zero height", Raw([](H& h) { h.cupsHeight = 0; }), {kNoPages}},
+      {"colour space unknown to libcups", Raw([](H& h) { h.cupsColorSpace = cups_cspace_t(21); }),
+       {kNoPages}},
+      // Headers the filter refuses before anything is sent.
+      {"RGBA", Spec([](PageSpec& p) { p.colorSpace = 2, p.bpp = 32; }),
+       {kU, "DEBUG: Unsupported cupsColorSpace 2 on page 1.\n"}},
+      {"banded", Spec([](PageSpec& p) { p.order = CUPS_ORDER_BANDED, p.bpp = 8; }),
+       {kU, "DEBUG: Unsupported cupsColorOrder 1 on page 1.\n"}},
+      // Width 644: whole 2-byte pixel groups per line, as libcups requires.
+      {"4 bits", Spec([](PageSpec& p) { p.bits = 4, p.bpp = 12, p.width = 644; }),
+       {kU, "DEBUG: Unsupported cupsBitsPerColor 4 on page 1.\n"}},
+      {"tall raster", Spec([](PageSpec& p) { p.pageHeight = 1013, p.bottom = 10; }),
+       {kU, "DEBUG: Bad bottom/left/top margin on page 1.\n"}},
+      {"left margin", Spec([](PageSpec& p) { p.width = 10, p.pageWidth = 643, p.left = 700; }),
+       {kU, "DEBUG: Bad bottom/left/top margin on page 1.\n"}},
+      {"height wrapped past 2^32 beside a margin",
+       Raw([&](H& h) { h.cupsImagingBBox[1] = margin500, h.cupsHeight = ~0u; }, 6000),
+       {kU, "DEBUG: Bad bottom/left/top margin on page 1.\n"}},
+      {"exactly the page less its margin",
+       Raw([&](H& h) { h.cupsImagingBBox[1] = margin500, h.cupsHeight = 513; }),
+       {"test page_top: 0\n", "test page_bottom: 500\n"}, 0, kOneCard},
+      // 60000 points at 300 dpi: 250000 pixels a side.
+      {"huge page", huge(60000),
+       {kU, "DEBUG: Page size 250000 x 250000 pixels is larger than 16384 pixels a side on page 1.\n"}},
+      {"out of range", huge(1e12f),
+       {kU, "DEBUG: Page size 4294967295 x 4294967295 pixels is larger than 16384 pixels a side"}},
+      {"width x resolution past 32 bits",
+       Raw([](H& h) { h.cupsPageSize[0] = 65536, h.HWResolution[0] = 65537; }),
+       {kU, "DEBUG: Page size 59653233 x 1013 pixels is larger than 16384 pixels a side"}},
+      // 16000 x 16000 RGB pixels fit the side limit but not 256 MiB.
+      {"huge buffer", huge(3840),
+       {kU, "DEBUG: Page buffer of 768129000 bytes is larger than 268435456 bytes on page 1.\n"}},
+      {"wide raster", Spec([](PageSpec& p) {
+         p.width = 20000, p.height = 2, p.pageWidth = 643, p.pageHeight = 1013;
+       }), {kU, "DEBUG: Raster width 20000 is larger than 16384 pixels on page 1.\n"}},
+      {"line a pixel long", Raw([](H& h) { h.cupsBytesPerLine = 1932; }, 6000),
+       {kU, "DEBUG: cupsBytesPerLine 1932 does not match cupsWidth 643 at 24 bits a pixel"}},
+      {"line of 2 GiB", Raw([](H& h) { h.cupsBytesPerLine = 0x7FFFFFFEu; }, 6000),
+       {kU, "DEBUG: cupsBytesPerLine 2147483646 does not match cupsWidth 643"}},
+      {"1-bit RGB", WriteRaster({oneBit}),
+       {kU, "DEBUG: Unsupported 1-bit pixels in cupsColorSpace 1 on page 1.\n"}},
+      // RGB with a fourth byte the print call would take for the next pixel.
+      {"RGB 32 bpp", Spec([](PageSpec& p) { p.bpp = 32; }),
+       {kU, "DEBUG: Unsupported cupsBitsPerPixel 32 for cupsColorSpace 1 on page 1.\n"}},
+      {"16-bit CMYK at 32 bits a pixel", Raw([](H& h) {
+         h.cupsColorSpace = CUPS_CSPACE_CMYK, h.cupsBitsPerColor = 16, h.cupsBitsPerPixel = 32;
+         h.cupsBytesPerLine = 643 * 4;
+       }), {kU, "DEBUG: Unsupported cupsBitsPerPixel 32 for cupsColorSpace 6 on page 1.\n"}},
+      // Zero pixels across: lines of no bytes, which the image-log copy could not write.
+      {"zero horizontal resolution", Raw([](H& h) { h.HWResolution[0] = 0; }),
+       {kU, "DEBUG: Empty page frame (0 x 1013 pixels) on page 1.\n"}, 1, kRefused,
+       "CardBlackCheck=Check"},
+      {"refused page after a good one", WriteRaster({Black(), oneBit}),
+       {kU, "DEBUG: Unsupported 1-bit pixels in cupsColorSpace 1 on page 2.\n"}, 1,
+       kFirstCardOnly},
+      // A raster wider than its page: each line is cut at the page's edge.
+      {"raster wider than the page",
+       Raw([](H& h) { h.cupsWidth = 700, h.cupsBytesPerLine = 700 * 3; }),
+       {"test linesize: 1929\n", "VKCL_PTSEx nTxSize 1954077, dw 643, dh 1013\n"}, 0, kOneCard},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const vkrtest::FilterRun run = RunOn(r.input, r.options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitStatus, r.exit) << run.log;
+    EXPECT_EQ(run.Codes(), r.codes);
+    for (const std::string& l : r.lines) EXPECT_TRUE(run.LogHas(l)) << l << "\n" << run.log;
+    EXPECT_TRUE(AllFramesWhole(run));
+    EXPECT_EQ(run.LogHas("ERROR: "), r.exit != 0) << run.log;
+  }
+}
+
+TEST(PageLoop, RandomBytesFailTheJobWithoutACardOfNoise) {
+  // Whatever the header fields say, the job refuses the header or the page,
+  // or fails to read its lines: it ends with an ERROR line and 1, in time.
+  std::mt19937 random(7);
+  for (const uint32_t sync : {0u, uint32_t(CUPS_RASTER_SYNCv1), uint32_t(CUPS_RASTER_SYNC),
+                              uint32_t(CUPS_RASTER_SYNCv2)}) {
+    SCOPED_TRACE(sync);
+    Bytes input(4);
+    memcpy(input.data(), &sync, 4);
+    for (int k = 0; k < 30000; ++k) input.push_back(uint8_t(random()));
+    const vkrtest::FilterRun run = RunOn(input);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_TRUE(run.LogHas("ERROR: ")) << run.log;
+    EXPECT_TRUE(AllFramesWhole(run));
+    EXPECT_EQ(run.Codes(), kRefused);
+  }
+}
+
+TEST(PageLoop, ImagingBoxMarginsAreWhiteOnTheCard) {
+  // A black raster of 643 x 1013 on a 663 x 1023 page, 10 pixels from the
+  // left and 5 from the bottom: the frame has 5 white lines on top.
+  PageSpec page = Black();
+  page.left = 10, page.bottom = 5, page.pageWidth = 663, page.pageHeight = 1023;
+  vkrtest::FilterRun run = RunOn(WriteRaster({page}));
+  ASSERT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_TRUE(run.LogHas("test page_width: 663\ntest page_height: 1023\ntest page_left: 10\n"
+                         "test page_bottom: 5\ntest page_top: 5\ntest linesize: 1989\n"
+                         "test lineoffset: 30\n"));
+  EXPECT_TRUE(run.LogHas("nline ( 2034747)(1, inheader.Duplex 0)\n"));  // 1023 lines of 1989
+  std::vector<PtsCommand> cmds = PrintCommands(run.frames);
+  ASSERT_EQ(cmds.size(), 1u);
+  ASSERT_TRUE(cmds[0].ok) << cmds[0].error;
+  DecodedJpeg card = DecodeJpeg(cmds[0].panels[0]);
+  ASSERT_TRUE(card.ok);
+  ASSERT_EQ(card.width, 1023);
+  ASSERT_EQ(card.height, 663);
+  EXPECT_LT(MeanOf(card, 500, 300, 16).r, 80);   // the raster
+  EXPECT_GT(MeanOf(card, 500, 655, 6).r, 200);   // page's left margin: card bottom
+  EXPECT_GT(MeanOf(card, 500, 1, 6).r, 200);     // right of the raster: card top
+  EXPECT_GT(MeanOf(card, 0, 300, 3).r, 200);     // page top lines: card left edge
+  EXPECT_GT(MeanOf(card, 1020, 300, 3).r, 200);  // page bottom lines: card right edge
+}
+
+TEST(PageLoop, ImageLogCopyCarriesTheFrameAndThePageOptions) {
+  const std::string tmp = vkrtest::MakeTempDir();
+  std::ofstream(tmp + "/test_pwg.raster") << std::string(100000, 'x');  // truncated, not appended to
+  PageSpec page = Black();
+  page.width = 20, page.height = 30, page.left = 2, page.bottom = 1;
+  page.pageWidth = 24, page.pageHeight = 33;
+  vkrtest::FilterSetup setup;
+  setup.Options("CardBlackCheck=Check print-quality=4 print-content-optimize=photo "
+                "print-rendering-intent=perceptual");
+  setup.stdinBytes = WriteRaster({page});
+  setup.tmpDir = tmp;
+  vkrtest::FilterRun run = vkrtest::RunFilter(setup);
+  ASSERT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_TRUE(run.LogHas("DEBUG: nCheck ImageLog SetDEBUG: fileno ")) << run.log;
+  const int fd = open((tmp + "/test_pwg.raster").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  H h;
+  ASSERT_TRUE(cupsRasterReadHeader2(ras, &h));
+  EXPECT_EQ(h.cupsWidth, 24u);
+  EXPECT_EQ(h.cupsHeight, 33u);
+  EXPECT_EQ(h.cupsBytesPerLine, 72u);
+  EXPECT_EQ(h.cupsInteger[8], 4u);
+  EXPECT_STREQ(h.OutputType, "Photo");
+  EXPECT_STREQ(h.cupsRenderingIntent, "Perceptual");
+  std::vector<Bytes> lines;
+  for (Bytes l(72); lines.size() < h.cupsHeight && cupsRasterReadPixels(ras, l.data(), 72) == 72;)
+    lines.push_back(l);
+  cupsRasterClose(ras);
+  EXPECT_LT(lseek(fd, 0, SEEK_END), 100000);
+  close(fd);
+  // The image log also keeps the whole print command as it was written.
+  std::ifstream dumpFile(tmp + "/testfile_linux_ptsdata_1_100", std::ios::binary);
+  const Bytes dump((std::istreambuf_iterator<char>(dumpFile)), std::istreambuf_iterator<char>());
+  vkrtest::RemoveTree(tmp);
+  // Between the three 10-byte preflight frames and the last "$PJS".
+  ASSERT_GT(run.printerBytes.size(), 40u);
+  EXPECT_EQ(dump, Bytes(run.printerBytes.begin() + 30, run.printerBytes.end() - 10));
+  ASSERT_EQ(lines.size(), 33u);
+  const Bytes white(72, 255);
+  Bytes data(72, 255);
+  std::fill(data.begin() + 6, data.begin() + 66, 0);
+  // Two white lines on top (33 - 1 - 30), the raster 2 pixels from the left, one line below.
+  EXPECT_EQ(lines[0], white);
+  EXPECT_EQ(lines[1], white);
+  EXPECT_EQ(lines[2], data);
+  EXPECT_EQ(lines[31], data);
+  EXPECT_EQ(lines[32], white);
+}

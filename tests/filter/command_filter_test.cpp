@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -20,31 +19,41 @@ namespace {
 
 using Codes = std::vector<std::string>;
 
-// A maintenance job: the command file on standard input.
-vkrtest::FilterSetup commandJob(const std::string& commands) {
+// A maintenance job: the command file on standard input, the simulator answering by rules.
+vkrtest::FilterSetup commandJob(const std::string& commands,
+                                const std::vector<std::string>& rules = {}) {
   vkrtest::FilterSetup setup;
   setup.program = vkrtest::CommandFilterBinary();
   setup.stdinBytes.assign(commands.begin(), commands.end());
-  setup.timeoutSeconds = 60;
+  setup.simRules = rules;
   return setup;
 }
 
-vkrtest::FilterRun runCommands(const std::string& commands,
-                               const std::vector<std::string>& rules = {}) {
-  vkrtest::FilterSetup setup = commandJob(commands);
-  setup.simRules = rules;
-  return vkrtest::RunFilter(setup);
-}
-
-// Runs the command filter the way a person might from a shell: no back
-// channel at all (descriptor 3 closed), killed after 20 s (status 124).
-int runWithoutBackChannel(const std::string& commands, std::string* log) {
+// Runs the command filter on these commands with no back channel (descriptor
+// 3 closed), its standard output a pipe whose reader has gone when
+// streamGone, else /dev/null; killed after 20 s. Its exit status (-1 for a
+// signal) and log.
+int runBare(const std::string& commands, bool streamGone, std::string* log) {
   const std::string dir = vkrtest::MakeTempDir();
   std::ofstream(dir + "/job.cmd") << commands;
-  const std::string shell = "timeout -s KILL 20 " + std::string(vkrtest::CommandFilterBinary()) +
-                            " 1 user title 1 '' <" + dir + "/job.cmd >/dev/null 2>" + dir +
-                            "/filter.err 3>&-";
-  const int status = system(shell.c_str());
+  int fds[2];
+  if (pipe(fds) != 0) return -2;
+  close(fds[0]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    alarm(20);
+    dup2(open((dir + "/job.cmd").c_str(), O_RDONLY), 0);
+    dup2(streamGone ? fds[1] : open("/dev/null", O_WRONLY), 1);
+    dup2(open((dir + "/filter.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    close(3);
+    execl(vkrtest::CommandFilterBinary(), "commandtovkr", "1", "user", "title", "1", "",
+          (char*)nullptr);
+    _exit(127);
+  }
+  close(fds[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
   std::stringstream text;
   text << std::ifstream(dir + "/filter.err").rdbuf();
   *log = text.str();
@@ -54,26 +63,40 @@ int runWithoutBackChannel(const std::string& commands, std::string* log) {
 
 }  // namespace
 
-TEST(CommandFilter, ReportLevelsReportsTheRibbonAsAMarker) {
+TEST(CommandFilter, PrinterAnswersDecideTheReportAndTheExitStatus) {
   struct Case {
+    const char* commands;
     std::vector<std::string> rules;
+    int exit;
     Codes codes;
     std::vector<std::string> lines;
+    const char* absent;
   } cases[] = {
-      {{"!CRC ack 01 2c", "!GPC ack 00 01 e2 40"}, {"!CRC", "!GPC"},
+      {"ReportLevels", {"!CRC ack 01 2c", "!GPC ack 00 01 e2 40"}, 0, {"!CRC", "!GPC"},
        {"ATTR: marker-colors=none\n", "ATTR: marker-levels=-3\n", "ATTR: marker-names=Ribbon\n",
-        "ATTR: marker-types=ink-ribbon\n", "INFO: Ribbon count 300, print count 123456\n"}},
-      {{"!CRC ack 00 00"}, {}, {"ATTR: marker-levels=0\n", "INFO: Ribbon count 0, print count 1234\n"}},
+        "ATTR: marker-types=ink-ribbon\n", "INFO: Ribbon count 300, print count 123456\n"}, "ERROR"},
+      {"ReportLevels", {"!CRC ack 00 00"}, 0, {"!CRC", "!GPC"},
+       {"ATTR: marker-levels=0\n", "INFO: Ribbon count 0, print count 1234\n"}, "ERROR"},
       // Answers without a count: the level and the counts are unknown.
-      {{"!CRC ack", "!GPC ack"}, {},
-       {"ATTR: marker-levels=-1\n", "INFO: Ribbon count unknown, print count unknown\n"}},
+      {"ReportLevels", {"!CRC ack", "!GPC ack"}, 0, {"!CRC", "!GPC"},
+       {"ATTR: marker-levels=-1\n", "INFO: Ribbon count unknown, print count unknown\n"}, "ERROR"},
+      // A refusal, an error or silence fails the job and stops it there; what
+      // was learnt is still reported.
+      {"PrintSelfTestPage\nReportLevels", {"!RSP nak"}, 1, {"!RSP"},
+       {"ERROR: Self-test print failed: the printer refused the command (9)\n"}, "ATTR:"},
+      {"ReportLevels", {"!CRC error 05"}, 1, {"!CRC"},
+       {"ERROR: Ribbon count query failed: printer error 5 (5)\n"}, "ATTR:"},
+      {"ReportLevels\nPrintSelfTestPage", {"!CRC ack 01 f4", "!GPC silent"}, 1, {"!CRC", "!GPC"},
+       {"ATTR: marker-levels=-3\n",
+        "ERROR: Print count query failed: the printer did not answer (-1)\n"}, "INFO: Ribbon count"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules[0]);
-    vkrtest::FilterRun run = runCommands("#CUPS-COMMAND\nReportLevels\n", c.rules);
-    EXPECT_EQ(run.exitStatus, 0) << run.log;
-    EXPECT_TRUE(c.codes.empty() || run.Codes() == c.codes);
+    vkrtest::FilterRun run = vkrtest::RunFilter(commandJob(std::string("#CUPS-COMMAND\n") + c.commands + "\n", c.rules));
+    EXPECT_EQ(run.exitStatus, c.exit) << run.log;
+    EXPECT_EQ(run.Codes(), c.codes);
     for (const std::string& line : c.lines) EXPECT_TRUE(run.LogHas(line)) << line << run.log;
+    EXPECT_FALSE(run.LogHas(c.absent)) << run.log;
   }
 }
 
@@ -86,7 +109,7 @@ TEST(CommandFilter, CommandsRunInOrderAndSeeThePrinterChange) {
   const std::string longComment =
       "#" + std::string(1022, 'x') + tailCommand + std::string(2000 - 1023 - tailCommand.size(), ' ');
   const std::string longUnknown = "AutoConfigure" + std::string(1010, ' ') + tailCommand + "\r\n";
-  vkrtest::FilterRun run = runCommands(
+  vkrtest::FilterRun run = vkrtest::RunFilter(commandJob(
       "#CUPS-COMMAND\n"
       "# levels before and after a self-test print\n"
       "ReportLevels\n"
@@ -96,7 +119,7 @@ TEST(CommandFilter, CommandsRunInOrderAndSeeThePrinterChange) {
       "Clean\n"
       "Beep\nBeep 291 5 3840\nBeep loud\n" +
       longUnknown +
-      "ReportLevels\n");
+      "ReportLevels\n"));
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   ASSERT_EQ(run.Codes(), (Codes{"!CRC", "!GPC", "!RSP", "!RBZ", "!RBZ", "!CRC", "!GPC"}));
   EXPECT_EQ(run.frames[2].params, (vkrsim::Bytes{0x01}));
@@ -119,52 +142,20 @@ TEST(CommandFilter, CommandsRunInOrderAndSeeThePrinterChange) {
   EXPECT_EQ(commands, "*cupsCommands: \"PrintSelfTestPage ReportLevels\"");
   EXPECT_TRUE(run.LogHas("DEBUG: Beep needs three numbers, got \"loud\"; skipped\n"));
   EXPECT_TRUE(run.LogHas("DEBUG: Unknown command \"AutoConfigure\" skipped\n"));
+  EXPECT_FALSE(run.LogHas("Unknown command \"#")) << "a comment taken for a command";
   EXPECT_FALSE(run.LogHas("ERROR:"));
 }
 
-TEST(CommandFilter, CommandFileNamedOnTheCommandLine) {
-  const std::string dir = vkrtest::MakeTempDir();
-  std::ofstream(dir + "/job.cmd") << "#CUPS-COMMAND\r\nPrintSelfTestPage\r\n";
-  vkrtest::FilterSetup setup = commandJob("");
-  setup.inputFile = dir + "/job.cmd";
-  vkrtest::FilterRun run = vkrtest::RunFilter(setup);
-  vkrtest::RemoveTree(dir);
-  EXPECT_EQ(run.exitStatus, 0) << run.log;
-  EXPECT_EQ(run.Codes(), Codes{"!RSP"});
-}
-
-TEST(CommandFilter, RefusingPrinterFailsTheJobAndStopsThere) {
-  vkrtest::FilterRun run =
-      runCommands("#CUPS-COMMAND\nPrintSelfTestPage\nReportLevels\n", {"!RSP nak"});
-  EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_EQ(run.Codes(), Codes{"!RSP"});
-  EXPECT_TRUE(
-      run.LogHas("ERROR: Self-test print failed: the printer refused the command (9)\n"));
-
-  vkrtest::FilterRun error = runCommands("#CUPS-COMMAND\nReportLevels\n", {"!CRC error 05"});
-  EXPECT_EQ(error.exitStatus, 1);
-  EXPECT_EQ(error.Codes(), Codes{"!CRC"});
-  EXPECT_TRUE(error.LogHas("ERROR: Ribbon count query failed: printer error 5 (5)\n"));
-  EXPECT_FALSE(error.LogHas("ATTR:"));
-}
-
-TEST(CommandFilter, SilentPrinterFailsTheJob) {
-  vkrtest::FilterRun run =
-      runCommands("#CUPS-COMMAND\nReportLevels\nPrintSelfTestPage\n", {"!CRC ack 01 f4", "!GPC silent"});
-  EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_EQ(run.Codes(), (Codes{"!CRC", "!GPC"}));
-  EXPECT_TRUE(run.LogHas("ATTR: marker-levels=-3\n"));  // what was learnt is still reported
-  EXPECT_TRUE(run.LogHas("ERROR: Print count query failed: the printer did not answer (-1)\n"));
-  EXPECT_FALSE(run.LogHas("INFO: Ribbon count"));
-}
-
-TEST(CommandFilter, WhatIsNotACommandFileIsRefused) {
+TEST(CommandFilter, CommandFileIsReadOrRefused) {
+  const std::string dir = vkrtest::MakeTempDir(), file = dir + "/job.cmd";
+  std::ofstream(file) << "#CUPS-COMMAND\r\nPrintSelfTestPage\r\n";
   struct Case {
     const char* commands;
-    const char* inputFile;
+    std::string inputFile;
     std::vector<std::string> args;
-    const char* error;
+    const char* line;
   } cases[] = {
+      {"", file, {}, "[E] SelfPrinting : 0\r\n"},  // named on the command line, CRLF lines
       {"%!PS-Adobe-3.0\nPrintSelfTestPage\n", "", {}, "ERROR: Not a CUPS command file\n"},
       {"", "", {}, "ERROR: Not a CUPS command file\n"},
       {"", "/nonexistent/job.cmd", {}, "ERROR: Unable to open command file \"/nonexistent/job.cmd\""},
@@ -172,53 +163,25 @@ TEST(CommandFilter, WhatIsNotACommandFileIsRefused) {
        "Usage: commandtovkr job-id user title copies options [file]\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.error);
+    SCOPED_TRACE(c.line);
     vkrtest::FilterSetup setup = commandJob(c.commands);
     setup.inputFile = c.inputFile;
     if (!c.args.empty()) setup.args = c.args;
     vkrtest::FilterRun run = vkrtest::RunFilter(setup);
-    EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_TRUE(run.printerBytes.empty());
-    EXPECT_TRUE(run.LogHas(c.error)) << run.log;
-    EXPECT_FALSE(run.LogHas("CleaningPrinter"));
+    const bool read = c.inputFile == file;
+    EXPECT_EQ(run.exitStatus, read ? 0 : 1);
+    EXPECT_EQ(run.Codes(), read ? Codes{"!RSP"} : Codes{});
+    EXPECT_TRUE(run.LogHas(c.line)) << run.log;
   }
-}
-
-TEST(CommandFilter, NoBackChannelFailsTheJobInsteadOfHanging) {
-  std::string log;
-  EXPECT_EQ(runWithoutBackChannel("#CUPS-COMMAND\nReportLevels\n", &log), 1) << log;
-  EXPECT_NE(log.find("ERROR: Ribbon count query failed: the printer did not answer (-1)\n"),
-            std::string::npos)
-      << log;
-}
-
-// The backend has gone: standard output is a pipe whose reader is closed. The
-// filter must say so and fail, not die of SIGPIPE.
-TEST(CommandFilter, PrinterStreamGoneFailsTheJobWithAReason) {
-  const std::string dir = vkrtest::MakeTempDir();
-  std::ofstream(dir + "/job.cmd") << "#CUPS-COMMAND\nPrintSelfTestPage\n";
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  close(fds[0]);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGPIPE, SIG_DFL);
-    dup2(open((dir + "/job.cmd").c_str(), O_RDONLY), 0);
-    dup2(fds[1], 1);
-    dup2(open((dir + "/filter.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    close(3);
-    execl(vkrtest::CommandFilterBinary(), "commandtovkr", "1", "user", "title", "1", "",
-          (char*)nullptr);
-    _exit(127);
-  }
-  close(fds[1]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  std::stringstream log;
-  log << std::ifstream(dir + "/filter.err").rdbuf();
   vkrtest::RemoveTree(dir);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(log.str().find("ERROR: Unable to write print data: Broken pipe\n"), std::string::npos)
-      << log.str();
+}
+
+TEST(CommandFilter, NoBackChannelOrNoPrinterStreamFailsTheJobWithAReason) {
+  // Not a hang on the missing back channel, not death by SIGPIPE.
+  std::string log;
+  EXPECT_EQ(runBare("#CUPS-COMMAND\nReportLevels\n", false, &log), 1) << log;
+  EXPECT_NE(log.find("ERROR: Ribbon count query failed: the printer did not answer (-1)\n"),
+            std::string::npos) << log;
+  EXPECT_EQ(runBare("#CUPS-COMMAND\nPrintSelfTestPage\n", true, &log), 1) << log;
+  EXPECT_NE(log.find("ERROR: Unable to write print data: Broken pipe\n"), std::string::npos) << log;
 }

@@ -5,14 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,16 +31,6 @@ double now() {
   return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-std::string dirOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-// The usleep-removing preload, built next to the filter's build tree.
-std::string nosleepLibrary() {
-  return dirOf(dirOf(vkrtest::FilterBinary())) + "/tests/support/libvkr_nosleep.so";
-}
-
 // Puts fd at target in a child about to exec, open across the exec.
 void moveTo(int fd, int target) {
   if (fd == target)
@@ -58,31 +46,27 @@ std::vector<char*> cStrings(std::vector<std::string>& strings) {
   return out;
 }
 
+// Ours without the variables the run sets: the pause-removing preload (built
+// next to the filter's build tree), the test PPD and, in a sanitizer build,
+// options under which the preload may stand first, what the filter leaves to
+// the process exit is not reported, and a finding exits with a status of its own.
 std::vector<std::string> filterEnvironment(const std::string& tmpDir) {
-  static const char* const kControlled[] = {"PPD=",           "FINAL_CONTENT_TYPE=",
-                                            "LD_PRELOAD=",    "VKR_TEST_TMPDIR=",
-                                            "ASAN_OPTIONS=",  "UBSAN_OPTIONS="};
+  static const char* const kControlled[] = {"PPD=",          "FINAL_CONTENT_TYPE=", "LD_PRELOAD=",
+                                            "VKR_TEST_TMPDIR=", "ASAN_OPTIONS=",    "UBSAN_OPTIONS="};
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     bool controlled = false;
     for (const char* name : kControlled) controlled |= strncmp(*e, name, strlen(name)) == 0;
     if (!controlled) env.push_back(*e);
   }
-  env.push_back("LD_PRELOAD=" + nosleepLibrary());
+  std::string build = vkrtest::FilterBinary();
+  for (int up = 0; up < 2; ++up) build = build.substr(0, build.rfind('/'));
+  env.push_back("LD_PRELOAD=" + build + "/tests/support/libvkr_nosleep.so");
   env.push_back("VKR_TEST_TMPDIR=" + tmpDir);
-  // In a sanitizer build: the preload stands before the sanitizer runtime,
-  // what the filter leaves to the process exit is released there by design,
-  // and a finding exits with a status of its own, never the filter's 1.
   env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0:exitcode=86");
   env.push_back("UBSAN_OPTIONS=print_stacktrace=1:exitcode=87");
   env.push_back(std::string("PPD=") + vkrtest::TestDataDir() + "/test.ppd");
   return env;
-}
-
-int statusOf(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
 }
 
 void writeAll(int fd, const uint8_t* bytes, size_t count) {
@@ -93,6 +77,11 @@ void writeAll(int fd, const uint8_t* bytes, size_t count) {
     bytes += n;
     count -= size_t(n);
   }
+}
+
+void closeFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
 }
 
 // Answer bytes on their way to the filter, each not before its time.
@@ -119,13 +108,10 @@ RelayRun Run(const RelaySetup& setup) {
   signal(SIGPIPE, SIG_IGN);
   RelayRun run;
   const std::string work = vkrtest::MakeTempDir();
-  const std::string stdinPath = work + "/stdin.bin";
-  const std::string stderrPath = work + "/filter.err";
-  {
-    std::ofstream in(stdinPath, std::ios::binary);
-    in.write(reinterpret_cast<const char*>(setup.stdinBytes.data()),
+  const std::string stdinPath = work + "/stdin.bin", stderrPath = work + "/filter.err";
+  std::ofstream(stdinPath, std::ios::binary)
+      .write(reinterpret_cast<const char*>(setup.stdinBytes.data()),
              std::streamsize(setup.stdinBytes.size()));
-  }
 
   // toRelay: filter stdout -> us; toFilter: us -> filter fd 3;
   // toSim: us -> simulator stdin; fromSim: simulator answers -> us.
@@ -135,18 +121,13 @@ RelayRun Run(const RelaySetup& setup) {
     run.log = std::string("pipe: ") + strerror(errno);
     return run;
   }
-
   std::vector<std::string> simArgs = {vkrtest::SimulatorBinary(), "--reply-fd", "3"};
-  for (const std::string& rule : setup.simRules) {
-    simArgs.push_back("--rule");
-    simArgs.push_back(rule);
-  }
+  for (const std::string& rule : setup.simRules) simArgs.insert(simArgs.end(), {"--rule", rule});
   std::vector<std::string> filterArgs = {"rastertovkr"};
   filterArgs.insert(filterArgs.end(), setup.args.begin(), setup.args.end());
   std::vector<std::string> env = filterEnvironment(work);
-  std::vector<char*> simArgv = cStrings(simArgs);
-  std::vector<char*> filterArgv = cStrings(filterArgs);
-  std::vector<char*> filterEnv = cStrings(env);
+  std::vector<char*> simArgv = cStrings(simArgs), filterArgv = cStrings(filterArgs),
+                     filterEnv = cStrings(env);
 
   const pid_t sim = fork();
   if (sim == 0) {
@@ -176,39 +157,27 @@ RelayRun Run(const RelaySetup& setup) {
   close(toSim[0]);
   close(fromSim[1]);
   int printerIn = toRelay[0], backChannel = toFilter[1], simIn = toSim[1], simOut = fromSim[0];
-  if (setup.backChannelClosed) {
-    close(backChannel);
-    backChannel = -1;
-  }
+  if (setup.backChannelClosed) closeFd(backChannel);
 
   std::deque<Delivery> answers;
-  bool signalSent = false, splitDone = false;
-  int slowReads = 0;
-  int whole = 0;  // whole frames that have reached the printer
+  bool signalSent = false, splitDone = false, filterDone = false, simDone = false;
+  int slowReads = 0, whole = 0;  // whole: frames that have wholly reached the printer
   int filterStatus = 0, simStatus = 0;
-  bool filterDone = false, simDone = false;
   const double deadline = now() + setup.timeoutSeconds;
   Bytes chunk(65536);
 
   while (!filterDone || !simDone) {
     if (now() > deadline) {
       run.timedOut = true;
-      if (!filterDone) kill(filter, SIGKILL);
-      if (!simDone) kill(sim, SIGKILL);
-      if (!filterDone) waitpid(filter, &filterStatus, 0);
-      if (!simDone) waitpid(sim, &simStatus, 0);
+      if (!filterDone) kill(filter, SIGKILL), waitpid(filter, &filterStatus, 0);
+      if (!simDone) kill(sim, SIGKILL), waitpid(sim, &simStatus, 0);
       break;
     }
-    // Deliver the answers that are due.
-    while (!answers.empty() && answers.front().notBefore <= now()) {
+    // Deliver the answers that are due; once the printer has gone, the back channel ends.
+    for (; !answers.empty() && answers.front().notBefore <= now(); answers.pop_front())
       if (backChannel >= 0)
         writeAll(backChannel, answers.front().bytes.data(), answers.front().bytes.size());
-      answers.pop_front();
-    }
-    if (simOut < 0 && answers.empty() && backChannel >= 0) {
-      close(backChannel);  // the printer has gone: the back channel ends
-      backChannel = -1;
-    }
+    if (simOut < 0 && answers.empty()) closeFd(backChannel);
 
     pollfd fds[2];
     nfds_t count = 0;
@@ -219,16 +188,11 @@ RelayRun Run(const RelaySetup& setup) {
     for (nfds_t i = 0; i < count; ++i) {
       if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       if (fds[i].fd == printerIn) {
-        if (slowReads > 0) {
-          --slowReads;
-          usleep(20000);
-        }
+        if (slowReads > 0) --slowReads, usleep(20000);
         const ssize_t n = read(printerIn, chunk.data(), slowReads > 0 ? 4096 : chunk.size());
         if (n <= 0) {
-          close(printerIn);
-          printerIn = -1;
-          if (simIn >= 0) close(simIn);
-          simIn = -1;
+          closeFd(printerIn);
+          closeFd(simIn);
           continue;
         }
         run.printerBytes.insert(run.printerBytes.end(), chunk.begin(), chunk.begin() + n);
@@ -244,15 +208,12 @@ RelayRun Run(const RelaySetup& setup) {
           run.framesAtSignal = whole;
           if (setup.sigtermMidFrame) slowReads = 40;
         }
-        if (setup.closeStdoutAfterFrames >= 0 && whole >= setup.closeStdoutAfterFrames) {
-          close(printerIn);
-          printerIn = -1;
-        }
+        if (setup.closeStdoutAfterFrames >= 0 && whole >= setup.closeStdoutAfterFrames)
+          closeFd(printerIn);
       } else {
         const ssize_t n = read(simOut, chunk.data(), chunk.size());
         if (n <= 0) {
-          close(simOut);
-          simOut = -1;
+          closeFd(simOut);
           continue;
         }
         const double base = answers.empty() ? now() : answers.back().notBefore;
@@ -271,24 +232,17 @@ RelayRun Run(const RelaySetup& setup) {
     if (!filterDone && waitpid(filter, &filterStatus, WNOHANG) == filter) {
       filterDone = true;
       run.seconds = now() - started;
-      if (simIn >= 0 && printerIn < 0) {
-        close(simIn);
-        simIn = -1;
-      }
     }
-    if (filterDone && printerIn < 0 && simIn >= 0) {
-      close(simIn);
-      simIn = -1;
-    }
+    if (filterDone && printerIn < 0) closeFd(simIn);
     if (!simDone && waitpid(sim, &simStatus, WNOHANG) == sim) simDone = true;
   }
-  for (int fd : {printerIn, backChannel, simIn, simOut})
-    if (fd >= 0) close(fd);
+  for (int fd : {printerIn, backChannel, simIn, simOut}) closeFd(fd);
 
-  run.exitStatus = statusOf(filterStatus);
-  std::ifstream err(stderrPath, std::ios::binary);
+  run.exitStatus = WIFEXITED(filterStatus)     ? WEXITSTATUS(filterStatus)
+                   : WIFSIGNALED(filterStatus) ? 128 + WTERMSIG(filterStatus)
+                                               : -1;
   std::stringstream text;
-  text << err.rdbuf();
+  text << std::ifstream(stderrPath, std::ios::binary).rdbuf();
   run.log = text.str();
   run.frames = vkrsim::SplitFrames(run.printerBytes);
   vkrtest::RemoveTree(work);

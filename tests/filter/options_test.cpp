@@ -14,6 +14,8 @@ struct Read {
   std::string log;
 };
 
+bool has(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
+
 // Parses an options argument as CUPS hands it over and reads the card options.
 Read readOptions(const char* text, int detectedRibbon = 0) {
   cups_option_t* options = nullptr;
@@ -32,8 +34,6 @@ std::vector<int32_t> fields(const POPTION& o) {
 }
 enum Field { kRibbon = 1, kBright = 3, kContrast, kRed, kGreen, kBlue, kSharp, kGamma, kBlackUse,
              kSaturate, kFOverlay, kBOverlay, kCheck, kStyle };
-
-bool has(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
 
 }  // namespace
 
@@ -97,27 +97,22 @@ TEST(CardOptions, EachValueGivesItsNumberAndLine) {
       {"CardBrightness=abc", 0, kBright, 0, "DEBUG: cupsGetOption CardBrightness (abc)(0)\n", ""},
       {"CardContrast=12abc", 0, kContrast, 12, "", ""},
       {"CardRed=-5", 0, kRed, -5, "", ""},
-      {"CardGreen=+7", 0, kGreen, 7, "", ""},
       {"CardBlue='  9'", 0, kBlue, 9, "", ""},
       {"CardGamma=1000000", 0, kGamma, 1000000, "", ""},
       {"CardSaturate=4294967297", 0, kSaturate, 1, "", ""},
       // Sharpening stores the value plus three.
       {"CardSharpening=0", 0, kSharp, 3, "", ""},
       {"CardSharpening=-3", 0, kSharp, 0, "DEBUG: cupsGetOption CardSharpening (-3)(0)\n", ""},
-      {"CardSharpening=x", 0, kSharp, 3, "", ""},
       {"CardSharpening=2147483647", 0, kSharp, -2147483646, "", ""},
       // Choices match whole, case-sensitive values only.
       {"CardBlackExtraction=NotUse", 0, kBlackUse, 0, "", ""},
       {"CardBlackExtraction=notuse", 0, kBlackUse, 1, "DEBUG: cupsGetOption CardBlackExtraction (notuse)(1)\n", "Option Not Found"},
       {"CardBlackCheck=check", 0, kCheck, 0, "DEBUG: cupsGetOption CardBlackCheck (check)(0)\n", ""},
-      {"ColorStyle=Normal", 0, kStyle, 0, "", ""},
       {"ColorStyle=NotUse", 0, kStyle, 2, "", ""},
       {"ColorStyle=Vivid", 0, kStyle, 0, "DEBUG: cupsGetOption ColorStyle (Vivid)(0)\n", ""},
-      {"CardFOverlay=Full", 0, kFOverlay, 0, "", ""},
       {"CardFOverlay=None", 0, kFOverlay, 256, "", ""},
       {"CardFOverlay=ISO", 0, kFOverlay, 3, "", ""},
       {"CardFOverlay=MSX", 0, kFOverlay, 0, "", ""},
-      {"CardFOverlay=IS", 0, kFOverlay, 0, "", ""},
       {"CardFOverlay=iso", 0, kFOverlay, 0, "", ""},
       {"CardBOverlay=None", 0, kBOverlay, 256, "DEBUG: cupsGetOption CardBOverlay (None)(256)\n", ""},
       {"CardBOverlay=None", 0, kFOverlay, 0, "", ""},
@@ -140,7 +135,6 @@ TEST(PageOptions, HeaderNamesQualityAndUnsupportedValues) {
     const char* log;
   } cases[] = {
       {"CardBrightness=3", "FromInput", "FromInput", 99, ""},  // absent: input header kept
-      {"print-content-optimize=automatic", "Automatic", "FromInput", 99, ""},
       {"print-content-optimize=graphics", "Graphics", "FromInput", 99, ""},
       {"print-content-optimize=photo", "Photo", "FromInput", 99, ""},
       {"print-content-optimize=text", "Text", "FromInput", 99, ""},
@@ -151,7 +145,6 @@ TEST(PageOptions, HeaderNamesQualityAndUnsupportedValues) {
       {"print-quality=6", "FromInput", "FromInput", 0, "DEBUG: Unsupported print-quality 6.\n"},
       {"print-quality=high", "FromInput", "FromInput", 0, "DEBUG: Unsupported print-quality 0.\n"},
       {"print-rendering-intent=absolute", "FromInput", "Absolute", 99, ""},
-      {"print-rendering-intent=automatic", "FromInput", "Automatic", 99, ""},
       {"print-rendering-intent=perceptual", "FromInput", "Perceptual", 99, ""},
       {"print-rendering-intent=relative", "FromInput", "Relative", 99, ""},
       {"print-rendering-intent=relative-bpc", "FromInput", "RelativeBpc", 99, ""},

@@ -1,14 +1,15 @@
 // The raster page loop through the real filter and the simulator: streams cut
 // short at every stage, refused and unreadable headers, margins from the
-// imaging box, and the image-log copy. Each input ends in its defined
-// outcome: the stated lines and exit 1, or a printed job; never a signal, a
-// hang or a partial command.
+// imaging box, the image-log copy, and the debug files' fixed names taken by
+// a link or another user's file.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
-#include <random>
+#include <sstream>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -183,25 +184,6 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
   }
 }
 
-TEST(PageLoop, RandomBytesFailTheJobWithoutACardOfNoise) {
-  // Whatever the header fields say, the job refuses the header or the page,
-  // or fails to read its lines: it ends with an ERROR line and 1, in time.
-  std::mt19937 random(7);
-  for (const uint32_t sync : {0u, uint32_t(CUPS_RASTER_SYNCv1), uint32_t(CUPS_RASTER_SYNC),
-                              uint32_t(CUPS_RASTER_SYNCv2)}) {
-    SCOPED_TRACE(sync);
-    Bytes input(4);
-    memcpy(input.data(), &sync, 4);
-    for (int k = 0; k < 30000; ++k) input.push_back(uint8_t(random()));
-    const vkrtest::FilterRun run = RunOn(input);
-    EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_TRUE(run.LogHas("ERROR: ")) << run.log;
-    EXPECT_TRUE(AllFramesWhole(run));
-    EXPECT_EQ(run.Codes(), kRefused);
-  }
-}
-
 TEST(PageLoop, ImagingBoxMarginsAreWhiteOnTheCard) {
   // A black raster of 643 x 1013 on a 663 x 1023 page, 10 pixels from the
   // left and 5 from the bottom: the frame has 5 white lines on top.
@@ -275,4 +257,73 @@ TEST(PageLoop, ImageLogCopyCarriesTheFrameAndThePageOptions) {
   EXPECT_EQ(lines[2], data);
   EXPECT_EQ(lines[31], data);
   EXPECT_EQ(lines[32], white);
+}
+
+TEST(DebugFiles, NeverFollowALinkOrWriteAnotherUsersFile) {
+  // The image log and the dumps have fixed names in a shared folder. A link
+  // planted there, or a file of another user, is left as it was: the image
+  // log fails the job before anything is printed (as a log that cannot be
+  // created does); a refused dump is skipped and the card is printed.
+  const bool root = geteuid() == 0;
+  const char* kDumps[] = {"testfile_Decode_1_0", "testfile_MakeShapening_1_2000",
+                          "testfile_linux_ptsdata_1_100"};
+  struct Case {
+    const char* name;
+    bool link;        // a link to a file elsewhere; else another user's file
+    bool imageLog;    // planted under the image log's name; else the dumps'
+  } cases[] = {{"linked image log", true, true}, {"another user's image log", false, true},
+               {"linked dumps", true, false}, {"another user's dumps", false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.link && !root) continue;  // only root can give a file away
+    const std::string dir = vkrtest::MakeTempDir();
+    std::vector<std::string> names, victims;
+    if (c.imageLog) names.push_back("test_pwg.raster");
+    else names.assign(std::begin(kDumps), std::end(kDumps));
+    for (const std::string& name : names) {
+      const std::string path = dir + "/" + name, victim = c.link ? dir + "/victim_" + name : path;
+      std::ofstream(victim) << "keep";
+      if (c.link) ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+      else ASSERT_EQ(chown(path.c_str(), 65534, 65534) | chmod(path.c_str(), 0666), 0);
+      victims.push_back(victim);
+    }
+    vkrtest::FilterSetup setup;
+    setup.tmpDir = dir;
+    setup.Options("CardBlackCheck=Check");
+    setup.stdinBytes = WriteRaster({Filled(Rgb{128, 128, 128})});
+    const vkrtest::FilterRun run = vkrtest::RunFilter(setup);
+    for (const std::string& victim : victims) {
+      std::stringstream kept;
+      kept << std::ifstream(victim).rdbuf();
+      EXPECT_EQ(kept.str(), "keep") << victim;
+    }
+    if (c.imageLog) {
+      EXPECT_EQ(run.exitStatus, 1);
+      EXPECT_TRUE(run.LogHas("DEBUG: Image log /tmp/test_pwg.raster not written: ")) << run.log;
+      EXPECT_NE(run.PrinterText().find("test_pwg.raster FAIL ("), std::string::npos);
+      EXPECT_EQ(run.Codes(), (std::vector<std::string>{"$PJS", "!GVT", "!CRS"}));
+    } else {
+      EXPECT_EQ(run.exitStatus, 0) << run.log;
+      EXPECT_EQ(run.Codes(), (std::vector<std::string>{"$PJS", "!GVT", "!CRS", "$PTS", "$PJS"}));
+      for (const std::string& name : names)
+        EXPECT_TRUE(run.LogHas("DEBUG: Debug file /tmp/" + name + " not written: ")) << name;
+      // The files it did write are its own user's alone.
+      int written = 0;
+      DIR* folder = opendir(dir.c_str());
+      ASSERT_NE(folder, nullptr);
+      while (const dirent* e = readdir(folder)) {
+        struct stat st;
+        const std::string name = e->d_name;
+        if (name.rfind("test", 0) != 0 ||
+            lstat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != geteuid())
+          continue;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+        ++written;
+      }
+      closedir(folder);
+      EXPECT_GE(written, 3);  // the image log and at least two dumps
+    }
+    vkrtest::RemoveTree(dir);
+  }
 }

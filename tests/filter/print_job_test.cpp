@@ -156,13 +156,17 @@ TEST(PrintJob, OddDuplexPageCountSendsTheLastFrontAlone) {
 TEST(PrintJob, PagesOfEachKindAndSizePrintOneCardEach) {
   // A small page first, so the later ones grow the page buffer; then a CMYK
   // page, a 16-bit page printed from its high bytes, and a wide one.
+  // Last a 1-bit W page, black on its left half.
   PageSpec small = Filled(kBlue), cmyk = Filled(kRed), deep = Filled(kBlue), wide = Filled(kRed);
+  PageSpec oneBit;
   small.width = small.height = 100;
   cmyk.colorSpace = CUPS_CSPACE_CMYK;
-  deep.bits = 16;
+  deep.bits = 16, deep.lowByte = 0xFF;
   wide.width = 1100, wide.height = 700;
-  vkrtest::FilterRun run = Print({small, cmyk, deep, wide});
-  std::vector<PtsCommand> cmds = Commands(run, 4);
+  oneBit.colorSpace = CUPS_CSPACE_W, oneBit.bits = 1;
+  oneBit.pixel = [](int x, int) { return x < 321 ? Rgb{0, 0, 0} : Rgb{255, 255, 255}; };
+  vkrtest::FilterRun run = Print({small, cmyk, deep, wide, oneBit});
+  std::vector<PtsCommand> cmds = Commands(run, 5);
   EXPECT_TRUE(run.LogHas("[S] OneCmdPrintingEx (256)\r\n"));
   EXPECT_TRUE(run.LogHas("[VKCL_PTSEx] nTxSize 1957170 i 1957116 j 2605436\n"));
   EXPECT_TRUE(run.LogHas("test linesize: 3858\n"));
@@ -172,6 +176,8 @@ TEST(PrintJob, PagesOfEachKindAndSizePrintOneCardEach) {
   EXPECT_TRUE(ColourIs(Reddish, At(cmds[1].panels.at(0), 900, 20)));
   EXPECT_TRUE(ColourIs(Reddish, At(cmds[1].panels.at(0), 20, 600)));
   EXPECT_TRUE(ColourIs(Bluish, At(cmds[2].panels.at(0))));
+  EXPECT_LT(At(cmds[4].panels.at(0), 500, 500).r, 60);
+  EXPECT_GT(At(cmds[4].panels.at(0), 500, 100).r, 200);
   // A two-sided card whose back differs in size from its front.
   PageSpec front = Filled(kRed, true), back = small;
   back.duplex = true;

@@ -76,8 +76,6 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
   const size_t header = sizeof(H), line = 643 * 3, page = header + line * 1013;
   ASSERT_EQ(two.size(), 4 + 2 * page);
   auto cut = [&](size_t n) { return Bytes(two.begin(), two.begin() + long(n)); };
-  Bytes garbage = cut(4 + page);
-  for (int i = 0; i < 3000; ++i) garbage.push_back(uint8_t(i * 37 + 11));
   PageSpec oneBit = Grey();
   oneBit.bits = 1;
   auto huge = [](float points) {
@@ -104,8 +102,6 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
        {kReadError, "DEBUG: Unable to read line 1013 for page 1.\n"}},
       {"inside the second header", cut(4 + page + 500),
        {kReadError, "DEBUG: Unable to read the header of page 2.\n"}, 1, kFirstCardOnly},
-      {"garbage after the first page", garbage,
-       {kReadError, "DEBUG: Unable to read the header of page 2.\n"}, 1, kFirstCardOnly},
       {"inside the second page", cut(4 + page + header + line * 10),
        {kReadError, "DEBUG: Unable to read line 11 for page 2.\n"}, 1, kFirstCardOnly},
       // Headers libcups reads no page from.
@@ -113,8 +109,6 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
        Raw([](H& h) { h.cupsWidth = 1000000000, h.cupsBytesPerLine = 3000000000u; }, 6000),
        {kNoPages}},
       {"zero height", Raw([](H& h) { h.cupsHeight = 0; }), {kNoPages}},
-      {"colour space unknown to libcups", Raw([](H& h) { h.cupsColorSpace = cups_cspace_t(21); }),
-       {kNoPages}},
       // Headers the filter refuses before anything is sent.
       {"RGBA", Spec([](PageSpec& p) { p.colorSpace = 2, p.bpp = 32; }),
        {kU, "DEBUG: Unsupported cupsColorSpace 2 on page 1.\n"}},
@@ -156,10 +150,6 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
       // RGB with a fourth byte the print call would take for the next pixel.
       {"RGB 32 bpp", Spec([](PageSpec& p) { p.bpp = 32; }),
        {kU, "DEBUG: Unsupported cupsBitsPerPixel 32 for cupsColorSpace 1 on page 1.\n"}},
-      {"16-bit CMYK at 32 bits a pixel", Raw([](H& h) {
-         h.cupsColorSpace = CUPS_CSPACE_CMYK, h.cupsBitsPerColor = 16, h.cupsBitsPerPixel = 32;
-         h.cupsBytesPerLine = 643 * 4;
-       }), {kU, "DEBUG: Unsupported cupsBitsPerPixel 32 for cupsColorSpace 6 on page 1.\n"}},
       // Zero pixels across: lines of no bytes, which the image-log copy could not write.
       {"zero horizontal resolution", Raw([](H& h) { h.HWResolution[0] = 0; }),
        {kU, "DEBUG: Empty page frame (0 x 1013 pixels) on page 1.\n"}, 1, kRefused,
@@ -184,37 +174,13 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
   }
 }
 
-TEST(PageLoop, ImagingBoxMarginsAreWhiteOnTheCard) {
+TEST(PageLoop, ImagingBoxMarginsAreWhiteOnTheCardAndInTheImageLog) {
   // A black raster of 643 x 1013 on a 663 x 1023 page, 10 pixels from the
   // left and 5 from the bottom: the frame has 5 white lines on top.
   PageSpec page = Black();
   page.left = 10, page.bottom = 5, page.pageWidth = 663, page.pageHeight = 1023;
-  vkrtest::FilterRun run = RunOn(WriteRaster({page}));
-  ASSERT_EQ(run.exitStatus, 0) << run.log;
-  EXPECT_TRUE(run.LogHas("test page_width: 663\ntest page_height: 1023\ntest page_left: 10\n"
-                         "test page_bottom: 5\ntest page_top: 5\ntest linesize: 1989\n"
-                         "test lineoffset: 30\n"));
-  EXPECT_TRUE(run.LogHas("nline ( 2034747)(1, inheader.Duplex 0)\n"));  // 1023 lines of 1989
-  std::vector<PtsCommand> cmds = PrintCommands(run.frames);
-  ASSERT_EQ(cmds.size(), 1u);
-  ASSERT_TRUE(cmds[0].ok) << cmds[0].error;
-  DecodedJpeg card = DecodeJpeg(cmds[0].panels[0]);
-  ASSERT_TRUE(card.ok);
-  ASSERT_EQ(card.width, 1023);
-  ASSERT_EQ(card.height, 663);
-  EXPECT_LT(MeanOf(card, 500, 300, 16).r, 80);   // the raster
-  EXPECT_GT(MeanOf(card, 500, 655, 6).r, 200);   // page's left margin: card bottom
-  EXPECT_GT(MeanOf(card, 500, 1, 6).r, 200);     // right of the raster: card top
-  EXPECT_GT(MeanOf(card, 0, 300, 3).r, 200);     // page top lines: card left edge
-  EXPECT_GT(MeanOf(card, 1020, 300, 3).r, 200);  // page bottom lines: card right edge
-}
-
-TEST(PageLoop, ImageLogCopyCarriesTheFrameAndThePageOptions) {
   const std::string tmp = vkrtest::MakeTempDir();
-  std::ofstream(tmp + "/test_pwg.raster") << std::string(100000, 'x');  // truncated, not appended to
-  PageSpec page = Black();
-  page.width = 20, page.height = 30, page.left = 2, page.bottom = 1;
-  page.pageWidth = 24, page.pageHeight = 33;
+  std::ofstream(tmp + "/test_pwg.raster") << std::string(100, 'x');  // truncated, not appended to
   vkrtest::FilterSetup setup;
   setup.Options("CardBlackCheck=Check print-quality=4 print-content-optimize=photo "
                 "print-rendering-intent=perceptual");
@@ -222,41 +188,50 @@ TEST(PageLoop, ImageLogCopyCarriesTheFrameAndThePageOptions) {
   setup.tmpDir = tmp;
   vkrtest::FilterRun run = vkrtest::RunFilter(setup);
   ASSERT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_TRUE(run.LogHas("test page_width: 663\ntest page_height: 1023\ntest page_left: 10\n"
+                         "test page_bottom: 5\ntest page_top: 5\ntest linesize: 1989\n"
+                         "test lineoffset: 30\n"));
+  EXPECT_TRUE(run.LogHas("nline ( 2034747)(1, inheader.Duplex 0)\n"));  // 1023 lines of 1989
   EXPECT_TRUE(run.LogHas("DEBUG: nCheck ImageLog SetDEBUG: fileno ")) << run.log;
+  std::vector<PtsCommand> cmds = PrintCommands(run.frames);
+  ASSERT_EQ(cmds.size(), 1u);
+  ASSERT_TRUE(cmds[0].ok) << cmds[0].error;
+  DecodedJpeg card = DecodeJpeg(cmds[0].panels[0]);
+  ASSERT_TRUE(card.ok && card.width == 1023 && card.height == 663);
+  EXPECT_LT(MeanOf(card, 500, 300, 16).r, 80);   // the raster
+  EXPECT_GT(MeanOf(card, 500, 655, 6).r, 200);   // page's left margin: card bottom
+  EXPECT_GT(MeanOf(card, 500, 1, 6).r, 200);     // right of the raster: card top
+  EXPECT_GT(MeanOf(card, 0, 300, 3).r, 200);     // page top lines: card left edge
+  EXPECT_GT(MeanOf(card, 1020, 300, 3).r, 200);  // page bottom lines: card right edge
+
+  // The image log: the whole frame, with the page options in its header.
   const int fd = open((tmp + "/test_pwg.raster").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
   cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
   H h;
   ASSERT_TRUE(cupsRasterReadHeader2(ras, &h));
-  EXPECT_EQ(h.cupsWidth, 24u);
-  EXPECT_EQ(h.cupsHeight, 33u);
-  EXPECT_EQ(h.cupsBytesPerLine, 72u);
+  EXPECT_EQ(h.cupsWidth, 663u);
+  EXPECT_EQ(h.cupsHeight, 1023u);
+  EXPECT_EQ(h.cupsBytesPerLine, 1989u);
   EXPECT_EQ(h.cupsInteger[8], 4u);
   EXPECT_STREQ(h.OutputType, "Photo");
   EXPECT_STREQ(h.cupsRenderingIntent, "Perceptual");
   std::vector<Bytes> lines;
-  for (Bytes l(72); lines.size() < h.cupsHeight && cupsRasterReadPixels(ras, l.data(), 72) == 72;)
+  for (Bytes l(1989); lines.size() < 1023 && cupsRasterReadPixels(ras, l.data(), 1989) == 1989;)
     lines.push_back(l);
   cupsRasterClose(ras);
-  EXPECT_LT(lseek(fd, 0, SEEK_END), 100000);
   close(fd);
-  // The image log also keeps the whole print command as it was written.
+  ASSERT_EQ(lines.size(), 1023u);
+  Bytes white(1989, 255), data = white;
+  std::fill(data.begin() + 30, data.begin() + 30 + 1929, 0);
+  for (size_t y : {0, 4, 1018, 1022}) EXPECT_EQ(lines[y], white) << y;
+  for (size_t y : {5, 1017}) EXPECT_EQ(lines[y], data) << y;
+  // It also keeps the whole print command as it was written: between the
+  // three 10-byte preflight frames and the last "$PJS".
   std::ifstream dumpFile(tmp + "/testfile_linux_ptsdata_1_100", std::ios::binary);
   const Bytes dump((std::istreambuf_iterator<char>(dumpFile)), std::istreambuf_iterator<char>());
   vkrtest::RemoveTree(tmp);
-  // Between the three 10-byte preflight frames and the last "$PJS".
   ASSERT_GT(run.printerBytes.size(), 40u);
   EXPECT_EQ(dump, Bytes(run.printerBytes.begin() + 30, run.printerBytes.end() - 10));
-  ASSERT_EQ(lines.size(), 33u);
-  const Bytes white(72, 255);
-  Bytes data(72, 255);
-  std::fill(data.begin() + 6, data.begin() + 66, 0);
-  // Two white lines on top (33 - 1 - 30), the raster 2 pixels from the left, one line below.
-  EXPECT_EQ(lines[0], white);
-  EXPECT_EQ(lines[1], white);
-  EXPECT_EQ(lines[2], data);
-  EXPECT_EQ(lines[31], data);
-  EXPECT_EQ(lines[32], white);
 }
 
 TEST(DebugFiles, NeverFollowALinkOrWriteAnotherUsersFile) {
@@ -310,18 +285,16 @@ TEST(DebugFiles, NeverFollowALinkOrWriteAnotherUsersFile) {
       // The files it did write are its own user's alone.
       int written = 0;
       DIR* folder = opendir(dir.c_str());
-      ASSERT_NE(folder, nullptr);
-      while (const dirent* e = readdir(folder)) {
+      for (const dirent* e; folder && (e = readdir(folder));) {
         struct stat st;
-        const std::string name = e->d_name;
-        if (name.rfind("test", 0) != 0 ||
-            lstat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        const std::string name = e->d_name, path = dir + "/" + name;
+        if (name.rfind("test", 0) != 0 || lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
             st.st_uid != geteuid())
           continue;
         EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
         ++written;
       }
-      closedir(folder);
+      if (folder) closedir(folder);
       EXPECT_GE(written, 3);  // the image log and at least two dumps
     }
     vkrtest::RemoveTree(dir);

@@ -4,7 +4,6 @@
 // of a signal.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,10 +23,7 @@ const char kWriteFailed[] = "ERROR: Unable to write print data: Broken pipe\n";
 PageSpec Noise() {
   PageSpec p;
   p.pixel = [](int x, int y) {
-    uint32_t v = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u;
-    v ^= v >> 13;
-    v *= 0x5bd1e995u;
-    v ^= v >> 15;
+    const uint32_t v = ((uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u) * 0x5bd1e995u) >> 7;
     return Rgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
   };
   return p;

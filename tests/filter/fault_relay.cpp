@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -84,12 +83,6 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
-// Answer bytes on their way to the filter, each not before its time.
-struct Delivery {
-  Bytes bytes;
-  double notBefore;
-};
-
 }  // namespace
 
 std::vector<std::string> RelayRun::Codes() const {
@@ -159,8 +152,7 @@ RelayRun Run(const RelaySetup& setup) {
   int printerIn = toRelay[0], backChannel = toFilter[1], simIn = toSim[1], simOut = fromSim[0];
   if (setup.backChannelClosed) closeFd(backChannel);
 
-  std::deque<Delivery> answers;
-  bool signalSent = false, splitDone = false, filterDone = false, simDone = false;
+  bool signalSent = false, filterDone = false, simDone = false;
   int slowReads = 0, whole = 0;  // whole: frames that have wholly reached the printer
   int filterStatus = 0, simStatus = 0;
   const double deadline = now() + setup.timeoutSeconds;
@@ -173,12 +165,6 @@ RelayRun Run(const RelaySetup& setup) {
       if (!simDone) kill(sim, SIGKILL), waitpid(sim, &simStatus, 0);
       break;
     }
-    // Deliver the answers that are due; once the printer has gone, the back channel ends.
-    for (; !answers.empty() && answers.front().notBefore <= now(); answers.pop_front())
-      if (backChannel >= 0)
-        writeAll(backChannel, answers.front().bytes.data(), answers.front().bytes.size());
-    if (simOut < 0 && answers.empty()) closeFd(backChannel);
-
     pollfd fds[2];
     nfds_t count = 0;
     if (printerIn >= 0) fds[count++] = {printerIn, POLLIN, 0};
@@ -211,21 +197,13 @@ RelayRun Run(const RelaySetup& setup) {
         if (setup.closeStdoutAfterFrames >= 0 && whole >= setup.closeStdoutAfterFrames)
           closeFd(printerIn);
       } else {
+        // The printer's answers go straight to the filter; once it has gone, the back channel ends.
         const ssize_t n = read(simOut, chunk.data(), chunk.size());
         if (n <= 0) {
           closeFd(simOut);
-          continue;
-        }
-        const double base = answers.empty() ? now() : answers.back().notBefore;
-        Bytes bytes(chunk.begin(), chunk.begin() + n);
-        if (!splitDone && setup.splitFrame > 0 && whole == setup.splitFrame &&
-            bytes.size() > setup.splitAt) {
-          splitDone = true;
-          answers.push_back({Bytes(bytes.begin(), bytes.begin() + long(setup.splitAt)), base});
-          answers.push_back({Bytes(bytes.begin() + long(setup.splitAt), bytes.end()),
-                             base + setup.splitDelayMs / 1000.0});
-        } else {
-          answers.push_back({bytes, base});
+          closeFd(backChannel);
+        } else if (backChannel >= 0) {
+          writeAll(backChannel, chunk.data(), size_t(n));
         }
       }
     }

@@ -2,8 +2,8 @@
 // program standing between them, as the CUPS backend and the cable would, so
 // that a test can cancel the job (SIGTERM) after a given command or while one
 // is being written, take the printer stream away (backend gone), close the
-// back channel, or deliver an answer in two writes with a pause between. The
-// filter runs with the vkr_nosleep preload (no pauses) and the test PPD.
+// back channel, and time the run. The filter runs with the vkr_nosleep
+// preload (no pauses) and the test PPD.
 #pragma once
 
 #include <cstdint>
@@ -28,12 +28,6 @@ struct RelaySetup {
   int closeStdoutAfterFrames = -1;
   // The back channel is closed from the start: every read finds its end.
   bool backChannelClosed = false;
-  // The answer to frame number splitFrame (1-based; 0: none) reaches the
-  // filter in two writes: splitAt bytes, then the rest splitDelayMs later.
-  int splitFrame = 0;
-  size_t splitAt = 6;
-  int splitDelayMs = 300;
-
   double timeoutSeconds = 60;
 };
 

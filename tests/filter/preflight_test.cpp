@@ -121,31 +121,31 @@ TEST(Preflight, BlackRibbonDetectedDecidesUnlistedChoices) {
                       "g_Dev.poption.nRibbon : 0\r\n"});
 }
 
-TEST(Preflight, WrongArgumentCountPrintsUsageAndSendsNothing) {
+TEST(Preflight, WrongArgumentsOrAMissingFileSendNothing) {
   using Args = std::vector<std::string>;
-  for (const Args& args : {Args{"1", "user", "title", "1", "", "file", "extra"},
-                           Args{"1", "user", "title", "1"}}) {
+  const std::string usage = "Usage: rastertovkr pwg job user title copies options [filename]\n";
+  struct Case {
+    Args args;
+    std::string file, log, printed;
+  } cases[] = {
+      {{"1", "user", "title", "1", "", "file", "extra"}, "", "", usage},
+      {{"1", "user", "title", "1"}, "", "", usage},
+      {{}, "/nonexistent/job.ras", "ERROR: Unable to open print file: No such file or directory\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.size());
     FilterSetup setup;
-    setup.args = args;
+    if (!c.args.empty()) setup.args = c.args;
+    setup.inputFile = c.file;
     FilterRun run = RunFilter(setup);
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(run.PrinterText(), "Usage: rastertovkr pwg job user title copies options [filename]\n");
-    EXPECT_TRUE(run.frames.empty());
-    EXPECT_EQ(run.log, "");
+    EXPECT_EQ(run.PrinterText(), c.printed);
+    EXPECT_EQ(run.log, c.log);
   }
-}
-
-TEST(Preflight, InputFileIsOpenedOrTheJobFails) {
-  FilterSetup missing;
-  missing.inputFile = "/nonexistent/job.ras";
-  FilterRun run = RunFilter(missing);
-  EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_EQ(run.log, "ERROR: Unable to open print file: No such file or directory\n");
-  EXPECT_TRUE(run.printerBytes.empty());
-
+  // A file that is there but no raster has no page.
   FilterSetup present;
-  present.inputFile = std::string(vkrtest::TestDataDir()) + "/test.ppd";  // not a raster: no page
-  run = RunFilter(present);
+  present.inputFile = std::string(vkrtest::TestDataDir()) + "/test.ppd";
+  FilterRun run = RunFilter(present);
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_TRUE(run.LogHas("ERROR: No pages were found.\n"));
   EXPECT_EQ(run.Codes(), kPreflight);

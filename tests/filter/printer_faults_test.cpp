@@ -1,5 +1,5 @@
 // A printer that is silent at each exchange, refuses, reports an error
-// number, answers with a broken, split, overlong or short reply, or whose
+// number, answers with a broken, overlong or short reply, or whose
 // back channel is closed, through the real filter, the relay and the
 // simulator. Every case ends in its defined outcome (the stated lines and
 // exit status) within the stated waits, and every command written is whole.
@@ -35,8 +35,6 @@ struct Case {
   int exitStatus;
   std::vector<std::string> lines;  // each must be in the log
   Codes codes;
-  int splitFrame = 0;  // relay faults
-  size_t splitAt = 6;
   bool backChannelClosed = false;
   double maxSeconds = 4;  // without a silent exchange: well under a second, plus the card
 };
@@ -45,9 +43,6 @@ faultrelay::RelayRun runCase(const Case& c) {
   faultrelay::RelaySetup setup;
   setup.stdinBytes = WriteRaster({Filled(Rgb{120, 140, 160})});
   setup.simRules = c.rules;
-  setup.splitFrame = c.splitFrame;
-  setup.splitAt = c.splitAt;
-  setup.splitDelayMs = 1000;  // well past the moment the filter reads, even on a busy machine
   setup.backChannelClosed = c.backChannelClosed;
   return faultrelay::Run(setup);
 }
@@ -60,7 +55,6 @@ void expectOutcome(const Case& c, const faultrelay::RelayRun& run, double maxSec
   EXPECT_EQ(run.Codes(), c.codes);
   EXPECT_TRUE(run.AllFramesWhole());
   EXPECT_LT(run.seconds, maxSeconds);
-  EXPECT_FALSE(run.LogHas("DEBUG: Dropped") && c.splitFrame) << run.log;
 }
 
 void runSerially(const std::vector<Case>& cases) {
@@ -160,19 +154,8 @@ TEST(PrinterFaults, OverlongRepliesStayWithinTheReadAndTheRestIsDropped) {
   });
 }
 
-TEST(PrinterFaults, SplitRepliesAreReadWholeAndAClosedBackChannelFailsAtOnce) {
-  // The rest of an answer arriving a second later is read on by the answer's
-  // length field: the exchange gets its whole answer and the next one its own.
-  const std::vector<std::string> fine = {kDone, "FW Version : 0123 (123)"};
-  runSerially({
-      {"status split", {}, 0, fine, kWholeJob, 1, 6},
-      {"version split", {}, 0, fine, kWholeJob, 2, 12},
-      {"card answer split", {}, 0, fine, kWholeJob, 4, 6},
-      {"last status split", {}, 0, fine, kWholeJob, 5, 6},
-      {"NAK card split after its status", {"$PTS nak"}, 1,
-       {"ERROR: The printer refused the card (NAK).\n"}, kCardRefused, 4},
-      // The end of the back channel is seen at once, not after the time-out.
-      {"closed back channel", {}, 1, {"DEBUG: PJS [nRet=-1]", "DEBUG: CancelPrintJob Error -1\n"},
-       {"$PJS", "$CPJ"}, 0, 6, true, 2.0},
-  });
+TEST(PrinterFaults, ClosedBackChannelFailsAtOnce) {
+  // The end of the back channel is seen at once, not after the time-out.
+  runSerially({{"closed back channel", {}, 1, {"DEBUG: PJS [nRet=-1]", "DEBUG: CancelPrintJob Error -1\n"},
+                {"$PJS", "$CPJ"}, true, 2.0}});
 }

@@ -34,9 +34,13 @@ const char* const kRecoveryError =
 
 }  // namespace
 
-TEST(Preflight, IdlePrinterIsQueriedAndTheJobOpensItsStreams) {
+TEST(Preflight, IdlePrinterIsQueriedAndAnEmptyJobStillWaitsForItsEnd) {
   FilterRun run = RunFilter(FilterSetup());
   EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(run.Codes(), (Codes{"$PJS", "!GVT", "!CRS", "$PJS"}));
+  EXPECT_FALSE(run.LogHas("OneCmdPrintingEx"));
+  // The first INFO line starts on a line of its own.
+  EXPECT_TRUE(run.LogHas("DEBUG: rastertovkr image/pwg-raster \nINFO: Waiting for the printer"));
   Bytes queries;
   for (const char* code : {"$PJS", "!GVT", "!CRS"}) {
     const Bytes f = FakePrinter::Frame(code, {});
@@ -54,20 +58,6 @@ TEST(Preflight, IdlePrinterIsQueriedAndTheJobOpensItsStreams) {
                       "DEBUG: rastertovkr testtest1 DEBUG: rastertovkr image/pwg-raster "});
   EXPECT_FALSE(run.LogHas("ERROR:"));
   EXPECT_FALSE(run.LogHas("nCheck ImageLog"));
-}
-
-TEST(Preflight, JobInProgressIsNotedAndTheJobGoesOn) {
-  FilterSetup setup;
-  // Busy at the start, idle when the job's completion is awaited.
-  setup.simRules = {"$PJS ack 01 05 0a 0b 0c 0d 0e", "$PJS ack 00 05 00 00 00 00 00"};
-  setup.env = {{"FINAL_CONTENT_TYPE", "image/urf"}};
-  FilterRun run = RunFilter(setup);
-  EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_TRUE(run.LogHas("DEBUG: PJS [nRet=0][1][5][a][b][c][d][e]\r\n"));
-  EXPECT_LT(run.LogAt("DEBUG: PJS [nRet=0][1][5]"), run.LogAt("[S] GetPrinterVersion"));
-  EXPECT_FALSE(run.LogHas("DEBUG: PJS [nRet=0][1][5][a][b][c][d][e]\r\nDEBUG: pJob"));
-  EXPECT_EQ(run.Codes(), (Codes{"$PJS", "!GVT", "!CRS", "$PJS"}));
-  EXPECT_TRUE(run.LogHas("DEBUG: rastertovkr image/urf "));
 }
 
 TEST(Preflight, SilentPrinterRunsRecoveryAndFailsTheJob) {

@@ -84,22 +84,6 @@ TEST(PrintJob, OneSidedRgbCardGoesOutAsOneCommand) {
   EXPECT_NE(run.simLog.find("card 1 printed, one-sided"), std::string::npos) << run.simLog;
 }
 
-TEST(PrintJob, BlackExtractionPutsBlackTextOnTheBlackPanel) {
-  // A black bar on white: page columns 200-299, lines 400-599, which the
-  // card shows at x 400-599, y 343-442.
-  PageSpec page;
-  page.pixel = [](int x, int line) {
-    return x >= 200 && x < 300 && line >= 400 && line < 600 ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
-  };
-  const PtsCommand cmd = Commands(Print({page}, "CardBlackExtraction=BlackDots"), 1).at(0);
-  // Colour, black, overlay, in that order on the wire.
-  ASSERT_EQ(cmd.panels.size(), 3u);
-  EXPECT_EQ(cmd.blocks.at(6).params[0], 0x0B);
-  EXPECT_LT(At(cmd.panels[1], 490, 385).r, 60);
-  EXPECT_GT(At(cmd.panels[1], 100, 100).r, 200);
-  EXPECT_GT(At(cmd.panels[1], 800, 385).r, 200);
-}
-
 TEST(PrintJob, EveryOverlayOptionShapesTheOverlayPanel) {
   std::vector<Bytes> overlays;
   for (const std::string choice : {"Full", "MS", "ISO", "None"}) {

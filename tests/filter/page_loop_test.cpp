@@ -78,9 +78,10 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
   auto cut = [&](size_t n) { return Bytes(two.begin(), two.begin() + long(n)); };
   PageSpec oneBit = Grey();
   oneBit.bits = 1;
-  auto huge = [](float points) {
-    return Spec([points](PageSpec& p) {
-      p.width = p.height = 10, p.pointsGiven = true, p.pagePoints[0] = p.pagePoints[1] = points;
+  auto huge = [](float points) {  // a raster of 10 x 10 pixels on a page of this size
+    return Raw([points](H& h) {
+      h.cupsWidth = h.cupsHeight = 10, h.cupsBytesPerLine = 30;
+      h.cupsPageSize[0] = h.cupsPageSize[1] = h.cupsImagingBBox[2] = h.cupsImagingBBox[3] = points;
     });
   };
   const float margin500 = PointsFor(500, 300);

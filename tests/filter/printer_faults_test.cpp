@@ -57,10 +57,6 @@ void expectOutcome(const Case& c, const faultrelay::RelayRun& run, double maxSec
   EXPECT_LT(run.seconds, maxSeconds);
 }
 
-void runSerially(const std::vector<Case>& cases) {
-  for (const Case& c : cases) expectOutcome(c, runCase(c), c.maxSeconds);
-}
-
 }  // namespace
 
 TEST(PrinterFaults, SilentOrUnfinishedAnswerCostsOneReadTimeOut) {
@@ -93,11 +89,11 @@ TEST(PrinterFaults, SilentOrUnfinishedAnswerCostsOneReadTimeOut) {
   }
 }
 
-TEST(PrinterFaults, RefusalsErrorNumbersAndBrokenReplies) {
-  runSerially({
+TEST(PrinterFaults, RefusalsErrorsBrokenRepliesAndAClosedBackChannelEndAsDefined) {
+  for (const Case& c : std::vector<Case>{
       {"NAK status at start", {"$PJS nak"}, 1, {"DEBUG: PJS [nRet=9]", kStartReset}, kResetAtStart},
-      {"NAK version", {"!GVT nak"}, 1, {"[E] GetPrinterVersion : 9\r\nDEBUG: GetPrinterVersion Error 9\n"},
-       kVersion},
+      {"NAK version", {"!GVT nak"}, 1,
+       {"[E] GetPrinterVersion : 9\r\nDEBUG: GetPrinterVersion Error 9\n"}, kVersion},
       // A refused card fails the job at once: no status poll, no further card.
       {"NAK card", {"$PTS nak"}, 1, {"ERROR: The printer refused the card (NAK).\n"}, kCardRefused},
       {"error 31 card", {"$PTS error 31"}, 1, {"ERROR: The printer refused the card (error 49).\n"},
@@ -132,11 +128,6 @@ TEST(PrinterFaults, RefusalsErrorNumbersAndBrokenReplies) {
       {"negative length", {"$PJS ack 01 05 00 00 00 00 00 len=-5"}, 0,
        {"DEBUG: PJS [nRet=0][0][0][0][0][0][0][0]",
         "DEBUG: Job status answered without the job state.\n"}, kResetAtEnd},
-  });
-}
-
-TEST(PrinterFaults, OverlongRepliesStayWithinTheReadAndTheRestIsDropped) {
-  runSerially({
       // A long version answer keeps its first four bytes.
       {"version 2000 bytes", {"!GVT ack fill=2000:12"}, 0,
        {"FW Version : 1212 (1212)\r\n", "DEBUG: GetPrinterVersion (12 12 12 12)\n"}, kWholeJob},
@@ -144,18 +135,16 @@ TEST(PrinterFaults, OverlongRepliesStayWithinTheReadAndTheRestIsDropped) {
       // reply area keeps 4096; the length field claims more than arrived.
       {"version", {"!GVT ack 01 02 03 04 fill=9000"}, 1, {"DEBUG: GetPrinterVersion Error -1\n"},
        kVersion},
-      {"ribbon", {"!CRS ack 00 35 fill=9000"}, 1, {"(8191)\n", "DEBUG: CheckRibbonSensor Error -1\n"},
-       kPreflight},
+      {"ribbon", {"!CRS ack 00 35 fill=9000"}, 1,
+       {"(8191)\n", "DEBUG: CheckRibbonSensor Error -1\n"}, kPreflight},
       // The card's answer is read on past the first 63 bytes; what is left
       // beyond the read limit is dropped before the next command.
       {"card, 72-byte ACK", {"$PTS ack fill=60"}, 0, {"(72)\n", kDone}, kWholeJob},
       {"card, 9012-byte ACK", {"$PTS ack fill=9000"}, 0,
        {"(8191)\n", "DEBUG: Dropped 821 bytes the printer left unread: 41 41", kDone}, kWholeJob},
-  });
-}
-
-TEST(PrinterFaults, ClosedBackChannelFailsAtOnce) {
-  // The end of the back channel is seen at once, not after the time-out.
-  runSerially({{"closed back channel", {}, 1, {"DEBUG: PJS [nRet=-1]", "DEBUG: CancelPrintJob Error -1\n"},
-                {"$PJS", "$CPJ"}, true, 2.0}});
+      // The end of the back channel is seen at once, not after the time-out.
+      {"closed back channel", {}, 1, {"DEBUG: PJS [nRet=-1]", "DEBUG: CancelPrintJob Error -1\n"},
+       {"$PJS", "$CPJ"}, true, 2.0},
+  })
+    expectOutcome(c, runCase(c), c.maxSeconds);
 }

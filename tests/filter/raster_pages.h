@@ -35,8 +35,6 @@ struct PageSpec {
   int width = 643, height = 1013;        // cupsWidth x cupsHeight
   int pageWidth = -1, pageHeight = -1;  // page frame; -1: raster plus offsets
   int left = 0, bottom = 0;             // imaging box offsets
-  bool pointsGiven = false;             // take pagePoints as they are
-  float pagePoints[2] = {0, 0};
   bool duplex = false;
   int lowByte = -1;  // 16-bit samples: the low byte (-1: the high byte again, v x 257)
   std::function<Rgb(int x, int line)> pixel = [](int, int) { return Rgb{255, 255, 255}; };
@@ -113,8 +111,8 @@ inline cups_page_header2_t HeaderOf(const PageSpec& p) {
   h.NumCopies = 1;
   const int pw = p.pageWidth > 0 ? p.pageWidth : p.width + p.left;
   const int ph = p.pageHeight > 0 ? p.pageHeight : p.height + p.bottom;
-  h.cupsPageSize[0] = p.pointsGiven ? p.pagePoints[0] : PointsFor(pw, dpi);
-  h.cupsPageSize[1] = p.pointsGiven ? p.pagePoints[1] : PointsFor(ph, dpi);
+  h.cupsPageSize[0] = PointsFor(pw, dpi);
+  h.cupsPageSize[1] = PointsFor(ph, dpi);
   h.cupsImagingBBox[0] = p.left ? PointsFor(p.left, dpi) : 0.0f;
   h.cupsImagingBBox[1] = p.bottom ? PointsFor(p.bottom, dpi) : 0.0f;
   h.cupsImagingBBox[2] = h.cupsPageSize[0];

@@ -24,6 +24,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// Seconds on the monotonic clock.
 double now() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -38,6 +39,7 @@ void moveTo(int fd, int target) {
     dup2(fd, target);
 }
 
+// The argv-style array of these strings, ended by a null pointer.
 std::vector<char*> cStrings(std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (std::string& s : strings) out.push_back(&s[0]);
@@ -68,6 +70,7 @@ std::vector<std::string> filterEnvironment(const std::string& tmpDir) {
   return env;
 }
 
+// Writes all of bytes to fd (a pipe), short writes and interrupts notwithstanding.
 void writeAll(int fd, const uint8_t* bytes, size_t count) {
   while (count > 0) {
     ssize_t n = write(fd, bytes, count);
@@ -78,6 +81,7 @@ void writeAll(int fd, const uint8_t* bytes, size_t count) {
   }
 }
 
+// Closes fd if it is open and marks it closed.
 void closeFd(int& fd) {
   if (fd >= 0) close(fd);
   fd = -1;
@@ -106,11 +110,11 @@ RelayRun Run(const RelaySetup& setup) {
       .write(reinterpret_cast<const char*>(setup.stdinBytes.data()),
              std::streamsize(setup.stdinBytes.size()));
 
-  // toRelay: filter stdout -> us; toFilter: us -> filter fd 3;
-  // toSim: us -> simulator stdin; fromSim: simulator answers -> us.
-  int toRelay[2], toFilter[2], toSim[2], fromSim[2];
-  if (pipe2(toRelay, O_CLOEXEC) || pipe2(toFilter, O_CLOEXEC) || pipe2(toSim, O_CLOEXEC) ||
-      pipe2(fromSim, O_CLOEXEC)) {
+  // toRelay: filter stdout -> us; toSim: us -> simulator stdin; answers: the
+  // simulator's answers straight to the filter's fd 3 (a closed back channel:
+  // the simulator answers into /dev/null and the filter finds the pipe's end).
+  int toRelay[2], toSim[2], answers[2];
+  if (pipe2(toRelay, O_CLOEXEC) || pipe2(toSim, O_CLOEXEC) || pipe2(answers, O_CLOEXEC)) {
     run.log = std::string("pipe: ") + strerror(errno);
     return run;
   }
@@ -124,11 +128,11 @@ RelayRun Run(const RelaySetup& setup) {
 
   const pid_t sim = fork();
   if (sim == 0) {
-    moveTo(toSim[0], 0);
-    moveTo(fromSim[1], 3);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    moveTo(toSim[0], 0);
     moveTo(null, 1);
     moveTo(null, 2);
+    moveTo(setup.backChannelClosed ? null : answers[1], 3);
     execv(simArgv[0], simArgv.data());
     _exit(127);
   }
@@ -141,16 +145,12 @@ RelayRun Run(const RelaySetup& setup) {
     moveTo(open(stdinPath.c_str(), O_RDONLY | O_CLOEXEC), 0);
     moveTo(toRelay[1], 1);
     moveTo(open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), 2);
-    moveTo(toFilter[0], 3);
+    moveTo(answers[0], 3);
     execve(vkrtest::FilterBinary(), filterArgv.data(), filterEnv.data());
     _exit(127);
   }
-  close(toRelay[1]);
-  close(toFilter[0]);
-  close(toSim[0]);
-  close(fromSim[1]);
-  int printerIn = toRelay[0], backChannel = toFilter[1], simIn = toSim[1], simOut = fromSim[0];
-  if (setup.backChannelClosed) closeFd(backChannel);
+  for (int fd : {toRelay[1], toSim[0], answers[0], answers[1]}) close(fd);
+  int printerIn = toRelay[0], simIn = toSim[1];
 
   bool signalSent = false, filterDone = false, simDone = false;
   int slowReads = 0, whole = 0;  // whole: frames that have wholly reached the printer
@@ -165,47 +165,31 @@ RelayRun Run(const RelaySetup& setup) {
       if (!simDone) kill(sim, SIGKILL), waitpid(sim, &simStatus, 0);
       break;
     }
-    pollfd fds[2];
-    nfds_t count = 0;
-    if (printerIn >= 0) fds[count++] = {printerIn, POLLIN, 0};
-    if (simOut >= 0) fds[count++] = {simOut, POLLIN, 0};
-    poll(fds, count, 5);
-
-    for (nfds_t i = 0; i < count; ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      if (fds[i].fd == printerIn) {
-        if (slowReads > 0) --slowReads, usleep(20000);
-        const ssize_t n = read(printerIn, chunk.data(), slowReads > 0 ? 4096 : chunk.size());
-        if (n <= 0) {
-          closeFd(printerIn);
-          closeFd(simIn);
-          continue;
-        }
-        run.printerBytes.insert(run.printerBytes.end(), chunk.begin(), chunk.begin() + n);
-        if (simIn >= 0) writeAll(simIn, chunk.data(), size_t(n));
-        const std::vector<vkrsim::Frame> frames = vkrsim::SplitFrames(run.printerBytes);
-        whole = int(std::count_if(frames.begin(), frames.end(),
-                                  [](const vkrsim::Frame& f) { return f.complete; }));
-        const bool begun = int(frames.size()) > whole;
-        if (!signalSent && setup.sigtermAfterFrames > 0 && whole >= setup.sigtermAfterFrames &&
-            (!setup.sigtermMidFrame || begun)) {
-          kill(filter, SIGTERM);
-          signalSent = true;
-          run.framesAtSignal = whole;
-          if (setup.sigtermMidFrame) slowReads = 40;
-        }
-        if (setup.closeStdoutAfterFrames >= 0 && whole >= setup.closeStdoutAfterFrames)
-          closeFd(printerIn);
-      } else {
-        // The printer's answers go straight to the filter; once it has gone, the back channel ends.
-        const ssize_t n = read(simOut, chunk.data(), chunk.size());
-        if (n <= 0) {
-          closeFd(simOut);
-          closeFd(backChannel);
-        } else if (backChannel >= 0) {
-          writeAll(backChannel, chunk.data(), size_t(n));
-        }
+    pollfd fds = {printerIn, POLLIN, 0};
+    if (printerIn < 0) usleep(5000);
+    if (printerIn >= 0 && poll(&fds, 1, 5) > 0) {
+      if (slowReads > 0) --slowReads, usleep(20000);
+      const ssize_t n = read(printerIn, chunk.data(), slowReads > 0 ? 4096 : chunk.size());
+      if (n <= 0) {
+        closeFd(printerIn);
+        closeFd(simIn);
+        continue;
       }
+      run.printerBytes.insert(run.printerBytes.end(), chunk.begin(), chunk.begin() + n);
+      if (simIn >= 0) writeAll(simIn, chunk.data(), size_t(n));
+      const std::vector<vkrsim::Frame> frames = vkrsim::SplitFrames(run.printerBytes);
+      whole = int(std::count_if(frames.begin(), frames.end(),
+                                [](const vkrsim::Frame& f) { return f.complete; }));
+      const bool begun = int(frames.size()) > whole;
+      if (!signalSent && setup.sigtermAfterFrames > 0 && whole >= setup.sigtermAfterFrames &&
+          (!setup.sigtermMidFrame || begun)) {
+        kill(filter, SIGTERM);
+        signalSent = true;
+        run.framesAtSignal = whole;
+        if (setup.sigtermMidFrame) slowReads = 40;
+      }
+      if (setup.closeStdoutAfterFrames >= 0 && whole >= setup.closeStdoutAfterFrames)
+        closeFd(printerIn);
     }
     if (!filterDone && waitpid(filter, &filterStatus, WNOHANG) == filter) {
       filterDone = true;
@@ -214,7 +198,7 @@ RelayRun Run(const RelaySetup& setup) {
     if (filterDone && printerIn < 0) closeFd(simIn);
     if (!simDone && waitpid(sim, &simStatus, WNOHANG) == sim) simDone = true;
   }
-  for (int fd : {printerIn, backChannel, simIn, simOut}) closeFd(fd);
+  for (int fd : {printerIn, simIn}) closeFd(fd);
 
   run.exitStatus = WIFEXITED(filterStatus)     ? WEXITSTATUS(filterStatus)
                    : WIFSIGNALED(filterStatus) ? 128 + WTERMSIG(filterStatus)

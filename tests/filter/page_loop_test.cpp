@@ -238,26 +238,21 @@ TEST(DebugFiles, NeverFollowALinkOrWriteAnotherUsersFile) {
   // planted there, or a file of another user, is left as it was: the image
   // log fails the job before anything is printed (as a log that cannot be
   // created does); a refused dump is skipped and the card is printed.
-  const bool root = geteuid() == 0;
-  const char* kDumps[] = {"testfile_Decode_1_0", "testfile_MakeShapening_1_2000",
-                          "testfile_linux_ptsdata_1_100"};
-  struct Case {
-    const char* name;
-    bool link;        // a link to a file elsewhere; else another user's file
-    bool imageLog;    // planted under the image log's name; else the dumps'
-  } cases[] = {{"linked image log", true, true}, {"another user's image log", false, true},
-               {"linked dumps", true, false}, {"another user's dumps", false, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (!c.link && !root) continue;  // only root can give a file away
+  using Names = std::vector<std::string>;
+  // A link to a file elsewhere or another user's file, under the image log's name or the dumps'.
+  for (int k = 0; k < 4; ++k) {
+    const bool imageLog = k < 2, link = k % 2 == 0;
+    SCOPED_TRACE(std::string(link ? "linked " : "another user's ") + (imageLog ? "log" : "dumps"));
+    if (!link && geteuid() != 0) continue;  // only root can give a file away
     const std::string dir = vkrtest::MakeTempDir();
-    std::vector<std::string> names, victims;
-    if (c.imageLog) names.push_back("test_pwg.raster");
-    else names.assign(std::begin(kDumps), std::end(kDumps));
+    const Names names = imageLog ? Names{"test_pwg.raster"}
+                                 : Names{"testfile_Decode_1_0", "testfile_MakeShapening_1_2000",
+                                         "testfile_linux_ptsdata_1_100"};
+    Names victims;
     for (const std::string& name : names) {
-      const std::string path = dir + "/" + name, victim = c.link ? dir + "/victim_" + name : path;
+      const std::string path = dir + "/" + name, victim = link ? dir + "/victim_" + name : path;
       std::ofstream(victim) << "keep";
-      if (c.link) ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+      if (link) ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
       else ASSERT_EQ(chown(path.c_str(), 65534, 65534) | chmod(path.c_str(), 0666), 0);
       victims.push_back(victim);
     }
@@ -271,14 +266,14 @@ TEST(DebugFiles, NeverFollowALinkOrWriteAnotherUsersFile) {
       kept << std::ifstream(victim).rdbuf();
       EXPECT_EQ(kept.str(), "keep") << victim;
     }
-    if (c.imageLog) {
+    if (imageLog) {
       EXPECT_EQ(run.exitStatus, 1);
       EXPECT_TRUE(run.LogHas("DEBUG: Image log /tmp/test_pwg.raster not written: ")) << run.log;
       EXPECT_NE(run.PrinterText().find("test_pwg.raster FAIL ("), std::string::npos);
-      EXPECT_EQ(run.Codes(), (std::vector<std::string>{"$PJS", "!GVT", "!CRS"}));
+      EXPECT_EQ(run.Codes(), kRefused);
     } else {
       EXPECT_EQ(run.exitStatus, 0) << run.log;
-      EXPECT_EQ(run.Codes(), (std::vector<std::string>{"$PJS", "!GVT", "!CRS", "$PTS", "$PJS"}));
+      EXPECT_EQ(run.Codes(), kOneCard);
       for (const std::string& name : names)
         EXPECT_TRUE(run.LogHas("DEBUG: Debug file /tmp/" + name + " not written: ")) << name;
       // The files it did write are its own user's alone.

@@ -37,10 +37,10 @@ bool Bluish(Rgb c) { return c.b > 150 && c.r < 110 && c.g < 110; }
 bool Greenish(Rgb c) { return c.g > 120 && c.r < 110 && c.b < 120; }
 bool Greyish(Rgb c) { return c.r > 60 && c.r < 200 && abs(c.r - c.g) < 30 && abs(c.b - c.g) < 30; }
 
+// Whether the colour passes the check, with the colour shown when it does not.
 ::testing::AssertionResult ColourIs(bool (*test)(Rgb), Rgb c) {
-  if (test(c)) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "colour (" << int(c.r) << "," << int(c.g) << "," << int(c.b) << ")";
+  return test(c) ? ::testing::AssertionSuccess()
+                 : ::testing::AssertionFailure() << int(c.r) << "," << int(c.g) << "," << int(c.b);
 }
 
 // The print commands of a run that must have ended well, each parsed whole.

@@ -40,6 +40,7 @@ struct PageSpec {
   std::function<Rgb(int x, int line)> pixel = [](int, int) { return Rgb{255, 255, 255}; };
 };
 
+// A page of one colour.
 inline PageSpec Filled(Rgb c, bool duplex = false) {
   PageSpec p;
   p.pixel = [c](int, int) { return c; };
@@ -59,10 +60,10 @@ inline float PointsFor(int px, unsigned dpi) {
   return pt;
 }
 
+// Samples a pixel of this colour space carries.
 inline unsigned SamplesOf(unsigned cs) {
   if (cs == CUPS_CSPACE_CMYK) return 4;
-  if (cs == CUPS_CSPACE_K || cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW) return 1;
-  return 3;
+  return cs == CUPS_CSPACE_K || cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW ? 1 : 3;
 }
 
 // The raster line of one page row in the page's colour space and depth.
@@ -74,7 +75,6 @@ inline void LineOf(const PageSpec& p, int y, unsigned bpp, std::vector<uint8_t>&
     uint8_t v[4] = {c.r, c.g, c.b, 0};
     if (p.colorSpace == CUPS_CSPACE_CMYK) {
       for (int i = 0; i < 3; ++i) v[i] = uint8_t(255 - v[i]);
-      v[3] = 0;
     } else if (samples == 1) {
       const uint8_t gray = uint8_t((c.r * 30 + c.g * 59 + c.b * 11) / 100);
       v[0] = p.colorSpace == CUPS_CSPACE_K ? uint8_t(255 - gray) : gray;
@@ -85,23 +85,20 @@ inline void LineOf(const PageSpec& p, int y, unsigned bpp, std::vector<uint8_t>&
     }
     uint8_t* out = line.data() + size_t(x) * (bpp / 8);
     for (unsigned s = 0; s < samples && (s + 1) * p.bits <= bpp; ++s) {
-      if (p.bits == 16) {
-        const uint16_t wide = uint16_t(p.lowByte < 0 ? v[s] * 257 : v[s] * 256 + p.lowByte);
-        memcpy(out + 2 * s, &wide, 2);
-      } else if (p.bits == 8) {
-        out[s] = v[s];
-      }
+      const uint16_t wide = uint16_t(p.lowByte < 0 ? v[s] * 257 : v[s] * 256 + p.lowByte);
+      if (p.bits == 16) memcpy(out + 2 * s, &wide, 2);
+      if (p.bits == 8) out[s] = v[s];
     }
   }
 }
 
+// The page header CUPS would write for this page, at 300 dpi.
 inline cups_page_header2_t HeaderOf(const PageSpec& p) {
   cups_page_header2_t h;
   memset(&h, 0, sizeof(h));
   const unsigned dpi = 300;
   h.HWResolution[0] = h.HWResolution[1] = dpi;
-  h.cupsWidth = unsigned(p.width);
-  h.cupsHeight = unsigned(p.height);
+  h.cupsWidth = unsigned(p.width), h.cupsHeight = unsigned(p.height);
   h.cupsBitsPerColor = p.bits;
   h.cupsBitsPerPixel = p.bpp ? p.bpp : (p.bits == 1 ? 1 : p.bits * SamplesOf(p.colorSpace));
   h.cupsBytesPerLine = (h.cupsWidth * h.cupsBitsPerPixel + 7) / 8;
@@ -111,12 +108,10 @@ inline cups_page_header2_t HeaderOf(const PageSpec& p) {
   h.NumCopies = 1;
   const int pw = p.pageWidth > 0 ? p.pageWidth : p.width + p.left;
   const int ph = p.pageHeight > 0 ? p.pageHeight : p.height + p.bottom;
-  h.cupsPageSize[0] = PointsFor(pw, dpi);
-  h.cupsPageSize[1] = PointsFor(ph, dpi);
+  h.cupsPageSize[0] = h.cupsImagingBBox[2] = PointsFor(pw, dpi);
+  h.cupsPageSize[1] = h.cupsImagingBBox[3] = PointsFor(ph, dpi);
   h.cupsImagingBBox[0] = p.left ? PointsFor(p.left, dpi) : 0.0f;
   h.cupsImagingBBox[1] = p.bottom ? PointsFor(p.bottom, dpi) : 0.0f;
-  h.cupsImagingBBox[2] = h.cupsPageSize[0];
-  h.cupsImagingBBox[3] = h.cupsPageSize[1];
   h.PageSize[0] = unsigned(lroundf(h.cupsPageSize[0]));
   h.PageSize[1] = unsigned(lroundf(h.cupsPageSize[1]));
   return h;

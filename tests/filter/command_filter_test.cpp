@@ -74,7 +74,8 @@ TEST(CommandFilter, PrinterAnswersDecideTheReportAndTheExitStatus) {
   } cases[] = {
       {"ReportLevels", {"!CRC ack 01 2c", "!GPC ack 00 01 e2 40"}, 0, {"!CRC", "!GPC"},
        {"ATTR: marker-colors=none\n", "ATTR: marker-levels=-3\n", "ATTR: marker-names=Ribbon\n",
-        "ATTR: marker-types=ink-ribbon\n", "INFO: Ribbon count 300, print count 123456\n"}, "ERROR"},
+        "ATTR: marker-types=ink-ribbon\n", "INFO: Ribbon count 300, print count 123456\n"},
+       "ERROR"},
       {"ReportLevels", {"!CRC ack 00 00"}, 0, {"!CRC", "!GPC"},
        {"ATTR: marker-levels=0\n", "INFO: Ribbon count 0, print count 1234\n"}, "ERROR"},
       // Answers without a count: the level and the counts are unknown.
@@ -88,11 +89,13 @@ TEST(CommandFilter, PrinterAnswersDecideTheReportAndTheExitStatus) {
        {"ERROR: Ribbon count query failed: printer error 5 (5)\n"}, "ATTR:"},
       {"ReportLevels\nPrintSelfTestPage", {"!CRC ack 01 f4", "!GPC silent"}, 1, {"!CRC", "!GPC"},
        {"ATTR: marker-levels=-3\n",
-        "ERROR: Print count query failed: the printer did not answer (-1)\n"}, "INFO: Ribbon count"},
+        "ERROR: Print count query failed: the printer did not answer (-1)\n"},
+       "INFO: Ribbon count"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rules[0]);
-    vkrtest::FilterRun run = vkrtest::RunFilter(commandJob(std::string("#CUPS-COMMAND\n") + c.commands + "\n", c.rules));
+    vkrtest::FilterRun run =
+        vkrtest::RunFilter(commandJob("#CUPS-COMMAND\n" + std::string(c.commands) + "\n", c.rules));
     EXPECT_EQ(run.exitStatus, c.exit) << run.log;
     EXPECT_EQ(run.Codes(), c.codes);
     for (const std::string& line : c.lines) EXPECT_TRUE(run.LogHas(line)) << line << run.log;
@@ -148,7 +151,7 @@ TEST(CommandFilter, CommandFileIsReadOrRefused) {
       {"", file, {}, "[E] SelfPrinting : 0\r\n"},  // named on the command line, CRLF lines
       {"%!PS-Adobe-3.0\nPrintSelfTestPage\n", "", {}, "ERROR: Not a CUPS command file\n"},
       {"", "", {}, "ERROR: Not a CUPS command file\n"},
-      {"", "/nonexistent/job.cmd", {}, "ERROR: Unable to open command file \"/nonexistent/job.cmd\""},
+      {"", "/none/job.cmd", {}, "ERROR: Unable to open command file \"/none/job.cmd\""},
       {"#CUPS-COMMAND\nClean\n", "", {"1", "user", "title"},
        "Usage: commandtovkr job-id user title copies options [file]\n"},
   };

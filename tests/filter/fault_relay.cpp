@@ -52,8 +52,8 @@ std::vector<char*> cStrings(std::vector<std::string>& strings) {
 // options under which the preload may stand first, what the filter leaves to
 // the process exit is not reported, and a finding exits with a status of its own.
 std::vector<std::string> filterEnvironment(const std::string& tmpDir) {
-  static const char* const kControlled[] = {"PPD=",          "FINAL_CONTENT_TYPE=", "LD_PRELOAD=",
-                                            "VKR_TEST_TMPDIR=", "ASAN_OPTIONS=",    "UBSAN_OPTIONS="};
+  static const char* const kControlled[] = {"PPD=", "FINAL_CONTENT_TYPE=", "LD_PRELOAD=",
+                                            "VKR_TEST_TMPDIR=", "ASAN_OPTIONS=", "UBSAN_OPTIONS="};
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     bool controlled = false;

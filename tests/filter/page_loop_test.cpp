@@ -120,15 +120,12 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
        {kU, "DEBUG: Bad bottom/left/top margin on page 1.\n"}},
       {"left margin", Spec([](PageSpec& p) { p.width = 10, p.pageWidth = 643, p.left = 700; }),
        {kU, "DEBUG: Bad bottom/left/top margin on page 1.\n"}},
-      {"height wrapped past 2^32 beside a margin",
-       Raw([&](H& h) { h.cupsImagingBBox[1] = margin500, h.cupsHeight = ~0u; }, 6000),
-       {kU, "DEBUG: Bad bottom/left/top margin on page 1.\n"}},
       {"exactly the page less its margin",
        Raw([&](H& h) { h.cupsImagingBBox[1] = margin500, h.cupsHeight = 513; }),
        {"test page_top: 0\n", "test page_bottom: 500\n"}, 0, kOneCard},
       // 60000 points at 300 dpi: 250000 pixels a side.
       {"huge page", huge(60000),
-       {kU, "DEBUG: Page size 250000 x 250000 pixels is larger than 16384 pixels a side on page 1.\n"}},
+       {kU, "DEBUG: Page size 250000 x 250000 pixels is larger than 16384 pixels a side on page"}},
       {"out of range", huge(1e12f),
        {kU, "DEBUG: Page size 4294967295 x 4294967295 pixels is larger than 16384 pixels a side"}},
       {"width x resolution past 32 bits",
@@ -140,10 +137,8 @@ TEST(PageLoop, EveryInputEndsInItsDefinedOutcome) {
       {"wide raster", Spec([](PageSpec& p) {
          p.width = 20000, p.height = 2, p.pageWidth = 643, p.pageHeight = 1013;
        }), {kU, "DEBUG: Raster width 20000 is larger than 16384 pixels on page 1.\n"}},
-      {"line a pixel long", Raw([](H& h) { h.cupsBytesPerLine = 1932; }, 6000),
-       {kU, "DEBUG: cupsBytesPerLine 1932 does not match cupsWidth 643 at 24 bits a pixel"}},
       {"line of 2 GiB", Raw([](H& h) { h.cupsBytesPerLine = 0x7FFFFFFEu; }, 6000),
-       {kU, "DEBUG: cupsBytesPerLine 2147483646 does not match cupsWidth 643"}},
+       {kU, "DEBUG: cupsBytesPerLine 2147483646 does not match cupsWidth 643 at 24 bits a pixel"}},
       {"1-bit RGB", WriteRaster({oneBit}),
        {kU, "DEBUG: Unsupported 1-bit pixels in cupsColorSpace 1 on page 1.\n"}},
       // RGB with a fourth byte the print call would take for the next pixel.

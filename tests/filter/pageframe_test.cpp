@@ -45,7 +45,7 @@ TEST(PageFrame, BoundaryHeadersGiveTheirFrameOrTheirFault) {
       {"side of 16385 across", Page(16385, 20), F::PageSize},
       {"side of 16385 down", Page(20, 16385), F::PageSize},
       {"raster 16385 across",
-       Page(643, 10, [](H& h) { h.cupsWidth = 16385, h.cupsBytesPerLine = 49155; }), F::RasterWidth},
+       Page(643, 10, [](H& h) { h.cupsBytesPerLine = 3 * (h.cupsWidth = 16385); }), F::RasterWidth},
       // (49152 + 8) x 5460 + 1000 bytes fit 256 MiB; one line more does not.
       {"buffer at its limit", Page(16384, 5460), ok, 0, 49152, 0, 49152, 5460},
       {"buffer one line past", Page(16384, 5461), F::PageBuffer},

@@ -1,8 +1,10 @@
 // A printer that is silent at each exchange, refuses, reports an error
-// number, answers with a broken, overlong or short reply, or whose
-// back channel is closed, through the real filter, the relay and the
+// number, answers with a broken, overlong or short reply, or whose back
+// channel is closed; a job cancelled (SIGTERM) or whose backend has gone
+// (standard output closed); through the real filter, the relay and the
 // simulator. Every case ends in its defined outcome (the stated lines and
-// exit status) within the stated waits, and every command written is whole.
+// exit status, never a signal) within the stated waits, and every command
+// written is whole.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -55,6 +57,30 @@ void expectOutcome(const Case& c, const faultrelay::RelayRun& run, double maxSec
   EXPECT_EQ(run.Codes(), c.codes);
   EXPECT_TRUE(run.AllFramesWhole());
   EXPECT_LT(run.seconds, maxSeconds);
+}
+
+const char kCanceled[] = "DEBUG: Job canceled; stopped before the next printer command.\n";
+const char kWriteFailed[] = "ERROR: Unable to write print data: Broken pipe\n";
+
+// A card whose picture is noise: its print command is megabytes long, so
+// the filter is still writing it when the printer side reads slowly.
+PageSpec Noise() {
+  PageSpec p;
+  p.pixel = [](int x, int y) {
+    const uint32_t v = ((uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u) * 0x5bd1e995u) >> 7;
+    return Rgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+  };
+  return p;
+}
+
+// Runs one job of the given pages through the relay with the cancel or hang-up set up.
+faultrelay::RelayRun RunWith(std::vector<PageSpec> pages, faultrelay::RelaySetup setup) {
+  setup.stdinBytes = WriteRaster(pages);
+  faultrelay::RelayRun run = faultrelay::Run(setup);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 1) << run.log;  // not killed by SIGTERM or SIGPIPE
+  EXPECT_TRUE(run.AllFramesWhole());
+  return run;
 }
 
 }  // namespace
@@ -147,4 +173,45 @@ TEST(PrinterFaults, RefusalsErrorsBrokenRepliesAndAClosedBackChannelEndAsDefined
        {"$PJS", "$CPJ"}, true, 2.0},
   })
     expectOutcome(c, runCase(c), c.maxSeconds);
+}
+
+TEST(Cancel, StopsBeforeTheNextCommandAndLeavesEveryCommandWhole) {
+  faultrelay::RelaySetup setup;
+  setup.sigtermAfterFrames = 1;
+  faultrelay::RelayRun run = RunWith({Filled(Rgb{128, 128, 128})}, setup);
+  EXPECT_TRUE(run.LogHas(kCanceled)) << run.log;
+  EXPECT_EQ(run.Codes(), Codes{"$PJS"});
+
+  // While the card command is being written: it is finished whole, the
+  // second page is not sent and no status poll follows.
+  setup.sigtermAfterFrames = 3;
+  setup.sigtermMidFrame = true;
+  run = RunWith({Noise(), Filled(Rgb{128, 128, 128})}, setup);
+  EXPECT_EQ(run.framesAtSignal, 3);
+  EXPECT_TRUE(run.LogHas(kCanceled));
+  EXPECT_EQ(run.Codes(), (Codes{"$PJS", "!GVT", "!CRS", "$PTS"}));
+  ASSERT_EQ(run.frames.size(), 4u);
+  EXPECT_GT(run.frames[3].declared, 65536u) << "the command must outgrow one pipe buffer";
+
+  // Idle at the preflight, then busy for ever: only a cancel ends the wait.
+  faultrelay::RelaySetup busy;
+  busy.simRules = {"$PJS ack 00 05 00 00 00 00 00", "$PJS ack 01 05 00 00 00 00 00"};
+  busy.sigtermAfterFrames = 7;  // preflight, card, three polls
+  run = RunWith({Filled(Rgb{128, 128, 128})}, busy);
+  EXPECT_TRUE(run.LogHas(kCanceled));
+  EXPECT_LE(run.frames.size(), size_t(run.framesAtSignal + 1));
+  EXPECT_FALSE(run.LogHas("$CPJ"));
+}
+
+TEST(BackendGone, ClosedPrinterStreamEndsTheJobWithAnError) {
+  const Codes sent = {"$PJS", "!GVT", "!CRS", "$PTS"};
+  // Before the version query, before the card, before the completion wait.
+  for (int closeAfter : {1, 3, 4}) {
+    SCOPED_TRACE(closeAfter);
+    faultrelay::RelaySetup setup;
+    setup.closeStdoutAfterFrames = closeAfter;
+    faultrelay::RelayRun run = RunWith({Filled(Rgb{128, 128, 128})}, setup);
+    EXPECT_TRUE(run.LogHas(kWriteFailed)) << run.log;
+    EXPECT_EQ(run.Codes(), Codes(sent.begin(), sent.begin() + closeAfter));
+  }
 }

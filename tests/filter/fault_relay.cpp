@@ -5,14 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,20 +24,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// Seconds on the monotonic clock.
 double now() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-std::string dirOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-// The usleep-removing preload, built next to the filter's build tree.
-std::string nosleepLibrary() {
-  return dirOf(dirOf(vkrtest::FilterBinary())) + "/tests/support/libvkr_nosleep.so";
 }
 
 // Puts fd at target in a child about to exec, open across the exec.
@@ -51,6 +39,7 @@ void moveTo(int fd, int target) {
     dup2(fd, target);
 }
 
+// The argv-style array of these strings, ended by a null pointer.
 std::vector<char*> cStrings(std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (std::string& s : strings) out.push_back(&s[0]);
@@ -58,33 +47,30 @@ std::vector<char*> cStrings(std::vector<std::string>& strings) {
   return out;
 }
 
+// Ours without the variables the run sets: the pause-removing preload (built
+// next to the filter's build tree), the test PPD and, in a sanitizer build,
+// options under which the preload may stand first, what the filter leaves to
+// the process exit is not reported, and a finding exits with a status of its own.
 std::vector<std::string> filterEnvironment(const std::string& tmpDir) {
-  static const char* const kControlled[] = {"PPD=",           "FINAL_CONTENT_TYPE=",
-                                            "LD_PRELOAD=",    "VKR_TEST_TMPDIR=",
-                                            "ASAN_OPTIONS=",  "UBSAN_OPTIONS="};
+  static const char* const kControlled[] = {"PPD=", "FINAL_CONTENT_TYPE=", "LD_PRELOAD=",
+                                            "VKR_TEST_TMPDIR=", "ASAN_OPTIONS=", "UBSAN_OPTIONS="};
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     bool controlled = false;
     for (const char* name : kControlled) controlled |= strncmp(*e, name, strlen(name)) == 0;
     if (!controlled) env.push_back(*e);
   }
-  env.push_back("LD_PRELOAD=" + nosleepLibrary());
+  std::string build = vkrtest::FilterBinary();
+  for (int up = 0; up < 2; ++up) build = build.substr(0, build.rfind('/'));
+  env.push_back("LD_PRELOAD=" + build + "/tests/support/libvkr_nosleep.so");
   env.push_back("VKR_TEST_TMPDIR=" + tmpDir);
-  // In a sanitizer build: the preload stands before the sanitizer runtime,
-  // what the filter leaves to the process exit is released there by design,
-  // and a finding exits with a status of its own, never the filter's 1.
   env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0:exitcode=86");
   env.push_back("UBSAN_OPTIONS=print_stacktrace=1:exitcode=87");
   env.push_back(std::string("PPD=") + vkrtest::TestDataDir() + "/test.ppd");
   return env;
 }
 
-int statusOf(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
-}
-
+// Writes all of bytes to fd (a pipe), short writes and interrupts notwithstanding.
 void writeAll(int fd, const uint8_t* bytes, size_t count) {
   while (count > 0) {
     ssize_t n = write(fd, bytes, count);
@@ -95,11 +81,11 @@ void writeAll(int fd, const uint8_t* bytes, size_t count) {
   }
 }
 
-// Answer bytes on their way to the filter, each not before its time.
-struct Delivery {
-  Bytes bytes;
-  double notBefore;
-};
+// Closes fd if it is open and marks it closed.
+void closeFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
 
 }  // namespace
 
@@ -119,42 +105,34 @@ RelayRun Run(const RelaySetup& setup) {
   signal(SIGPIPE, SIG_IGN);
   RelayRun run;
   const std::string work = vkrtest::MakeTempDir();
-  const std::string stdinPath = work + "/stdin.bin";
-  const std::string stderrPath = work + "/filter.err";
-  {
-    std::ofstream in(stdinPath, std::ios::binary);
-    in.write(reinterpret_cast<const char*>(setup.stdinBytes.data()),
+  const std::string stdinPath = work + "/stdin.bin", stderrPath = work + "/filter.err";
+  std::ofstream(stdinPath, std::ios::binary)
+      .write(reinterpret_cast<const char*>(setup.stdinBytes.data()),
              std::streamsize(setup.stdinBytes.size()));
-  }
 
-  // toRelay: filter stdout -> us; toFilter: us -> filter fd 3;
-  // toSim: us -> simulator stdin; fromSim: simulator answers -> us.
-  int toRelay[2], toFilter[2], toSim[2], fromSim[2];
-  if (pipe2(toRelay, O_CLOEXEC) || pipe2(toFilter, O_CLOEXEC) || pipe2(toSim, O_CLOEXEC) ||
-      pipe2(fromSim, O_CLOEXEC)) {
+  // toRelay: filter stdout -> us; toSim: us -> simulator stdin; answers: the
+  // simulator's answers straight to the filter's fd 3 (a closed back channel:
+  // the simulator answers into /dev/null and the filter finds the pipe's end).
+  int toRelay[2], toSim[2], answers[2];
+  if (pipe2(toRelay, O_CLOEXEC) || pipe2(toSim, O_CLOEXEC) || pipe2(answers, O_CLOEXEC)) {
     run.log = std::string("pipe: ") + strerror(errno);
     return run;
   }
-
   std::vector<std::string> simArgs = {vkrtest::SimulatorBinary(), "--reply-fd", "3"};
-  for (const std::string& rule : setup.simRules) {
-    simArgs.push_back("--rule");
-    simArgs.push_back(rule);
-  }
+  for (const std::string& rule : setup.simRules) simArgs.insert(simArgs.end(), {"--rule", rule});
   std::vector<std::string> filterArgs = {"rastertovkr"};
   filterArgs.insert(filterArgs.end(), setup.args.begin(), setup.args.end());
   std::vector<std::string> env = filterEnvironment(work);
-  std::vector<char*> simArgv = cStrings(simArgs);
-  std::vector<char*> filterArgv = cStrings(filterArgs);
-  std::vector<char*> filterEnv = cStrings(env);
+  std::vector<char*> simArgv = cStrings(simArgs), filterArgv = cStrings(filterArgs),
+                     filterEnv = cStrings(env);
 
   const pid_t sim = fork();
   if (sim == 0) {
-    moveTo(toSim[0], 0);
-    moveTo(fromSim[1], 3);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    moveTo(toSim[0], 0);
     moveTo(null, 1);
     moveTo(null, 2);
+    moveTo(setup.backChannelClosed ? null : answers[1], 3);
     execv(simArgv[0], simArgv.data());
     _exit(127);
   }
@@ -167,128 +145,66 @@ RelayRun Run(const RelaySetup& setup) {
     moveTo(open(stdinPath.c_str(), O_RDONLY | O_CLOEXEC), 0);
     moveTo(toRelay[1], 1);
     moveTo(open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), 2);
-    moveTo(toFilter[0], 3);
+    moveTo(answers[0], 3);
     execve(vkrtest::FilterBinary(), filterArgv.data(), filterEnv.data());
     _exit(127);
   }
-  close(toRelay[1]);
-  close(toFilter[0]);
-  close(toSim[0]);
-  close(fromSim[1]);
-  int printerIn = toRelay[0], backChannel = toFilter[1], simIn = toSim[1], simOut = fromSim[0];
-  if (setup.backChannelClosed) {
-    close(backChannel);
-    backChannel = -1;
-  }
+  for (int fd : {toRelay[1], toSim[0], answers[0], answers[1]}) close(fd);
+  int printerIn = toRelay[0], simIn = toSim[1];
 
-  std::deque<Delivery> answers;
-  bool signalSent = false, splitDone = false;
-  int slowReads = 0;
-  int whole = 0;  // whole frames that have reached the printer
+  bool signalSent = false, filterDone = false, simDone = false;
+  int slowReads = 0, whole = 0;  // whole: frames that have wholly reached the printer
   int filterStatus = 0, simStatus = 0;
-  bool filterDone = false, simDone = false;
   const double deadline = now() + setup.timeoutSeconds;
   Bytes chunk(65536);
 
   while (!filterDone || !simDone) {
     if (now() > deadline) {
       run.timedOut = true;
-      if (!filterDone) kill(filter, SIGKILL);
-      if (!simDone) kill(sim, SIGKILL);
-      if (!filterDone) waitpid(filter, &filterStatus, 0);
-      if (!simDone) waitpid(sim, &simStatus, 0);
+      if (!filterDone) kill(filter, SIGKILL), waitpid(filter, &filterStatus, 0);
+      if (!simDone) kill(sim, SIGKILL), waitpid(sim, &simStatus, 0);
       break;
     }
-    // Deliver the answers that are due.
-    while (!answers.empty() && answers.front().notBefore <= now()) {
-      if (backChannel >= 0)
-        writeAll(backChannel, answers.front().bytes.data(), answers.front().bytes.size());
-      answers.pop_front();
-    }
-    if (simOut < 0 && answers.empty() && backChannel >= 0) {
-      close(backChannel);  // the printer has gone: the back channel ends
-      backChannel = -1;
-    }
-
-    pollfd fds[2];
-    nfds_t count = 0;
-    if (printerIn >= 0) fds[count++] = {printerIn, POLLIN, 0};
-    if (simOut >= 0) fds[count++] = {simOut, POLLIN, 0};
-    poll(fds, count, 5);
-
-    for (nfds_t i = 0; i < count; ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      if (fds[i].fd == printerIn) {
-        if (slowReads > 0) {
-          --slowReads;
-          usleep(20000);
-        }
-        const ssize_t n = read(printerIn, chunk.data(), slowReads > 0 ? 4096 : chunk.size());
-        if (n <= 0) {
-          close(printerIn);
-          printerIn = -1;
-          if (simIn >= 0) close(simIn);
-          simIn = -1;
-          continue;
-        }
-        run.printerBytes.insert(run.printerBytes.end(), chunk.begin(), chunk.begin() + n);
-        if (simIn >= 0) writeAll(simIn, chunk.data(), size_t(n));
-        const std::vector<vkrsim::Frame> frames = vkrsim::SplitFrames(run.printerBytes);
-        whole = int(std::count_if(frames.begin(), frames.end(),
-                                  [](const vkrsim::Frame& f) { return f.complete; }));
-        const bool begun = int(frames.size()) > whole;
-        if (!signalSent && setup.sigtermAfterFrames > 0 && whole >= setup.sigtermAfterFrames &&
-            (!setup.sigtermMidFrame || begun)) {
-          kill(filter, SIGTERM);
-          signalSent = true;
-          run.framesAtSignal = whole;
-          if (setup.sigtermMidFrame) slowReads = 40;
-        }
-        if (setup.closeStdoutAfterFrames >= 0 && whole >= setup.closeStdoutAfterFrames) {
-          close(printerIn);
-          printerIn = -1;
-        }
-      } else {
-        const ssize_t n = read(simOut, chunk.data(), chunk.size());
-        if (n <= 0) {
-          close(simOut);
-          simOut = -1;
-          continue;
-        }
-        const double base = answers.empty() ? now() : answers.back().notBefore;
-        Bytes bytes(chunk.begin(), chunk.begin() + n);
-        if (!splitDone && setup.splitFrame > 0 && whole == setup.splitFrame &&
-            bytes.size() > setup.splitAt) {
-          splitDone = true;
-          answers.push_back({Bytes(bytes.begin(), bytes.begin() + long(setup.splitAt)), base});
-          answers.push_back({Bytes(bytes.begin() + long(setup.splitAt), bytes.end()),
-                             base + setup.splitDelayMs / 1000.0});
-        } else {
-          answers.push_back({bytes, base});
-        }
+    pollfd fds = {printerIn, POLLIN, 0};
+    if (printerIn < 0) usleep(5000);
+    if (printerIn >= 0 && poll(&fds, 1, 5) > 0) {
+      if (slowReads > 0) --slowReads, usleep(20000);
+      const ssize_t n = read(printerIn, chunk.data(), slowReads > 0 ? 4096 : chunk.size());
+      if (n <= 0) {
+        closeFd(printerIn);
+        closeFd(simIn);
+        continue;
       }
+      run.printerBytes.insert(run.printerBytes.end(), chunk.begin(), chunk.begin() + n);
+      if (simIn >= 0) writeAll(simIn, chunk.data(), size_t(n));
+      const std::vector<vkrsim::Frame> frames = vkrsim::SplitFrames(run.printerBytes);
+      whole = int(std::count_if(frames.begin(), frames.end(),
+                                [](const vkrsim::Frame& f) { return f.complete; }));
+      const bool begun = int(frames.size()) > whole;
+      if (!signalSent && setup.sigtermAfterFrames > 0 && whole >= setup.sigtermAfterFrames &&
+          (!setup.sigtermMidFrame || begun)) {
+        kill(filter, SIGTERM);
+        signalSent = true;
+        run.framesAtSignal = whole;
+        if (setup.sigtermMidFrame) slowReads = 40;
+      }
+      if (setup.closeStdoutAfterFrames >= 0 && whole >= setup.closeStdoutAfterFrames)
+        closeFd(printerIn);
     }
     if (!filterDone && waitpid(filter, &filterStatus, WNOHANG) == filter) {
       filterDone = true;
       run.seconds = now() - started;
-      if (simIn >= 0 && printerIn < 0) {
-        close(simIn);
-        simIn = -1;
-      }
     }
-    if (filterDone && printerIn < 0 && simIn >= 0) {
-      close(simIn);
-      simIn = -1;
-    }
+    if (filterDone && printerIn < 0) closeFd(simIn);
     if (!simDone && waitpid(sim, &simStatus, WNOHANG) == sim) simDone = true;
   }
-  for (int fd : {printerIn, backChannel, simIn, simOut})
-    if (fd >= 0) close(fd);
+  for (int fd : {printerIn, simIn}) closeFd(fd);
 
-  run.exitStatus = statusOf(filterStatus);
-  std::ifstream err(stderrPath, std::ios::binary);
+  run.exitStatus = WIFEXITED(filterStatus)     ? WEXITSTATUS(filterStatus)
+                   : WIFSIGNALED(filterStatus) ? 128 + WTERMSIG(filterStatus)
+                                               : -1;
   std::stringstream text;
-  text << err.rdbuf();
+  text << std::ifstream(stderrPath, std::ios::binary).rdbuf();
   run.log = text.str();
   run.frames = vkrsim::SplitFrames(run.printerBytes);
   vkrtest::RemoveTree(work);

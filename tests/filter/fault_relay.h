@@ -1,17 +1,9 @@
 // Runs the real rastertovkr against the printer simulator with this test
-// program standing between them, as the CUPS backend and the cable would:
-// every byte the filter writes passes through here on its way to vkrsim, and
-// every answer on its way back. That lets a test do what the plain harness
-// cannot: cancel the job (SIGTERM) after a given command or while a command
+// program standing between them, as the CUPS backend and the cable would, so
+// that a test can cancel the job (SIGTERM) after a given command or while one
 // is being written, take the printer stream away (backend gone), close the
-// back channel, or deliver an answer in two writes with a pause between.
-//
-//   faultrelay::RelaySetup setup;
-//   setup.stdinBytes = raster;
-//   setup.sigtermAfterFrames = 1;       // cancel once "$PJS" has gone out
-//   faultrelay::RelayRun run = faultrelay::Run(setup);
-//
-// The filter runs with the vkr_nosleep preload (no pauses) and the test PPD.
+// back channel, and time the run. The filter runs with the vkr_nosleep
+// preload (no pauses) and the test PPD.
 #pragma once
 
 #include <cstdint>
@@ -27,23 +19,15 @@ struct RelaySetup {
   std::vector<uint8_t> stdinBytes;
   std::vector<std::string> simRules;
 
-  // Cancel: SIGTERM once this many whole frames have reached the printer
-  // (0: never). With sigtermMidFrame, SIGTERM is sent instead as soon as the
-  // next frame has begun but not ended, and the printer then reads slowly so
-  // that the signal lands while the filter is still writing.
+  // SIGTERM once this many whole frames have reached the printer (0: never);
+  // with sigtermMidFrame, once the next frame has begun, the printer then
+  // reading slowly so that the signal lands while the filter is still writing.
   int sigtermAfterFrames = 0;
   bool sigtermMidFrame = false;
-  // Backend gone: the printer stream is closed once this many whole frames
-  // have passed (-1: never).
+  // The printer stream is closed once this many whole frames have passed (-1: never).
   int closeStdoutAfterFrames = -1;
   // The back channel is closed from the start: every read finds its end.
   bool backChannelClosed = false;
-  // The answer to frame number splitFrame (1-based; 0: none) reaches the
-  // filter in two writes: splitAt bytes, then the rest splitDelayMs later.
-  int splitFrame = 0;
-  size_t splitAt = 6;
-  int splitDelayMs = 300;
-
   double timeoutSeconds = 60;
 };
 

@@ -35,14 +35,12 @@ struct PageSpec {
   int width = 643, height = 1013;        // cupsWidth x cupsHeight
   int pageWidth = -1, pageHeight = -1;  // page frame; -1: raster plus offsets
   int left = 0, bottom = 0;             // imaging box offsets
-  bool pointsGiven = false;             // take pagePoints as they are
-  float pagePoints[2] = {0, 0};
   bool duplex = false;
-  unsigned copies = 1;
   int lowByte = -1;  // 16-bit samples: the low byte (-1: the high byte again, v x 257)
   std::function<Rgb(int x, int line)> pixel = [](int, int) { return Rgb{255, 255, 255}; };
 };
 
+// A page of one colour.
 inline PageSpec Filled(Rgb c, bool duplex = false) {
   PageSpec p;
   p.pixel = [c](int, int) { return c; };
@@ -62,10 +60,10 @@ inline float PointsFor(int px, unsigned dpi) {
   return pt;
 }
 
+// Samples a pixel of this colour space carries.
 inline unsigned SamplesOf(unsigned cs) {
   if (cs == CUPS_CSPACE_CMYK) return 4;
-  if (cs == CUPS_CSPACE_K || cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW) return 1;
-  return 3;
+  return cs == CUPS_CSPACE_K || cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW ? 1 : 3;
 }
 
 // The raster line of one page row in the page's colour space and depth.
@@ -76,10 +74,7 @@ inline void LineOf(const PageSpec& p, int y, unsigned bpp, std::vector<uint8_t>&
     const Rgb c = p.pixel(x, y);
     uint8_t v[4] = {c.r, c.g, c.b, 0};
     if (p.colorSpace == CUPS_CSPACE_CMYK) {
-      v[0] = uint8_t(255 - c.r);
-      v[1] = uint8_t(255 - c.g);
-      v[2] = uint8_t(255 - c.b);
-      v[3] = 0;
+      for (int i = 0; i < 3; ++i) v[i] = uint8_t(255 - v[i]);
     } else if (samples == 1) {
       const uint8_t gray = uint8_t((c.r * 30 + c.g * 59 + c.b * 11) / 100);
       v[0] = p.colorSpace == CUPS_CSPACE_K ? uint8_t(255 - gray) : gray;
@@ -90,49 +85,44 @@ inline void LineOf(const PageSpec& p, int y, unsigned bpp, std::vector<uint8_t>&
     }
     uint8_t* out = line.data() + size_t(x) * (bpp / 8);
     for (unsigned s = 0; s < samples && (s + 1) * p.bits <= bpp; ++s) {
-      if (p.bits == 16) {
-        const uint16_t wide = uint16_t(p.lowByte < 0 ? v[s] * 257 : v[s] * 256 + p.lowByte);
-        memcpy(out + 2 * s, &wide, 2);
-      } else if (p.bits == 8) {
-        out[s] = v[s];
-      }
+      const uint16_t wide = uint16_t(p.lowByte < 0 ? v[s] * 257 : v[s] * 256 + p.lowByte);
+      if (p.bits == 16) memcpy(out + 2 * s, &wide, 2);
+      if (p.bits == 8) out[s] = v[s];
     }
   }
 }
 
+// The page header CUPS would write for this page, at 300 dpi.
 inline cups_page_header2_t HeaderOf(const PageSpec& p) {
   cups_page_header2_t h;
   memset(&h, 0, sizeof(h));
   const unsigned dpi = 300;
   h.HWResolution[0] = h.HWResolution[1] = dpi;
-  h.cupsWidth = unsigned(p.width);
-  h.cupsHeight = unsigned(p.height);
+  h.cupsWidth = unsigned(p.width), h.cupsHeight = unsigned(p.height);
   h.cupsBitsPerColor = p.bits;
   h.cupsBitsPerPixel = p.bpp ? p.bpp : (p.bits == 1 ? 1 : p.bits * SamplesOf(p.colorSpace));
   h.cupsBytesPerLine = (h.cupsWidth * h.cupsBitsPerPixel + 7) / 8;
   h.cupsColorOrder = cups_order_t(p.order);
   h.cupsColorSpace = cups_cspace_t(p.colorSpace);
   h.Duplex = p.duplex ? CUPS_TRUE : CUPS_FALSE;
-  h.NumCopies = p.copies;
+  h.NumCopies = 1;
   const int pw = p.pageWidth > 0 ? p.pageWidth : p.width + p.left;
   const int ph = p.pageHeight > 0 ? p.pageHeight : p.height + p.bottom;
-  h.cupsPageSize[0] = p.pointsGiven ? p.pagePoints[0] : PointsFor(pw, dpi);
-  h.cupsPageSize[1] = p.pointsGiven ? p.pagePoints[1] : PointsFor(ph, dpi);
+  h.cupsPageSize[0] = h.cupsImagingBBox[2] = PointsFor(pw, dpi);
+  h.cupsPageSize[1] = h.cupsImagingBBox[3] = PointsFor(ph, dpi);
   h.cupsImagingBBox[0] = p.left ? PointsFor(p.left, dpi) : 0.0f;
   h.cupsImagingBBox[1] = p.bottom ? PointsFor(p.bottom, dpi) : 0.0f;
-  h.cupsImagingBBox[2] = h.cupsPageSize[0];
-  h.cupsImagingBBox[3] = h.cupsPageSize[1];
   h.PageSize[0] = unsigned(lroundf(h.cupsPageSize[0]));
   h.PageSize[1] = unsigned(lroundf(h.cupsPageSize[1]));
   return h;
 }
 
-// The raster of these pages, as libcups writes it; cut drops that many
-// bytes from the end (a job that breaks off).
-inline std::vector<uint8_t> WriteRaster(const std::vector<PageSpec>& pages, size_t cut = 0) {
+// The raster of these pages, as libcups writes it.
+inline std::vector<uint8_t> WriteRaster(const std::vector<PageSpec>& pages) {
   char path[] = "/tmp/vkrraster.XXXXXX";
   const int fd = mkstemp(path);
   EXPECT_GE(fd, 0);
+  unlink(path);
   cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
   for (const PageSpec& p : pages) {
     cups_page_header2_t h = HeaderOf(p);
@@ -144,14 +134,9 @@ inline std::vector<uint8_t> WriteRaster(const std::vector<PageSpec>& pages, size
     }
   }
   cupsRasterClose(ras);
-  std::vector<uint8_t> bytes;
-  const off_t size = lseek(fd, 0, SEEK_END);
-  lseek(fd, 0, SEEK_SET);
-  bytes.resize(size_t(size));
-  EXPECT_EQ(read(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  std::vector<uint8_t> bytes(size_t(lseek(fd, 0, SEEK_END)));
+  EXPECT_EQ(pread(fd, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
   close(fd);
-  unlink(path);
-  if (cut > 0) bytes.resize(bytes.size() > cut ? bytes.size() - cut : 0);
   return bytes;
 }
 
@@ -160,9 +145,8 @@ inline std::vector<PtsCommand> PrintCommands(const std::vector<vkrsim::Frame>& f
   std::vector<PtsCommand> out;
   for (const vkrsim::Frame& f : frames) {
     if (f.code != "$PTS") continue;
-    std::vector<uint8_t> bytes = {0x1B, '$', 'P', 'T', 'S', uint8_t(f.declared >> 24),
-                                  uint8_t(f.declared >> 16), uint8_t(f.declared >> 8),
-                                  uint8_t(f.declared)};
+    std::vector<uint8_t> bytes = {0x1B, '$', 'P', 'T', 'S'};
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(f.declared >> shift));
     bytes.insert(bytes.end(), f.params.begin(), f.params.end());
     bytes.push_back(f.closedByCr ? 0x0D : 0x00);
     out.push_back(ParsePts(bytes));

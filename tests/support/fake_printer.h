@@ -63,7 +63,7 @@ class FakePrinter : public PrinterIO {
   // A command frame: ESC, code, big-endian parameter count, parameters, CR.
   static Bytes Frame(const std::string& code, const Bytes& params) {
     Bytes f{0x1B};
-    f.insert(f.end(), code.begin(), code.end());
+    for (char c : code) f.push_back(uint8_t(c));
     return withLength(f, params);
   }
   // A well-formed reply: ESC, echoed code, status class and code, payload

@@ -7,6 +7,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "tests/support/libjpeg_write.h"
 #include "tests/ximage/ximage_test_util.h"
 #include "ximage/ximage.h"
 #include "ximage/xmemfile.h"
@@ -24,31 +25,8 @@ std::vector<uint8_t> referenceJpeg(CxImage& img, int quality, bool grey) {
       if (grey) samples.push_back(c.rgbRed);
       else samples.insert(samples.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue});
     }
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long outSize = 0;
-  jpeg_mem_dest(&cinfo, &out, &outSize);
-  cinfo.image_width = w, cinfo.image_height = h;
-  cinfo.input_components = grey ? 1 : 3;
-  cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, quality, FALSE);
-  cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 2;
-  cinfo.density_unit = 1;
-  cinfo.X_density = (UINT16)img.GetXDPI(), cinfo.Y_density = (UINT16)img.GetYDPI();
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = &samples[(size_t)cinfo.next_scanline * w * cinfo.input_components];
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> bytes(out, out + outSize);
-  free(out);
-  return bytes;
+  return LibjpegWrite(samples, int(w), int(h), grey, quality, int(img.GetXDPI()),
+                      int(img.GetYDPI()), true);
 }
 }  // namespace
 // Every row width around the 8- and 16-pixel blocks; a fresh image's quality 90 and resolution

@@ -71,11 +71,19 @@ void AddCardOptionAttributes(ipp_t* attrs) {
 }
 
 int CardOptionsForJob(int num_vendor, cups_option_t* vendor, pappl_color_mode_t colorMode,
-                      cups_option_t** options) {
+                      ipp_t* printerAttrs, cups_option_t** options) {
   int count = 0;
   *options = nullptr;
   for (const CardOptionSpec& spec : kSpecs) {
     const char* value = cupsGetOption(spec.ippName, num_vendor, vendor);
+    char saved[64];
+    if (value == nullptr && printerAttrs != nullptr) {
+      const std::string name = std::string(spec.ippName) + "-default";
+      if (ipp_attribute_t* attr = ippFindAttribute(printerAttrs, name.c_str(), IPP_TAG_ZERO)) {
+        ippAttributeString(attr, saved, sizeof(saved));
+        value = saved;
+      }
+    }
     if (value == nullptr) value = spec.defaultValue;
     if (spec.choices != nullptr) {
       const char* choice = ppdChoice(spec, value);
@@ -87,4 +95,17 @@ int CardOptionsForJob(int num_vendor, cups_option_t* vendor, pappl_color_mode_t 
   if (colorMode == PAPPL_COLOR_MODE_MONOCHROME)
     count = cupsAddOption("CardRibbon", "K", count, options);
   return count;
+}
+
+std::string CardOptionTextForJob(int num_vendor, cups_option_t* vendor,
+                                 pappl_color_mode_t colorMode, ipp_t* printerAttrs) {
+  cups_option_t* options = nullptr;
+  const int count = CardOptionsForJob(num_vendor, vendor, colorMode, printerAttrs, &options);
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    if (!text.empty()) text += ' ';
+    text += std::string(options[i].name) + "=" + options[i].value;
+  }
+  cupsFreeOptions(count, options);
+  return text;
 }

@@ -4,6 +4,8 @@
 // card options read (CardRibbon=K, CardBrightness=45, ...).
 #pragma once
 
+#include <string>
+
 #include <cups/cups.h>
 #include <pappl/pappl.h>
 
@@ -26,7 +28,14 @@ void AddCardOptionAttributes(ipp_t* attrs);
 
 // Turns a job's vendor options and colour mode into the PPD-named option
 // list for ReadCardOptions; monochrome prints on the black panel only, as
-// CardRibbon=K does. Values that are not supported are left out (the
-// option's default applies). Returns the count; free with cupsFreeOptions.
+// CardRibbon=K does. An option the job does not set takes the printer's
+// default ("<name>-default" in printerAttrs, as the web page and
+// Set-Printer-Attributes save it; printerAttrs may be null), then the
+// built-in one. Values that are not supported are left out (the filter's
+// default applies). Returns the count; free with cupsFreeOptions.
 int CardOptionsForJob(int num_vendor, cups_option_t* vendor, pappl_color_mode_t colorMode,
-                      cups_option_t** options);
+                      ipp_t* printerAttrs, cups_option_t** options);
+
+// The same options as the filter's option text ("CardRibbon=K CardGamma=93 ...").
+std::string CardOptionTextForJob(int num_vendor, cups_option_t* vendor,
+                                 pappl_color_mode_t colorMode, ipp_t* printerAttrs);

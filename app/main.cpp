@@ -4,6 +4,8 @@
 //
 //   vkr-printer-app server -o server-port=8631 -o spool-directory=DIR
 //       -o state-file=FILE -o log-file=FILE -o log-level=debug|info|warn|error
+//       -o completion-timeout=SECONDS -o document-timeout=SECONDS
+//       -o status-interval=SECONDS
 //
 // It listens on localhost at the given port (and on the local socket the
 // other sub-commands use). The state file keeps the printers and their
@@ -13,8 +15,13 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
+#include "app/app_settings.h"
+#include "app/card_worker.h"
+#include "app/server_life.h"
 #include "app/vk4400_app.h"
+#include "app/worker_process.h"
 
 namespace {
 
@@ -44,6 +51,21 @@ pappl_loglevel_t logLevel(const char* name) {
   return PAPPL_LOGLEVEL_WARN;
 }
 
+// Reads a whole number of seconds option; false (and a message) when it is
+// not one between 1 and a day.
+bool secondsOption(const char* name, int num_options, cups_option_t* options, int* seconds) {
+  const char* text = cupsGetOption(name, num_options, options);
+  if (text == nullptr) return true;
+  char* end = nullptr;
+  const long value = strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 1 || value > 86400) {
+    fprintf(stderr, "%s: bad %s \"%s\" (seconds, 1 to 86400)\n", kAppName, name, text);
+    return false;
+  }
+  *seconds = int(value);
+  return true;
+}
+
 // Saves the system state to the state file after every change.
 bool saveState(pappl_system_t* system, void* data) {
   return papplSystemSaveState(system, static_cast<const char*>(data));
@@ -63,6 +85,11 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
   const char* stateOption = cupsGetOption("state-file", num_options, options);
   static std::string stateFile;
   stateFile = stateOption ? stateOption : defaultStateFile();
+  AppSettings& settings = Settings();
+  if (!secondsOption("completion-timeout", num_options, options, &settings.completionTimeout) ||
+      !secondsOption("document-timeout", num_options, options, &settings.documentTimeout) ||
+      !secondsOption("status-interval", num_options, options, &settings.statusInterval))
+    return nullptr;
 
   pappl_system_t* system = papplSystemCreate(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
@@ -77,14 +104,19 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
   papplSystemSetPrinterDrivers(system, int(sizeof(g_drivers) / sizeof(g_drivers[0])), g_drivers,
                                nullptr, nullptr, CardDriverCallback, nullptr);
   papplSystemSetFooterHTML(system, "Card Printer Application");
+  const std::vector<InterruptedJob> interrupted = MarkInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
+  ReportInterruptedJobs(system, interrupted);
   papplSystemSetSaveCallback(system, saveState, const_cast<char*>(stateFile.c_str()));
+  StartServerTick(system, stateFile);
   return system;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The server runs each printer conversation as this program again.
+  if (argc > 1 && strcmp(argv[1], VKR_WORKER_ARG) == 0) return RunCardWorker(argc - 2, argv + 2);
   // A printer connection that has gone away fails its write instead.
   signal(SIGPIPE, SIG_IGN);
   return papplMainloop(argc, argv, "1.0", nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),

@@ -1,4 +1,4 @@
-// The printer exchange over a PAPPL device, and the session that installs it.
+// The printer exchange over a PAPPL device.
 #include "app/printer_io.h"
 
 #include <algorithm>
@@ -8,8 +8,6 @@
 
 namespace {
 
-// The device layer's one printer state is used by one job or query at a time.
-std::mutex g_deviceLock;
 // How long a drain gives bytes that already wait to come in (a read finds
 // them at once; PAPPL has no way to ask without reading).
 const auto kDrainWait = std::chrono::milliseconds(20);
@@ -90,17 +88,4 @@ size_t PapplPrinterIO::takeStash(void* buffer, size_t count) {
     stash_.erase(stash_.begin(), stash_.begin() + long(taken));
   }
   return taken;
-}
-
-PrinterSession::PrinterSession(pappl_device_t* device, std::unique_lock<std::mutex> lock)
-    : lock_(std::move(lock)), io_(device) {
-  SetPrinterIO(&io_);
-}
-
-PrinterSession::~PrinterSession() { SetPrinterIO(nullptr); }
-
-std::unique_lock<std::mutex> PrinterSession::Lock() { return std::unique_lock<std::mutex>(g_deviceLock); }
-
-std::unique_lock<std::mutex> PrinterSession::TryLock() {
-  return std::unique_lock<std::mutex>(g_deviceLock, std::try_to_lock);
 }

@@ -1,9 +1,11 @@
 // The printer exchange over a PAPPL device (USB or AppSocket): the same
 // write, pause and bounded read as the filter's, with the device that PAPPL
 // opened for a job or a status query in place of standard output and the
-// CUPS back channel.
+// CUPS back channel. A conversation's relay carries out its worker's
+// requests with it (conversation.h).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -48,7 +50,7 @@ class PapplPrinterIO : public PrinterIO {
   size_t takeStash(void* buffer, size_t count);
 
   pappl_device_t* device_;
-  bool lost_ = false;
+  std::atomic<bool> lost_{false};
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::thread reader_;
@@ -57,28 +59,4 @@ class PapplPrinterIO : public PrinterIO {
   // Bytes that came in after their read had given up; the next read takes
   // them first, as a late answer stays in the back channel for the filter.
   std::vector<uint8_t> stash_;
-};
-
-// Installs a PapplPrinterIO as the process's printer for as long as it
-// lives, holding the one device lock: the device layer keeps one printer
-// state for the whole process, so jobs and status queries of all printers
-// take turns.
-class PrinterSession {
- public:
-  // Takes the device lock (waiting for it) or adopts one already taken.
-  PrinterSession(pappl_device_t* device, std::unique_lock<std::mutex> lock);
-  ~PrinterSession();
-  PrinterSession(const PrinterSession&) = delete;
-  PrinterSession& operator=(const PrinterSession&) = delete;
-
-  PapplPrinterIO& io() { return io_; }
-
-  // The device lock, waiting for it.
-  static std::unique_lock<std::mutex> Lock();
-  // The device lock if nobody holds it (check owns_lock()).
-  static std::unique_lock<std::mutex> TryLock();
-
- private:
-  std::unique_lock<std::mutex> lock_;
-  PapplPrinterIO io_;
 };

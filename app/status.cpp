@@ -1,137 +1,112 @@
 // The printer's state, its ribbon as a supply, the identify beep and the
-// self-test card. Each asks the printer over its device, outside any job.
+// self-test card. Each printer's status is asked in the background, one
+// printer conversation at a time per printer and never during its job, and
+// kept in PAPPL's printer state: a client asking for the printer's
+// attributes, or a web page, is answered from it at once.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <map>
-#include <memory>
 #include <mutex>
+#include <thread>
 
-#include "app/printer_io.h"
+#include "app/app_settings.h"
+#include "app/card_job.h"
+#include "app/conversation.h"
+#include "app/status_report.h"
 #include "app/vk4400_app.h"
-#include "device/VK4400.h"
+#include "app/worker_link.h"
 
 namespace {
 
-// A black ribbon names itself with '5' in byte 1 of the ribbon sensor's reply.
-const unsigned char kBlackRibbon = '5';
-// Fewer cards than this left on the ribbon is reported as running low.
-const int kRibbonLowCards = 10;
-// The printer reports the cards left on its ribbon, not the ribbon's size;
-// the level is shown as a share of a fresh ribbon of this many cards.
-const int kFreshRibbonCards = 500;
+using Clock = std::chrono::steady_clock;
 
-// Each status query costs the printer a second for every command (the
-// exchange's pause); a printer is asked at most this often, and clients
-// polling its attributes in between see the last answer.
-const time_t kStatusInterval = 5;
+// The background queries: when each printer was last asked, and whether a
+// query of it is under way (by printer id).
+std::mutex g_lock;
+std::map<int, Clock::time_point> g_lastAsked;
+std::map<int, bool> g_asking;
+std::atomic<int> g_running{0};
 
-// Whether the printer may be asked now; notes the time when it may.
-bool statusDue(pappl_printer_t* printer) {
-  static std::mutex lock;
-  static std::map<int, time_t> lastAsked;  // by printer id
-  std::lock_guard<std::mutex> hold(lock);
-  const time_t now = time(nullptr);
-  const int id = papplPrinterGetID(printer);
-  auto it = lastAsked.find(id);
-  if (it != lastAsked.end() && now - it->second < kStatusInterval && now >= it->second) return false;
-  lastAsked[id] = now;
-  return true;
+// Applies one status report to the printer's reasons and supplies.
+void applyReport(pappl_printer_t* printer, const std::string& report) {
+  const PrinterStatus status = ParseStatusReport(report);
+  papplPrinterSetReasons(printer, status.add, status.remove);
+  if (status.haveSupply) papplPrinterSetSupplies(printer, 1, const_cast<pappl_supply_t*>(&status.supply));
 }
 
-// The printer's device with the device lock held, for one status query or
-// action; empty when a job or another query has it.
-struct DeviceTurn {
-  pappl_printer_t* printer = nullptr;
-  pappl_device_t* device = nullptr;
-  std::unique_ptr<PrinterSession> session;
-  bool unreachable = false;  // the device could not be opened
+// Asks one printer for its status, when nothing else talks to it.
+void askPrinter(pappl_printer_t* printer) {
+  pappl_device_t* device = papplPrinterOpenDevice(printer);
+  if (device == nullptr) {
+    // Busy with a job or another conversation, or not to be reached.
+    if (papplPrinterGetState(printer) != IPP_PSTATE_PROCESSING)
+      papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+    return;
+  }
+  RunConversation(printer, device, "status",
+                  [printer](const std::string& report) { applyReport(printer, report); });
+  papplPrinterCloseDevice(printer);
+}
 
-  explicit DeviceTurn(pappl_printer_t* p) : printer(p) {
-    std::unique_lock<std::mutex> lock = PrinterSession::TryLock();
-    if (!lock.owns_lock()) return;
-    device = papplPrinterOpenDevice(printer);
-    if (device == nullptr) {
-      unreachable = true;
+// Starts a background query of a printer that is due one.
+void pollPrinter(pappl_printer_t* printer, void*) {
+  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) return;
+  const int id = papplPrinterGetID(printer);
+  const Clock::time_point now = Clock::now();
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    auto last = g_lastAsked.find(id);
+    if (g_asking[id] ||
+        (last != g_lastAsked.end() && now - last->second < std::chrono::seconds(Settings().statusInterval)))
       return;
-    }
-    session.reset(new PrinterSession(device, std::move(lock)));
+    g_asking[id] = true;
+    g_lastAsked[id] = now;
   }
-  ~DeviceTurn() {
-    session.reset();
-    if (device != nullptr) papplPrinterCloseDevice(printer);
-  }
-  bool open() const { return session != nullptr; }
-};
-
-// The ribbon as the printer's one supply, with the count of cards left where
-// the printer reports one (level -1, unknown, where it does not).
-pappl_supply_t ribbonSupply(bool black, int cardsLeft) {
-  pappl_supply_t supply;
-  memset(&supply, 0, sizeof(supply));
-  supply.color = black ? PAPPL_SUPPLY_COLOR_BLACK : PAPPL_SUPPLY_COLOR_MULTIPLE;
-  supply.type = PAPPL_SUPPLY_TYPE_INK_RIBBON;
-  supply.is_consumed = true;
-  if (cardsLeft < 0)
-    supply.level = -1;
-  else if (cardsLeft == 0)
-    supply.level = 0;
-  else
-    supply.level = cardsLeft >= kFreshRibbonCards ? 100 : std::max(1, cardsLeft * 100 / kFreshRibbonCards);
-  if (cardsLeft >= 0)
-    snprintf(supply.description, sizeof(supply.description), "%s Ribbon (%d cards left)",
-             black ? "Black" : "Color", cardsLeft);
-  else
-    snprintf(supply.description, sizeof(supply.description), "%s Ribbon",
-             black ? "Black" : "Color");
-  return supply;
+  ++g_running;
+  std::thread([printer, id] {
+    askPrinter(printer);
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_asking[id] = false;
+    --g_running;
+  }).detach();
 }
 
 }  // namespace
 
+void PollPrinterStatus(pappl_system_t* system) { papplSystemIteratePrinters(system, pollPrinter, nullptr); }
+
+int StatusQueriesRunning() { return g_running; }
+
+// PAPPL asks for the status when a client reads the printer's attributes:
+// the answer is what the background queries found, and a printer due a
+// query gets one in the background.
 bool CardStatus(pappl_printer_t* printer) {
-  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING || !statusDue(printer)) return true;
-  DeviceTurn turn(printer);
-  // A printer that cannot be reached, or does not answer, is offline.
-  if (turn.unreachable) papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
-  if (!turn.open()) return true;
-
-  unsigned char jobStatus[VK_JOBSTATUS_SIZE] = {0};
-  if (PrintJobStatus(jobStatus) != 0) {
-    papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
-    return true;
-  }
-  papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
-
-  unsigned char ribbon[VK_REPLY_SIZE] = {0};
-  if (CheckRibbonSensor(ribbon) != 0) return true;
-  int cardsLeft = -1;
-  CheckRibbonCount(&cardsLeft);
-  pappl_supply_t supply = ribbonSupply(ribbon[1] == kBlackRibbon, cardsLeft);
-  papplPrinterSetSupplies(printer, 1, &supply);
-  pappl_preason_t low = cardsLeft == 0 ? PAPPL_PREASON_MARKER_SUPPLY_EMPTY
-                        : cardsLeft > 0 && cardsLeft < kRibbonLowCards ? PAPPL_PREASON_MARKER_SUPPLY_LOW
-                                                                         : PAPPL_PREASON_NONE;
-  papplPrinterSetReasons(printer, low,
-                         (PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_MARKER_SUPPLY_LOW) & ~low);
+  if (!ServerStopping()) pollPrinter(printer, nullptr);
   return true;
 }
 
 void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
-  DeviceTurn turn(printer);
-  if (!turn.open()) return;
-  if (BuzzerControl(1, 1, 1) != 0)
+  pappl_device_t* device = papplPrinterOpenDevice(printer);
+  if (device == nullptr) {
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer is busy; it did not sound its buzzer.");
+    return;
+  }
+  if (RunConversation(printer, device, "identify", nullptr) != 0)
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer did not sound its buzzer.");
+  papplPrinterCloseDevice(printer);
 }
 
 const char* CardTestPage(pappl_printer_t* printer, char*, size_t) {
-  DeviceTurn turn(printer);
-  if (!turn.open()) {
+  pappl_device_t* device = papplPrinterOpenDevice(printer);
+  if (device == nullptr) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer is busy; no self-test card.");
     return nullptr;
   }
-  if (SelfPrinting() != 0)
+  if (RunConversation(printer, device, "selftest", nullptr) != 0)
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer did not print its self-test card.");
+  papplPrinterCloseDevice(printer);
   return nullptr;
 }

@@ -31,8 +31,13 @@ bool CardEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
 // printer has no raw format, so nothing goes to it.
 bool CardRefuseDocument(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
-// Asks the printer for its state and ribbon; updates reasons and supplies.
+// The printer's state and ribbon as the background queries last found them.
 bool CardStatus(pappl_printer_t* printer);
+// Starts a background status query of every printer that is due one and
+// that nothing else talks to (status.cpp).
+void PollPrinterStatus(pappl_system_t* system);
+// How many background status queries are under way.
+int StatusQueriesRunning();
 // Beeps the printer.
 void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t actions, const char* message);
 // Asks the printer for its self-test card.

@@ -139,7 +139,12 @@ print)
   # A printer that is off reports offline; a working one idle, with its
   # ribbon (300 cards of a fresh ribbon's 500) on the web page.
   add_printer off "$(free_port)"
-  state=$(ipptool -c "$(uri off)" "$here/printer_state.test" 2>&1 | sed -n 2p)
+  # The status is asked in the background: the first answer may come before it.
+  for _ in $(seq 50); do
+    state=$(ipptool -c "$(uri off)" "$here/printer_state.test" 2>&1 | sed -n 2p)
+    [[ $state == idle,*offline* ]] && break
+    sleep 0.1
+  done
   [[ $state == idle,*offline* ]] || fail "the printer that is off reports '$state'"
   state=$(ipptool -c "$(uri card)" "$here/printer_state.test" 2>&1 | sed -n 2p)
   [[ $state == idle,none ]] || fail "the working printer reports '$state'"

@@ -1,0 +1,209 @@
+// A card job's worker, its watchdog and its outcome.
+#include "app/card_job.h"
+
+#include <csignal>
+#include <cstring>
+#include <sys/wait.h>
+
+#include "app/app_settings.h"
+#include "app/worker_link.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the watchdog looks at the job.
+const auto kWatchInterval = std::chrono::milliseconds(100);
+// A worker asked to stop finishes the printer command in hand (the longest
+// exchange is a second's pause and a five-second read); one that is still
+// there after this long is killed.
+const auto kStopGrace = std::chrono::seconds(20);
+
+std::atomic<bool> g_stopping{false};
+
+const char kInfo[] = "INFO: ";
+const char kError[] = "ERROR: ";
+const char kWaitingLine[] = "Waiting for the printer to finish the card";
+
+// Whether a user cancelled the job (PAPPL also counts a job it aborted as
+// cancelled).
+bool canceledByUser(pappl_job_t* job) {
+  return papplJobIsCanceled(job) && papplJobGetState(job) != IPP_JSTATE_ABORTED;
+}
+
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, strlen(prefix), prefix) == 0;
+}
+
+// One line of the worker's log: INFO lines become the job's message, ERROR
+// lines are kept for the failure message, and everything else goes to the
+// job's log at debug level.
+void workerLine(CardJob& cj, const std::string& line) {
+  if (startsWith(line, kInfo)) {
+    const std::string text = line.substr(strlen(kInfo));
+    papplJobSetMessage(cj.job, "%s", text.c_str());
+    papplLogJob(cj.job, PAPPL_LOGLEVEL_INFO, "%s", text.c_str());
+    std::lock_guard<std::mutex> hold(cj.lock);
+    cj.outcome.lastInfo = text;
+    if (text == kWaitingLine && !cj.waitingForPrinter) {
+      cj.waitingForPrinter = true;
+      cj.waitStart = Clock::now();
+    }
+  } else if (startsWith(line, kError)) {
+    const std::string text = line.substr(strlen(kError));
+    papplLogJob(cj.job, PAPPL_LOGLEVEL_ERROR, "%s", text.c_str());
+    std::lock_guard<std::mutex> hold(cj.lock);
+    if (cj.outcome.firstError.empty()) cj.outcome.firstError = text;
+  } else {
+    papplLogJob(cj.job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str());
+  }
+}
+
+// A report of the worker's: the stage a job failed in, the ribbon found.
+void workerReport(CardJob& cj, const std::string& report) {
+  const std::string failed = ReportValue(report, "failed");
+  if (!failed.empty()) {
+    std::lock_guard<std::mutex> hold(cj.lock);
+    cj.outcome.failedStage = failed;
+  }
+}
+
+// Stops the worker when the job is cancelled, the server stops, the printer
+// goes on printing past the completion bound or the document stops
+// arriving; kills it when it does not stop.
+void watch(CardJob& cj) {
+  bool asked = false;
+  Clock::time_point askedAt;
+  const auto completionBound = std::chrono::seconds(Settings().completionTimeout);
+  const auto documentBound = std::chrono::seconds(Settings().documentTimeout);
+  while (!cj.ended) {
+    std::this_thread::sleep_for(kWatchInterval);
+    const Clock::time_point now = Clock::now();
+    if (asked) {
+      if (now - askedAt > kStopGrace) cj.talk.worker().Signal(SIGKILL);
+      continue;
+    }
+    bool stop = canceledByUser(cj.job) || ServerStopping();
+    {
+      std::lock_guard<std::mutex> hold(cj.lock);
+      if (cj.waitingForPrinter && now - cj.waitStart > completionBound) {
+        cj.outcome.completionTimedOut = true;
+        stop = true;
+      } else if (!cj.waitingForPrinter && !cj.inCallback && now - cj.lastActivity > documentBound) {
+        cj.outcome.documentTimedOut = true;
+        stop = true;
+      }
+      cj.outcome.stopping = ServerStopping();
+    }
+    if (stop) {
+      cj.talk.worker().Signal(SIGTERM);
+      asked = true;
+      askedAt = now;
+    }
+  }
+}
+
+}  // namespace
+
+std::string FailureMessage(const JobOutcome& o) {
+  std::string text;
+  if (!o.refused.empty()) {
+    text = o.refused;
+  } else if (o.completionTimedOut) {
+    text = "The printer did not finish the card within " +
+           std::to_string(Settings().completionTimeout) + " seconds; it last reported: \"" +
+           o.lastInfo + "\".";
+  } else if (o.documentTimedOut) {
+    text = "The document stopped arriving for " + std::to_string(Settings().documentTimeout) +
+           " seconds; the job was stopped.";
+  } else if (o.stopping) {
+    text = "The server was stopped; the job ended after the card in progress.";
+  } else if (o.failedStage == "preflight") {
+    text = "The printer did not report its status, version or ribbon; the job was not printed.";
+  } else if (o.failedStage == "pages" || o.failedStage == "options") {
+    text = "The card was not printed: " +
+           (o.firstError.empty() ? std::string("the printer did not take it.") : o.firstError);
+  } else if (o.failedStage == "completion") {
+    text = "The printer stopped answering before it reported the end of the job.";
+  } else {
+    text = "The card job ended unexpectedly (" + DescribeWorkerEnd(o.waitStatus) + ").";
+  }
+  if (o.deviceLost) text += " The connection to the printer was lost.";
+  return text;
+}
+
+bool StartCardJob(CardJob& cj, const std::string& cardOptions) {
+  RelayHandlers handlers;
+  handlers.line = [&cj](const std::string& line) { workerLine(cj, line); };
+  handlers.report = [&cj](const std::string& report) { workerReport(cj, report); };
+  const std::vector<std::string> args = {"job", std::to_string(papplJobGetID(cj.job)),
+                                         papplJobGetUsername(cj.job) ? papplJobGetUsername(cj.job) : "",
+                                         papplJobGetName(cj.job) ? papplJobGetName(cj.job) : "",
+                                         cardOptions};
+  papplJobSetMessage(cj.job, "Asking the printer for its status");
+  std::string why;
+  cj.lastActivity = Clock::now();
+  if (!cj.talk.Start(args, true, handlers, &why)) {
+    papplLogJob(cj.job, PAPPL_LOGLEVEL_ERROR, "Unable to start the card worker: %s", why.c_str());
+    std::lock_guard<std::mutex> hold(cj.lock);
+    cj.outcome.failedStage = "start";
+    return false;
+  }
+  cj.watchdog = std::thread(watch, std::ref(cj));
+  return true;
+}
+
+void RefuseCardJob(CardJob& cj, const std::string& message) {
+  {
+    std::lock_guard<std::mutex> hold(cj.lock);
+    cj.outcome.refused = message;
+  }
+  cj.talk.worker().Signal(SIGTERM);
+}
+
+void DocumentActivity(CardJob& cj, bool entering) {
+  std::lock_guard<std::mutex> hold(cj.lock);
+  cj.inCallback = entering;
+  cj.lastActivity = Clock::now();
+}
+
+bool FinishCardJob(CardJob& cj) {
+  {
+    std::lock_guard<std::mutex> hold(cj.lock);
+    // From here on the job waits for its worker, not for its document.
+    cj.inCallback = true;
+  }
+  if (cj.raster != nullptr) cupsRasterClose(cj.raster);
+  cj.raster = nullptr;
+  cj.talk.worker().ClosePages();
+  if (canceledByUser(cj.job)) cj.talk.worker().Signal(SIGTERM);
+  cj.talk.JoinRelay();
+  cj.ended = true;
+  if (cj.watchdog.joinable()) cj.watchdog.join();
+  const int status = cj.talk.worker().Wait();
+  if (canceledByUser(cj.job)) return true;
+  if (cj.outcome.failedStage != "start" && cj.outcome.refused.empty() && WIFEXITED(status) &&
+      WEXITSTATUS(status) == 0)
+    return true;
+
+  JobOutcome outcome;
+  {
+    std::lock_guard<std::mutex> hold(cj.lock);
+    outcome = cj.outcome;
+  }
+  outcome.waitStatus = status;
+  outcome.deviceLost = cj.talk.DeviceLost();
+  const std::string message = FailureMessage(outcome);
+  papplJobSetMessage(cj.job, "%s", message.c_str());
+  papplLogJob(cj.job, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+  if (outcome.completionTimedOut) {
+    // The printer shows it too, until it reports again that it is free.
+    pappl_printer_t* printer = papplJobGetPrinter(cj.job);
+    papplPrinterSetReasons(printer, PAPPL_PREASON_OTHER, PAPPL_PREASON_NONE);
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+  }
+  return false;
+}
+
+bool ServerStopping() { return g_stopping; }
+void SetServerStopping() { g_stopping = true; }

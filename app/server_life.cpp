@@ -1,0 +1,140 @@
+// Interrupted jobs at start-up, the status queries, and the orderly stop.
+#include "app/server_life.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <unistd.h>
+
+#include "app/card_job.h"
+#include "app/vk4400_app.h"
+
+namespace {
+
+// Job states as the state file writes them.
+const char kProcessing[] = " state=\"5\"";
+const char kAborted[] = " state=\"8\"";
+
+std::string g_stateFile;
+volatile sig_atomic_t g_terminate = 0;
+struct sigaction g_papplTerm, g_papplInt;
+
+// Notes the signal, then lets PAPPL's own handler have it too.
+void onTerminate(int sig) {
+  g_terminate = 1;
+  const struct sigaction& pappl = sig == SIGINT ? g_papplInt : g_papplTerm;
+  if (pappl.sa_handler != SIG_DFL && pappl.sa_handler != SIG_IGN && pappl.sa_handler != nullptr)
+    pappl.sa_handler(sig);
+}
+
+// The printer id on a "<Printer ...>" line of the state file.
+int printerId(const std::string& line) {
+  const size_t at = line.find(" id=\"");
+  return at == std::string::npos ? 0 : atoi(line.c_str() + at + 5);
+}
+
+void countBusy(pappl_printer_t* printer, void* data) {
+  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) ++*static_cast<int*>(data);
+}
+
+void countWaiting(pappl_printer_t* printer, void* data) {
+  *static_cast<int*>(data) += papplPrinterGetNumberOfActiveJobs(printer);
+}
+
+void pausePrinter(pappl_printer_t* printer, void*) { papplPrinterPause(printer); }
+
+// Once nothing prints: saves the state and ends, leaving waiting jobs for the
+// next start (PAPPL itself would wait another minute for them).
+void stopWhenIdle(pappl_system_t* system) {
+  std::thread([system] {
+    for (;;) {
+      int busy = 0;
+      papplSystemIteratePrinters(system, countBusy, &busy);
+      if (busy == 0 && StatusQueriesRunning() == 0) break;
+      usleep(100000);
+    }
+    int waiting = 0;
+    papplSystemIteratePrinters(system, countWaiting, &waiting);
+    if (waiting == 0) return;  // PAPPL ends the run loop by itself
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping with %d job(s) waiting for the next start.", waiting);
+    papplSystemSaveState(system, g_stateFile.c_str());
+    _exit(0);
+  }).detach();
+}
+
+bool tick(pappl_system_t* system, void*) {
+  static bool chained = false;
+  if (!chained) {
+    // PAPPL installs its handlers as the run loop starts; ours go in front.
+    struct sigaction ours = {};
+    ours.sa_handler = onTerminate;
+    sigemptyset(&ours.sa_mask);
+    sigaction(SIGTERM, &ours, &g_papplTerm);
+    sigaction(SIGINT, &ours, &g_papplInt);
+    chained = true;
+  }
+  if (g_terminate && !ServerStopping()) {
+    SetServerStopping();
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping: jobs end after the card in progress.");
+    papplSystemIteratePrinters(system, pausePrinter, nullptr);
+    stopWhenIdle(system);
+  }
+  if (!ServerStopping()) PollPrinterStatus(system);
+  return true;
+}
+
+}  // namespace
+
+std::vector<InterruptedJob> MarkInterruptedJobs(const std::string& stateFile) {
+  std::vector<InterruptedJob> jobs;
+  FILE* in = fopen(stateFile.c_str(), "r");
+  if (in == nullptr) return jobs;
+  std::string text, line;
+  int printer = 0;
+  char chunk[4096];
+  bool changed = false;
+  while (fgets(chunk, sizeof(chunk), in) != nullptr) {
+    line += chunk;
+    if (line.back() != '\n' && !feof(in)) continue;
+    if (line.compare(0, 9, "<Printer ") == 0) printer = printerId(line);
+    const size_t at = line.find(kProcessing);
+    if (line.compare(0, 4, "Job ") == 0 && at != std::string::npos) {
+      line.replace(at, strlen(kProcessing), kAborted);
+      const size_t id = line.find(" id=\"");
+      jobs.emplace_back(printer, id == std::string::npos ? 0 : atoi(line.c_str() + id + 5));
+      changed = true;
+    }
+    text += line;
+    line.clear();
+  }
+  fclose(in);
+  if (!changed) return jobs;
+  const std::string fresh = stateFile + ".new";
+  FILE* out = fopen(fresh.c_str(), "w");
+  if (out == nullptr) return {};
+  const bool written = fwrite(text.data(), 1, text.size(), out) == text.size();
+  if (fclose(out) != 0 || !written || rename(fresh.c_str(), stateFile.c_str()) != 0) {
+    unlink(fresh.c_str());
+    return {};
+  }
+  return jobs;
+}
+
+void ReportInterruptedJobs(pappl_system_t* system, const std::vector<InterruptedJob>& jobs) {
+  for (const InterruptedJob& j : jobs) {
+    pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, j.first, nullptr);
+    pappl_job_t* job = printer ? papplPrinterFindJob(printer, j.second) : nullptr;
+    if (job == nullptr) continue;
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+    papplJobSetMessage(job, "The server stopped while this job was printing; it was not printed again.");
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "The server stopped while this job was printing; it was not printed again.");
+  }
+}
+
+void StartServerTick(pappl_system_t* system, const std::string& stateFile) {
+  g_stateFile = stateFile;
+  papplSystemAddTimerCallback(system, 0, 1, tick, nullptr);
+}

@@ -12,8 +12,11 @@ std::mutex g_lock;
 // The jobs held for the order's sake, by printer id.
 std::map<int, std::set<int>> g_held;
 
+// A pending job with its document spooled; a PWG or Apple raster job that
+// is being streamed from its client is pending too for a moment, and has no
+// file.
 void collectPending(pappl_job_t* job, void* data) {
-  if (papplJobGetState(job) == IPP_JSTATE_PENDING)
+  if (papplJobGetState(job) == IPP_JSTATE_PENDING && papplJobGetFilename(job) != nullptr)
     static_cast<std::vector<pappl_job_t*>*>(data)->push_back(job);
 }
 

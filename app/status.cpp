@@ -15,6 +15,7 @@
 #include "app/app_settings.h"
 #include "app/card_job.h"
 #include "app/conversation.h"
+#include "app/job_order.h"
 #include "app/status_report.h"
 #include "app/vk4400_app.h"
 #include "app/worker_link.h"
@@ -29,6 +30,13 @@ std::mutex g_lock;
 std::map<int, Clock::time_point> g_lastAsked;
 std::map<int, bool> g_asking;
 std::atomic<int> g_running{0};
+
+// Gives the printer back: PAPPL then starts its next job, which is to be
+// the oldest waiting.
+void closeDevice(pappl_printer_t* printer) {
+  KeepSubmissionOrder(printer, nullptr);
+  papplPrinterCloseDevice(printer);
+}
 
 // Applies one status report to the printer's reasons and supplies.
 void applyReport(pappl_printer_t* printer, const std::string& report) {
@@ -48,7 +56,7 @@ void askPrinter(pappl_printer_t* printer) {
   }
   RunConversation(printer, device, "status",
                   [printer](const std::string& report) { applyReport(printer, report); });
-  papplPrinterCloseDevice(printer);
+  closeDevice(printer);
 }
 
 // Starts a background query of a printer that is due one.
@@ -96,7 +104,7 @@ void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t, const char
   }
   if (RunConversation(printer, device, "identify", nullptr) != 0)
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer did not sound its buzzer.");
-  papplPrinterCloseDevice(printer);
+  closeDevice(printer);
 }
 
 const char* CardTestPage(pappl_printer_t* printer, char*, size_t) {
@@ -107,6 +115,6 @@ const char* CardTestPage(pappl_printer_t* printer, char*, size_t) {
   }
   if (RunConversation(printer, device, "selftest", nullptr) != 0)
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer did not print its self-test card.");
-  papplPrinterCloseDevice(printer);
+  closeDevice(printer);
   return nullptr;
 }

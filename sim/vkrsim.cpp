@@ -2,7 +2,8 @@
 //
 //   vkrsim [--log FILE] [--capture FILE] [--in-fd N] [--reply-fd N]
 //          [--script FILE] [--rule "RULE"]... [--panels DIR]
-//          [--listen PORT [--port-file FILE]]
+//          [--listen PORT [--port-file FILE]] [--answer-delay MS]
+//          [--timeline FILE]
 //
 // Reads the filter's command stream (standard input unless --in-fd), answers
 // every frame on the reply descriptor (3 unless --reply-fd: the descriptor
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -47,7 +49,8 @@ void writeAll(int fd, const uint8_t* bytes, size_t count) {
 int usage() {
   fprintf(stderr,
           "usage: vkrsim [--log FILE] [--capture FILE] [--in-fd N] [--reply-fd N]"
-          " [--script FILE] [--rule RULE]... [--panels DIR] [--listen PORT [--port-file FILE]]\n");
+          " [--script FILE] [--rule RULE]... [--panels DIR] [--listen PORT [--port-file FILE]]"
+          " [--answer-delay MS] [--timeline FILE]\n");
   return 2;
 }
 
@@ -108,7 +111,22 @@ int main(int argc, char* argv[]) {
   int replyFd = 3;
   FILE* log = nullptr;
   FILE* capture = nullptr;
-  vkrsim::Simulator sim([&](const uint8_t* bytes, size_t count) { writeAll(replyFd, bytes, count); });
+  // A printer that takes its time answers each command this much later;
+  // the timeline notes when each answer went out (milliseconds since the
+  // epoch and the answer's code), to tell printers working at once.
+  long answerDelayMs = 0;
+  FILE* timeline = nullptr;
+  vkrsim::Simulator sim([&](const uint8_t* bytes, size_t count) {
+    if (answerDelayMs > 0) usleep(useconds_t(answerDelayMs) * 1000);
+    if (timeline) {
+      timespec now;
+      clock_gettime(CLOCK_REALTIME, &now);
+      const std::string code = count >= 5 ? std::string(reinterpret_cast<const char*>(bytes) + 1, 4) : "?";
+      fprintf(timeline, "%lld %s\n", (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000, code.c_str());
+      fflush(timeline);
+    }
+    writeAll(replyFd, bytes, count);
+  });
   std::string error;
   int listenPort = -1;
   const char* portFile = nullptr;
@@ -135,6 +153,12 @@ int main(int argc, char* argv[]) {
       if (listenPort < 0 || listenPort > 65535) return usage();
     } else if (arg == "--port-file") {
       portFile = value;
+    } else if (arg == "--answer-delay") {
+      answerDelayMs = atol(value);
+      if (answerDelayMs < 0 || answerDelayMs > 60000) return usage();
+    } else if (arg == "--timeline") {
+      timeline = fopen(value, "w");
+      if (!timeline) return perror(value), 1;
     } else if (arg == "--rule") {
       if (!vkrsim::AddRule(sim, value, &error)) return fprintf(stderr, "vkrsim: %s\n", error.c_str()), 2;
     } else {

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Jobs through the Printer Application as a print server sees them: several
+# printers at once, printers that stall, clients that stall, queues, bad
+# pages, a server killed or stopped mid-job.
+#   jobs_e2e.sh BUILD_DIR SOURCE_DIR together|faults|life
+# together: two printers printing at once, a printer that never finishes and
+#   a client that stalls while another printer prints, the submission order,
+#   a job's kept card front never reaching another printer;
+# faults: printer defaults reaching the card, a page cut short, the
+#   completion bound, Cancel-Job mid-page;
+# life: kill -9 mid-job and restart, SIGTERM idle and busy, memory after a
+#   large page, DNS-SD searches without a daemon.
+# Exit 0 passed, 1 failed.
+set -uo pipefail
+build=$(cd "$1" && pwd)
+src=$(cd "$2" && pwd)
+mode=$3
+here=$src/tests/app
+app=$build/app/vkr-printer-app
+rw=$build/sim/rasterwrite/vkr-rasterwrite
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0 PYTHONDONTWRITEBYTECODE=1
+
+say() { printf 'jobs-e2e(%s): %s\n' "$mode" "$*"; }
+source "$src/tests/support/print_e2e.sh"
+e2e_begin jobs
+fail_logs=("$root/app.log")
+source "$here/app_support.sh"
+
+python3 "$src/tests/cups/make_fixtures.py" "$root" >/dev/null || fail "cannot make the test documents"
+d=$root/design.png
+now_ms() { date +%s%3N; }
+# The first and last answer times (ms) in a printer's timeline.
+first_answer() { head -n 1 "$root/$1/timeline" | cut -d' ' -f1; }
+last_answer() { tail -n 1 "$root/$1/timeline" | cut -d' ' -f1; }
+
+case $mode in
+together)
+  start_server -o completion-timeout=4 -o document-timeout=3
+  "$rw" -o "$root/three.pwg" --mode pwg --colorspace srgb --pages 3 &&
+    "$rw" -o "$root/one.pwg" --mode pwg --colorspace srgb &&
+    "$rw" -o "$root/deep.pwg" --mode pwg --colorspace srgb --bits 16 || fail "cannot write the raster"
+  # Printers that take their time (every answer 150 ms late) print at once.
+  for p in left right; do
+    mkdir -p "$root/$p"
+    sim_options=(--answer-delay 150 --timeline "$root/$p/timeline")
+    start_printer "$p" 0
+  done
+  sim_options=()
+  # Both given at once (a PWG raster job's submit returns once it is read).
+  for p in left right; do
+    ( trap - EXIT; submit $p "$root/three.pwg"; echo "$job_id" >"$root/$p.job" ) &
+    submitters+=($!)
+  done
+  wait "${submitters[@]}"
+  for p in left right; do
+    wait_job "$(uri $p)" "$(cat "$root/$p.job")" 60
+    [[ $job_state_line == completed,* ]] || fail "$p: $job_state_line"
+  done
+  say "left answered $(first_answer left)..$(last_answer left), right $(first_answer right)..$(last_answer right)"
+  (( $(first_answer right) < $(last_answer left) && $(first_answer left) < $(last_answer right) )) ||
+    fail "the two printers printed one after the other"
+
+  # A printer that never reports the end of its card holds only itself: the
+  # job fails after the completion bound, naming what the printer said,
+  # and the printer shows it; another printer prints meanwhile.
+  start_printer stuck 0 '$PJS ack 01 05 00 00 00 00 00'
+  start_printer free 0
+  submit stuck "$d"; stuck_job=$job_id
+  for _ in $(seq 100); do job_state "$(uri stuck)" "$stuck_job"; [[ $job_state_line == *"still printing"* ]] && break; sleep 0.1; done
+  print_and_wait free completed "a card while another printer is stuck" "$d"
+  job_state "$(uri stuck)" "$stuck_job"
+  [[ $job_state_line == processing,* ]] || fail "the stuck printer's job ended before the other printed: $job_state_line"
+  wait_job "$(uri stuck)" "$stuck_job" 30
+  [[ $job_state_line == aborted,*"did not finish the card within 4 seconds"*"still printing the card"* ]] ||
+    fail "the stuck printer's job ended '$job_state_line'"
+  state=$(ipptool -c "$(uri stuck)" "$here/printer_state.test" 2>&1 | sed -n 2p)
+  [[ $state == *other* ]] || fail "the stuck printer does not show it: '$state'"
+
+  # A client that stalls mid-page holds only its own printer: another prints,
+  # and the stalled job ends after the document time-out, sending nothing.
+  start_printer stalled 0
+  python3 "$here/stall_client.py" localhost "$port" stalled 15 "$root/one.pwg" >"$root/stall.out" 2>&1 &
+  stall_pid=$!
+  sleep 0.5
+  print_and_wait free completed "a card while a client stalls" "$d"
+  wait_job "$(uri stalled)" 1 20
+  [[ $job_state_line == aborted,*"stopped arriving"* ]] || fail "the stalled job ended '$job_state_line'"
+  wait "$stall_pid"
+  (( $(cards_received stalled) == 0 )) || fail "the stalled job sent a card"
+
+  # Four jobs given one after another print in that order.
+  start_printer queue 0 '$PJS ack 01 05 00 00 00 00 00 times=2' '$PJS ack 00 05 00 00 00 00 00'
+  for n in 1 2 3 4; do submit queue "$d"; queued+=($job_id); done
+  wait_job "$(uri queue)" "${queued[3]}" 60
+  order=$(sed -n 's/.*\[Printer queue\] Starting job \([0-9]*\)\./\1/p' "$root/app.log" | tr '\n' ' ')
+  [[ $order == "${queued[*]} " ]] || fail "jobs ${queued[*]} printed in the order $order"
+
+  # A two-sided job whose second page is refused keeps its front to itself:
+  # nothing reaches its printer, and the next job on another printer prints
+  # only its own card.
+  { cat "$root/one.pwg"; tail -c +5 "$root/deep.pwg"; } >"$root/front-and-bad-back.pwg"
+  start_printer first 0
+  start_printer second 0
+  print_and_wait first aborted "a two-sided job with a refused back" -o sides=two-sided-long-edge "$root/front-and-bad-back.pwg"
+  print_and_wait second completed "the next job, on another printer" "$d"
+  (( $(cards_received first) == 0 )) || fail "the refused job sent a card"
+  check_cards second "1:colour,overlay:front=$d" || fail "the other printer did not print just its own card"
+  ;;
+*)
+  fail "unknown mode $mode"
+  ;;
+esac
+say "passed"

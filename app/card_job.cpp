@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include "app/app_settings.h"
+#include "app/stall_guard.h"
 #include "app/worker_link.h"
 
 namespace {
@@ -99,6 +100,15 @@ void watch(CardJob& cj) {
       cj.talk.worker().Signal(SIGTERM);
       asked = true;
       askedAt = now;
+      // A streamed document's thread may be waiting for its client: the job
+      // ends only once that wait does.
+      pid_t reader = 0;
+      {
+        std::lock_guard<std::mutex> hold(cj.lock);
+        if (!cj.inCallback) reader = cj.readerThread;
+      }
+      if (reader != 0 && BreakBlockedRead(reader))
+        papplLogJob(cj.job, PAPPL_LOGLEVEL_INFO, "Stopped reading the document from its client.");
     }
   }
 }
@@ -143,6 +153,8 @@ bool StartCardJob(CardJob& cj, const std::string& cardOptions) {
   papplJobSetMessage(cj.job, "Asking the printer for its status");
   std::string why;
   cj.lastActivity = Clock::now();
+  // PAPPL reads a streamed raster document on this thread, from the client.
+  if (papplJobGetFilename(cj.job) == nullptr) cj.readerThread = CurrentThreadId();
   if (!cj.talk.Start(args, true, handlers, &why)) {
     papplLogJob(cj.job, PAPPL_LOGLEVEL_ERROR, "Unable to start the card worker: %s", why.c_str());
     std::lock_guard<std::mutex> hold(cj.lock);

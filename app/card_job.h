@@ -10,6 +10,7 @@
 #include <chrono>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -50,6 +51,8 @@ struct CardJob {
   bool waitingForPrinter = false;
   std::chrono::steady_clock::time_point waitStart, lastActivity;
   bool inCallback = false;
+  // A raster document streamed from its client: the thread that reads it.
+  pid_t readerThread = 0;
   std::atomic<bool> ended{false};
   std::thread watchdog;
 };

@@ -83,7 +83,7 @@ together)
   stall_pid=$!
   sleep 0.5
   print_and_wait free completed "a card while a client stalls" "$d"
-  wait_job "$(uri stalled)" 1 20
+  wait_job "$(uri stalled)" 1 8
   [[ $job_state_line == aborted,*"stopped arriving"* ]] || fail "the stalled job ended '$job_state_line'"
   wait "$stall_pid"
   (( $(cards_received stalled) == 0 )) || fail "the stalled job sent a card"

@@ -71,11 +71,11 @@ set(CPACK_DEBIAN_FILTER_PACKAGE_NAME rastertovkr)
 set(CPACK_DEBIAN_FILTER_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_FILTER_PACKAGE_RECOMMENDS "cups-daemon, cups-filters")
 set(CPACK_COMPONENT_FILTER_DESCRIPTION "CUPS driver for the VK4400 colour card printer
- The raster filter rastertovkr turns CUPS raster pages into the card
- printer's print-job commands (colour, black and overlay panels), reading
- the printer's answers from the back channel; commandtovkr runs maintenance
- commands (self-test card, ribbon level, beep). The PPD makes the printer a
- CUPS queue: lpinfo -m lists it as vkr/vk4400.ppd.")
+The raster filter rastertovkr turns CUPS raster pages into the card
+printer's print-job commands (colour, black and overlay panels), reading
+the printer's answers from the back channel; commandtovkr runs maintenance
+commands (self-test card, ribbon level, beep). The PPD makes the printer a
+CUPS queue: lpinfo -m lists it as vkr/vk4400.ppd.")
 
 set(CPACK_DEBIAN_APP_PACKAGE_NAME vkr-printer-app)
 set(CPACK_DEBIAN_APP_PACKAGE_SECTION net)
@@ -84,10 +84,10 @@ set(CPACK_DEBIAN_APP_PACKAGE_CONTROL_EXTRA
   ${_vkr_pkg}/debian/vkr-printer-app/postinst ${_vkr_pkg}/debian/vkr-printer-app/prerm
   ${_vkr_pkg}/debian/vkr-printer-app/postrm)
 set(CPACK_COMPONENT_APP_DESCRIPTION "IPP Everywhere Printer Application for the VK4400 card printer
- vkr-printer-app serves the colour card printer (on USB or at a socket://
- address) as an IPP Everywhere printer with a web interface, so that any
- driverless client, CUPS included, prints cards on it. It runs as the
- systemd service vkr-printer-app.service; USB card printers are recognised
- by their IEEE 1284 device ID.")
+vkr-printer-app serves the colour card printer (on USB or at a socket://
+address) as an IPP Everywhere printer with a web interface, so that any
+driverless client, CUPS included, prints cards on it. It runs as the
+systemd service vkr-printer-app.service; USB card printers are recognised
+by their IEEE 1284 device ID.")
 
 include(CPack)

@@ -98,6 +98,15 @@ id -nG vkr-printer-app 2>/dev/null | grep -qw lp || fail "the service's user vkr
 [[ $(stat -c '%U %a' /var/spool/vkr-printer-app 2>&1) == "vkr-printer-app 700" ]] ||
   fail "the spool folder is not the service user's alone: $(stat -c '%U %a' /var/spool/vkr-printer-app 2>&1)"
 
+# Where systemd runs, the package started the service: it must be running
+# and come back after a restart; then it makes way for the run below.
+if [[ -d /run/systemd/system ]]; then
+  systemctl is-active --quiet vkr-printer-app || fail "the service is not running after the install"
+  systemctl restart vkr-printer-app && systemctl is-active --quiet vkr-printer-app ||
+    fail "the service does not come back after systemctl restart"
+  systemctl stop vkr-printer-app || fail "systemctl stop failed"
+fi
+
 # The driver a device ID gets (the auto-add callback of the installed program).
 drivers() {
   vkr-printer-app drivers -o server-port="$(free_port)" -o state-file="$root/drivers.state" -o device-id="$1" 2>/dev/null

@@ -3,9 +3,10 @@
 #
 #   rastertovkr      the CUPS filters, the PPD where `lpinfo -m` finds it,
 #                    their man pages
-#   vkr-printer-app  the Printer Application, its systemd service, its man
-#                    page; maintainer scripts make the service's user and
-#                    enable the service
+#   vkr-printer-app  the Printer Application, its systemd service, the udev
+#                    rule and service that add a plugged-in USB card printer,
+#                    its man page; maintainer scripts make the service's user
+#                    and enable the service
 #
 # The simulator, its CUPS backend and the test tools are the component
 # "sim", which no package holds: a user's `lpinfo -v` never offers a
@@ -36,12 +37,23 @@ if(PkgConfig_FOUND)
     set(_vkr_unitdir ${_vkr_found_unitdir})
   endif()
 endif()
-set(VKR_SYSTEMD_UNITDIR ${_vkr_unitdir} CACHE PATH "Where the service unit installs")
+set(VKR_SYSTEMD_UNITDIR ${_vkr_unitdir} CACHE PATH "Where the service units install")
+# udev's rules folder (/lib/udev/rules.d on Debian 12).
+set(_vkr_udevdir /lib/udev)
+if(PkgConfig_FOUND)
+  pkg_get_variable(_vkr_found_udevdir udev udevdir)
+  if(_vkr_found_udevdir)
+    set(_vkr_udevdir ${_vkr_found_udevdir})
+  endif()
+endif()
+set(VKR_UDEV_RULESDIR ${_vkr_udevdir}/rules.d CACHE PATH "Where the udev rule installs")
 
 install(FILES ${_vkr_gz}/rastertovkr.8.gz ${_vkr_gz}/commandtovkr.8.gz
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT filter)
 install(FILES ${_vkr_gz}/vkr-printer-app.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT app)
-install(FILES ${_vkr_pkg}/vkr-printer-app.service DESTINATION ${VKR_SYSTEMD_UNITDIR} COMPONENT app)
+install(FILES ${_vkr_pkg}/vkr-printer-app.service ${_vkr_pkg}/vkr-printer-app-autoadd.service
+  DESTINATION ${VKR_SYSTEMD_UNITDIR} COMPONENT app)
+install(FILES ${_vkr_pkg}/70-vkr-printer-app.rules DESTINATION ${VKR_UDEV_RULESDIR} COMPONENT app)
 foreach(component filter app)
   set(_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/rastertovkr)
   if(component STREQUAL app)

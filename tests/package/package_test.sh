@@ -62,6 +62,7 @@ expect_files "$filter_deb" "$x usr/lib/cups/filter/rastertovkr" "$x usr/lib/cups
   "$r usr/share/man/man8/commandtovkr.8.gz" "$r usr/share/doc/rastertovkr/copyright" \
   "$r usr/share/doc/rastertovkr/changelog.gz"
 expect_files "$app_deb" "$x usr/bin/vkr-printer-app" "$r lib/systemd/system/vkr-printer-app.service" \
+  "$r lib/systemd/system/vkr-printer-app-autoadd.service" "$r lib/udev/rules.d/70-vkr-printer-app.rules" \
   "$r usr/share/man/man1/vkr-printer-app.1.gz" "$r usr/share/doc/vkr-printer-app/copyright" \
   "$r usr/share/doc/vkr-printer-app/changelog.gz"
 # Dependencies from the libraries the programs link.
@@ -84,9 +85,9 @@ installed=yes
 chmod 0755 "$debs" && chmod 0644 "$debs"/*.deb  # apt reads them as _apt
 apt-get install -y -qq --no-install-recommends "$filter_deb" "$app_deb" >"$root/install.log" 2>&1 ||
   { cat "$root/install.log"; fail "apt could not install the packages"; }
-unit=/lib/systemd/system/vkr-printer-app.service
-systemd-analyze verify "$unit" >"$root/verify.log" 2>&1 ||
-  { cat "$root/verify.log"; fail "systemd-analyze does not accept the unit"; }
+unit=/lib/systemd/system/vkr-printer-app.service autoadd_unit=/lib/systemd/system/vkr-printer-app-autoadd.service
+systemd-analyze verify "$unit" "$autoadd_unit" >"$root/verify.log" 2>&1 ||
+  { cat "$root/verify.log"; fail "systemd-analyze does not accept the units"; }
 [[ -L /etc/systemd/system/multi-user.target.wants/vkr-printer-app.service ]] || fail "the service is not enabled"
 for page in /usr/share/man/man1/vkr-printer-app.1.gz /usr/share/man/man8/{rastertovkr,commandtovkr}.8.gz; do
   out=$(MANWIDTH=80 man --warnings -l "$page" 2>"$root/man.err")
@@ -135,7 +136,7 @@ cups_job=$job_id
 # --- The service's command line, as its user --------------------------------
 # ExecStart, ExecStartPost and the environment as the unit has them; the
 # port moved to a free one, the pauses removed by the test preload.
-unit_line() { sed -n "s/^$1=//p" "$unit"; }
+unit_line() { sed -n "s/^$1=//p" "${2:-$unit}"; }
 port=$(free_port)
 read -r -a exec_start <<<"$(unit_line ExecStart | sed "s/server-port=8631/server-port=$port/")"
 install -d -o vkr-printer-app -g vkr-printer-app -m 0700 /var/lib/vkr-printer-app
@@ -161,6 +162,15 @@ app_job=${out##*-}
 wait_job "ipp://localhost:$port/ipp/print/card" "$app_job" 60
 [[ $job_state_line == completed,* ]] || fail "the service's job ended '$job_state_line'"
 grep -q '^#[0-9]* \$PTS' "$root/app-sim/printer.log" || fail "no card reached the service's printer"
+# The auto-add unit's commands, as its user: with no USB printer here it adds
+# nothing, and it reaches the service instead of starting a private server.
+as_user() { env -i PATH=/usr/bin:/bin setpriv --reuid=vkr-printer-app --regid=vkr-printer-app --init-groups "$@"; }
+as_user /bin/sh -c "$(unit_line ExecStartPre "$autoadd_unit" | sed "s/^\/bin\/sh -c '//; s/'$//")" ||
+  fail "the auto-add unit's wait for the socket failed"
+read -r -a autoadd <<<"$(unit_line ExecStart "$autoadd_unit")"
+as_user "${autoadd[@]}" >"$root/autoadd.out" 2>&1 || fail "autoadd failed: $(cat "$root/autoadd.out")"
+[[ ! -e /tmp/vkr-printer-app$(id -u vkr-printer-app).sock ]] || fail "autoadd started a private server"
+[[ $(vkr-printer-app printers 2>&1) == card ]] || fail "the service's printers changed: $(vkr-printer-app printers 2>&1)"
 kill -TERM "$server_pid"
 for _ in $(seq 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$server_pid" 2>/dev/null && fail "the service did not stop on SIGTERM"

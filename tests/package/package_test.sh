@@ -136,7 +136,8 @@ cups_job=$job_id
 # --- The service's command line, as its user --------------------------------
 # ExecStart, ExecStartPost and the environment as the unit has them; the
 # port moved to a free one, the pauses removed by the test preload.
-unit_line() { sed -n "s/^$1=//p" "${2:-$unit}"; }
+# A unit's setting, with "$$" read as "$" as systemd reads it.
+unit_line() { sed -n "s/^$1=//p" "${2:-$unit}" | sed 's/\$\$/$/g'; }
 port=$(free_port)
 read -r -a exec_start <<<"$(unit_line ExecStart | sed "s/server-port=8631/server-port=$port/")"
 install -d -o vkr-printer-app -g vkr-printer-app -m 0700 /var/lib/vkr-printer-app

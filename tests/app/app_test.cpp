@@ -28,7 +28,7 @@ Options translate(const Options& vendor, pappl_color_mode_t mode = PAPPL_COLOR_M
   int count = 0;
   for (const auto& [name, value] : vendor) count = cupsAddOption(name.c_str(), value.c_str(), count, &in);
   cups_option_t* out = nullptr;
-  const int n = CardOptionsForJob(count, in, mode, &out);
+  const int n = CardOptionsForJob(count, in, mode, nullptr, &out);
   Options result;
   for (int i = 0; i < n; ++i) result[out[i].name] = out[i].value;
   cupsFreeOptions(count, in);

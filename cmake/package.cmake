@@ -92,8 +92,7 @@ CUPS queue: lpinfo -m lists it as vkr/vk4400.ppd.")
 set(CPACK_DEBIAN_APP_PACKAGE_NAME vkr-printer-app)
 set(CPACK_DEBIAN_APP_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_APP_PACKAGE_DEPENDS "adduser")
-# PAPPL looks for network printers through Avahi; without its daemon the
-# search in `devices` and the web page's printer list aborts the program.
+# PAPPL announces the printers and looks for network printers through Avahi.
 set(CPACK_DEBIAN_APP_PACKAGE_RECOMMENDS "avahi-daemon")
 set(CPACK_DEBIAN_APP_PACKAGE_CONTROL_EXTRA
   ${_vkr_pkg}/debian/vkr-printer-app/postinst ${_vkr_pkg}/debian/vkr-printer-app/prerm

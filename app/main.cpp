@@ -19,6 +19,7 @@
 
 #include "app/app_settings.h"
 #include "app/card_worker.h"
+#include "app/device_id.h"
 #include "app/server_life.h"
 #include "app/vk4400_app.h"
 #include "app/worker_process.h"
@@ -28,8 +29,15 @@ namespace {
 const char kAppName[] = "vkr-printer-app";
 
 pappl_pr_driver_t g_drivers[] = {
-    {VKR_DRIVER_NAME, VKR_DRIVER_DESCRIPTION, "MFG:Generic;MDL:VK4400;CMD:VKR;", nullptr},
+    {VKR_DRIVER_NAME, VKR_DRIVER_DESCRIPTION, VKR_DEVICE_ID, nullptr},
 };
+const DriverDeviceId kDriverIds[] = {{VKR_DRIVER_NAME, VKR_DEVICE_ID}};
+
+// The driver for a printer PAPPL found (a USB printer added with the driver
+// "auto"), from its IEEE 1284 device ID; nullptr when it is not a card printer.
+const char* autoAddDriver(const char*, const char*, const char* device_id, void*) {
+  return MatchDeviceId(device_id, kDriverIds, sizeof(kDriverIds) / sizeof(kDriverIds[0]));
+}
 
 // The state file when none is named: where PAPPL keeps a Printer
 // Application's state for this user.
@@ -102,7 +110,7 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
     return nullptr;
   }
   papplSystemSetPrinterDrivers(system, int(sizeof(g_drivers) / sizeof(g_drivers[0])), g_drivers,
-                               nullptr, nullptr, CardDriverCallback, nullptr);
+                               autoAddDriver, nullptr, CardDriverCallback, nullptr);
   papplSystemSetFooterHTML(system, "Card Printer Application");
   const std::vector<InterruptedJob> interrupted = MarkInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
@@ -119,7 +127,7 @@ int main(int argc, char* argv[]) {
   if (argc > 1 && strcmp(argv[1], VKR_WORKER_ARG) == 0) return RunCardWorker(argc - 2, argv + 2);
   // A printer connection that has gone away fails its write instead.
   signal(SIGPIPE, SIG_IGN);
-  return papplMainloop(argc, argv, "1.0", nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
-                       g_drivers, nullptr, CardDriverCallback, nullptr, nullptr, createSystem,
+  return papplMainloop(argc, argv, VKR_VERSION, nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
+                       g_drivers, autoAddDriver, CardDriverCallback, nullptr, nullptr, createSystem,
                        nullptr, nullptr);
 }

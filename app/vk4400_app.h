@@ -8,6 +8,9 @@
 // The driver's name and description.
 #define VKR_DRIVER_NAME "vk4400"
 #define VKR_DRIVER_DESCRIPTION "Generic VK4400 Card Printer"
+// The IEEE 1284 device ID the printer reports over USB; a printer whose ID
+// names this manufacturer and model gets the driver when added as "auto".
+#define VKR_DEVICE_ID "MFG:Generic;MDL:VK4400;CMD:VKR;"
 
 // The one card size: 643 x 1013 pixels at 300 dpi, borderless.
 #define VKR_CARD_MEDIA "om_card_54.45x85.8mm"

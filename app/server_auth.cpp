@@ -22,7 +22,6 @@ bool isOwnerOperation(ipp_op_t op) {
   switch (op) {
     case IPP_OP_CANCEL_JOB:
     case IPP_OP_CLOSE_JOB:
-    case IPP_OP_GET_JOB_ATTRIBUTES:
     case IPP_OP_HOLD_JOB:
     case IPP_OP_RELEASE_JOB:
     case IPP_OP_SEND_DOCUMENT:
@@ -32,12 +31,16 @@ bool isOwnerOperation(ipp_op_t op) {
   }
 }
 
-// True when the request acts on a job whose owner it names (as CUPS takes
-// requesting-user-name from a client that has not authenticated).
-bool asksForOwnJob(pappl_client_t* client) {
+// True when the request asks for a job's status, which anyone may read, or
+// acts on a job whose owner it names (as CUPS takes requesting-user-name
+// from a client that has not authenticated).
+bool asksForOpenJobOperation(pappl_client_t* client) {
   pappl_job_t* job = papplClientGetJob(client);
   ipp_t* request = papplClientGetRequest(client);
-  if (job == nullptr || request == nullptr || !isOwnerOperation(papplClientGetOperation(client))) return false;
+  const ipp_op_t op = papplClientGetOperation(client);
+  if (job == nullptr || request == nullptr) return false;
+  if (op == IPP_OP_GET_JOB_ATTRIBUTES) return true;
+  if (!isOwnerOperation(op)) return false;
   ipp_attribute_t* attr = ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME);
   const char* requester = attr ? ippGetString(attr, 0, nullptr) : nullptr;
   const char* owner = papplJobGetUsername(job);
@@ -111,7 +114,7 @@ bool isAdministrator(const std::string& user, gid_t adminGid) {
 
 http_status_t DecideAccess(const AccessRequest& request, bool network, const PasswordCheck& checkPassword,
                            const AdminCheck& isAdmin, std::string* user) {
-  if (!request.administration || request.ownJob) return HTTP_STATUS_CONTINUE;
+  if (!request.administration || request.openJobOperation) return HTTP_STATUS_CONTINUE;
   // A password crosses the network only inside TLS.
   if (network && !request.encrypted) return HTTP_STATUS_UPGRADE_REQUIRED;
   const char* header = request.authorization;
@@ -136,7 +139,7 @@ http_status_t ServerAuthorize(pappl_client_t* client, const char* group, gid_t g
   AccessRequest request;
   request.administration = group != nullptr;
   request.encrypted = papplClientIsEncrypted(client);
-  request.ownJob = request.administration && asksForOwnJob(client);
+  request.openJobOperation = request.administration && asksForOpenJobOperation(client);
   request.authorization = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION);
   std::string user;
   const http_status_t status = DecideAccess(

@@ -75,7 +75,7 @@ bool DeviceUriAllowed(pappl_system_t* system, const char* device_uri);
 struct AccessRequest {
   bool administration = false;  // asks for the admin group, not to print
   bool encrypted = false;
-  bool ownJob = false;           // acts on a job whose owner the request names
+  bool openJobOperation = false;  // a job's status, or one's own job (cancel, hold...)
   const char* authorization = nullptr;  // the Authorization: header
 };
 

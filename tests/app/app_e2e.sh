@@ -69,6 +69,8 @@ add_printer() {
     fail "could not add printer $1: $(cat "$root/add.out")"
 }
 uri() { echo "ipp://localhost:$port/ipp/print/$1"; }
+# The same printer through the local socket, where root administers.
+admin_uri() { echo "ipp://${SNAP_COMMON//\//%2F}%2Fvkr-printer-app.sock/ipp/print/$1"; }
 # Submits a document to a printer (app submit ARGS...); sets job_id.
 submit() {
   local out
@@ -161,7 +163,7 @@ print)
   grep -q '^#[0-9]* !RSP N=1 params: 01$' "$root/card/printer.log" || fail "the test page asked for no self-test card"
 
   # The printers and their settings outlive the server.
-  ipptool -t -d set=ms -d want=ms "$(uri card)" "$here/printer_default.test" >"$root/default.out" 2>&1 ||
+  ipptool -t -d set=ms -d want=ms "$(admin_uri card)" "$here/printer_default.test" >"$root/default.out" 2>&1 ||
     fail "could not set a card option's default: $(cat "$root/default.out")"
   kill -TERM "$server_pid"
   wait "$server_pid" 2>/dev/null

@@ -227,14 +227,14 @@ TEST(Access, AdministrationNeedsAnAuthenticatedAdministrator) {
                     wrong = basic("ann:guess"), noColon = basic("ann");
   const struct {
     const char* what;
-    bool administration, encrypted, ownJob, network;
+    bool administration, encrypted, openJobOperation, network;
     const char* authorization;
     http_status_t want;
     const char* user;
   } kCases[] = {
       {"printing", false, false, false, false, nullptr, HTTP_STATUS_CONTINUE, ""},
       {"printing on the network", false, false, false, true, nullptr, HTTP_STATUS_CONTINUE, ""},
-      {"one's own job", true, false, true, false, nullptr, HTTP_STATUS_CONTINUE, ""},
+      {"a job's status or one's own job", true, false, true, false, nullptr, HTTP_STATUS_CONTINUE, ""},
       {"no credentials", true, false, false, false, nullptr, HTTP_STATUS_UNAUTHORIZED, ""},
       {"another scheme", true, false, false, false, "Bearer abc", HTTP_STATUS_UNAUTHORIZED, ""},
       {"wrong password", true, false, false, false, wrong.c_str(), HTTP_STATUS_UNAUTHORIZED, ""},
@@ -250,7 +250,7 @@ TEST(Access, AdministrationNeedsAnAuthenticatedAdministrator) {
     AccessRequest request;
     request.administration = c.administration;
     request.encrypted = c.encrypted;
-    request.ownJob = c.ownJob;
+    request.openJobOperation = c.openJobOperation;
     request.authorization = c.authorization;
     std::string user;
     EXPECT_EQ(DecideAccess(request, c.network, password, admin, &user), c.want) << c.what;

@@ -121,6 +121,7 @@ bool ReadServerConfig(int num_options, cups_option_t* options, ServerConfig* con
   config->network = config->listen != "localhost";
   const char* tls = option("tls-directory");
   config->tlsDir = tls ? tls : parentOf(config->stateFile) + "/tls";
+  config->tlsDirNamed = tls != nullptr;
   if (const char* group = option("admin-group"); group && *group) config->adminGroup = group;
   const char* service = option("auth-service");
   config->authService = service && *service ? service : kAppName;
@@ -157,6 +158,21 @@ bool MakePrivateFolder(const std::string& folder, std::string* error) {
   return true;
 }
 
+bool FolderIsTrusted(const std::string& folder, std::string* error) {
+  struct stat info;
+  if (lstat(folder.c_str(), &info) != 0) {
+    *error = folder + ": " + strerror(errno);
+    return false;
+  }
+  std::string why = !S_ISDIR(info.st_mode)                        ? "is not a folder"
+                     : info.st_uid != 0 && info.st_uid != geteuid() ? "is owned by another user"
+                     : (info.st_mode & (S_IWGRP | S_IWOTH))        ? "can be written by other users"
+                                                                   : "";
+  if (why.empty() && !ancestorsAreSafe(folder, &why)) why = "is under a folder that " + why;
+  if (!why.empty()) *error = folder + ": refused, it " + why;
+  return why.empty();
+}
+
 bool StateFileIsPrivate(const std::string& file, std::string* error) {
   struct stat info;
   if (lstat(file.c_str(), &info) != 0) {
@@ -177,7 +193,9 @@ bool PrepareServerFolders(const ServerConfig& config, std::string* error) {
   umask(077);
   std::string why;
   bool ok = MakePrivateFolder(parentOf(config.stateFile), &why) && StateFileIsPrivate(config.stateFile, &why) &&
-            MakePrivateFolder(config.spoolDir, &why) && (!config.network || MakePrivateFolder(config.tlsDir, &why));
+            MakePrivateFolder(config.spoolDir, &why) &&
+            (!config.network || (config.tlsDirNamed ? FolderIsTrusted(config.tlsDir, &why)
+                                                    : MakePrivateFolder(config.tlsDir, &why)));
   if (!ok) *error = std::string(kAppName) + ": " + why;
   return ok;
 }
@@ -194,16 +212,17 @@ void ApplyServerConfig(pappl_system_t* system, const ServerConfig& config) {
   if (!admins)
     papplLog(system, PAPPL_LOGLEVEL_WARN, "No group \"%s\": only root administers the server.",
              config.adminGroup.c_str());
-  g_socketGroup = admins ? admins->gr_gid : gid_t(-1);
+  // Only root's socket is the one other users' sub-commands look for.
+  g_socketGroup = admins && geteuid() == 0 ? admins->gr_gid : gid_t(-1);
   g_privateSocket = true;
   g_config = &config;
   papplSystemSetAuthCallback(system, "Basic", ServerAuthorize, const_cast<ServerConfig*>(&config));
   if (config.network) {
-    // The server's own self-signed certificate is made there on first use,
-    // unless the administrator has put one for the host name there.
+    // The server's own self-signed certificate is made in its own folder on
+    // first use; a folder the administrator names holds theirs.
     char host[256] = "";
     papplSystemGetHostName(system, host, sizeof(host));
-    cupsSetServerCredentials(config.tlsDir.c_str(), host, 1);
+    cupsSetServerCredentials(config.tlsDir.c_str(), host, config.tlsDirNamed ? 0 : 1);
   } else {
     papplSystemSetDNSSDName(system, nullptr);
   }
@@ -247,8 +266,7 @@ extern "C" int httpAddrListen(http_addr_t* addr, int port) {
   const socklen_t length = socklen_t(offsetof(struct sockaddr_un, sun_path) + strlen(path) + 1);
   const bool bound = bind(fd, &addr->addr, length) == 0;
   umask(mask);
-  // Handing the socket to the admin group needs root (or membership);
-  // without it the socket stays the server user's alone.
+  // Without an admin group to hand it to, the socket is the server user's alone.
   const bool grouped = bound && g_socketGroup != gid_t(-1) && chown(path, uid_t(-1), g_socketGroup) == 0;
   if (!bound || chmod(path, grouped ? 0770 : 0700) != 0 || listen(fd, 128) != 0) {
     const int saved = errno;

@@ -19,6 +19,7 @@ struct ServerConfig {
   std::string listen = "localhost";  // -o listen-hostname: localhost, * or an address
   bool network = false;      // listens beyond localhost: TLS on, DNS-SD on
   std::string tlsDir;        // the server's certificate and key (HOST.crt, HOST.key)
+  bool tlsDirNamed = false;  // -o tls-directory: the administrator's, not made here
   std::string adminGroup = "lpadmin";
   std::string authService;   // the PAM service that checks passwords
   bool allowFileDevices = false;  // -o allow-file-devices=true: file: URIs (tests only)
@@ -42,6 +43,10 @@ bool ReadServerConfig(int num_options, cups_option_t* options, ServerConfig* con
 // real folder this process's user owns that no one else can write, under
 // folders only root or this user can change. Otherwise false with the reason.
 bool MakePrivateFolder(const std::string& folder, std::string* error);
+
+// True when a folder the administrator names (TLS credentials) may be
+// used: owned by root or this user, writable by no one else.
+bool FolderIsTrusted(const std::string& folder, std::string* error);
 
 // True when the state file may be read: missing, or a plain file (not a
 // link) this process's user owns and no one else can write.

@@ -104,6 +104,9 @@ ipptool -t -d delete=1 "$tcp/ipp/system" "$here/admin_ops.test" >"$root/tcp-root
   fail "root deleted a printer over TCP without credentials"
 grep -q 'client-error-not-authenticated' "$root/tcp-root.out" || fail "no Unauthorized over TCP: $(cat "$root/tcp-root.out")"
 [[ $(printers) == "card " ]] || fail "the printers changed: $(printers)"
+# A loopback-only server advertises nothing by DNS-SD.
+ipptool -tv "$tcp/ipp/print/card" get-printer-attributes.test 2>&1 | grep -q 'printer-dns-sd-name (nameWithoutLanguage) = $' ||
+  fail "the printer on a loopback-only server has a DNS-SD name"
 # The web pages that change settings ask for a password too, and a wrong one is refused.
 for page in config card/printing card/delete addprinter; do
   [[ $(web_status "http://localhost:$port/$page") == 401 ]] || fail "the web page /$page is open to anyone"

@@ -73,6 +73,7 @@ TEST(ServerOptions, DefaultsAreLoopbackAndOptionsOverrideThem) {
   EXPECT_FALSE(config.allowFileDevices);
   EXPECT_EQ(config.adminGroup, "lpadmin");
   EXPECT_EQ(config.tlsDir, "/srv/app/tls");
+  EXPECT_FALSE(config.tlsDirNamed);
   EXPECT_EQ(config.authService, "vkr-printer-app");
 
   count = cupsAddOption("listen-hostname", "127.0.0.2", count, &options);
@@ -86,6 +87,7 @@ TEST(ServerOptions, DefaultsAreLoopbackAndOptionsOverrideThem) {
   EXPECT_EQ(changed.adminGroup, "printadmins");
   EXPECT_TRUE(changed.allowFileDevices);
   EXPECT_EQ(changed.tlsDir, "/etc/app-tls");
+  EXPECT_TRUE(changed.tlsDirNamed);
 
   count = cupsAddOption("state-file", "app.state", count, &options);
   ServerConfig relative;
@@ -157,6 +159,18 @@ TEST_F(PrivateFolders, MissingFoldersAreMadePrivateAndOpenOnesRefused) {
   ASSERT_EQ(symlink(nested.c_str(), (dir_ + "/link").c_str()), 0);
   EXPECT_FALSE(MakePrivateFolder(dir_ + "/link", &error));
   EXPECT_NE(error.find("is not a folder"), std::string::npos) << error;
+}
+
+// The administrator's TLS folder is read where it is, never made: one that
+// others can write is refused.
+TEST_F(PrivateFolders, NamedTlsFolderMustBeClosedToOthers) {
+  std::string error;
+  EXPECT_FALSE(FolderIsTrusted(dir_ + "/missing", &error));
+  ASSERT_EQ(mkdir((dir_ + "/tls").c_str(), 0755), 0);
+  EXPECT_TRUE(FolderIsTrusted(dir_ + "/tls", &error)) << error;
+  ASSERT_EQ(chmod((dir_ + "/tls").c_str(), 0775), 0);
+  EXPECT_FALSE(FolderIsTrusted(dir_ + "/tls", &error));
+  EXPECT_NE(error.find("can be written by other users"), std::string::npos) << error;
 }
 
 // A folder or state file owned by another user is refused (root makes one).

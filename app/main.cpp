@@ -105,6 +105,7 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
   papplSystemSetFooterHTML(system, "Card Printer Application");
   const std::vector<InterruptedJob> interrupted = MarkInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
+  ServerStateLoaded(system, config);
   ReportInterruptedJobs(system, interrupted);
   papplSystemSetSaveCallback(system, saveState, const_cast<char*>(stateFile.c_str()));
   StartServerTick(system, stateFile);

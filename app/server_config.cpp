@@ -223,14 +223,19 @@ void ApplyServerConfig(pappl_system_t* system, const ServerConfig& config) {
     char host[256] = "";
     papplSystemGetHostName(system, host, sizeof(host));
     cupsSetServerCredentials(config.tlsDir.c_str(), host, config.tlsDirNamed ? 0 : 1);
-  } else {
-    papplSystemSetDNSSDName(system, nullptr);
   }
 }
 
 void ServerPrinterCreated(pappl_printer_t* printer, void* data) {
   const auto* config = static_cast<const ServerConfig*>(data);
   if (config && !config->network) papplPrinterSetDNSSDName(printer, nullptr);
+}
+
+void ServerStateLoaded(pappl_system_t* system, const ServerConfig& config) {
+  if (config.network) return;
+  // A state saved by a server that served the network names its services.
+  papplSystemSetDNSSDName(system, nullptr);
+  papplSystemIteratePrinters(system, ServerPrinterCreated, const_cast<ServerConfig*>(&config));
 }
 
 bool DeviceUriPermitted(const ServerConfig& config, const char* device_uri) {

@@ -60,14 +60,16 @@ bool PrepareServerFolders(const ServerConfig& config, std::string* error);
 // listen-hostname also that address (or every address for *).
 bool AddServerListeners(pappl_system_t* system, const ServerConfig& config);
 
-// Hands the configuration to the system before it runs: the admin group,
-// the authorization callback, the local socket's owner and mode, the TLS
-// credentials and whether printers are advertised.
+// Hands the configuration to the system before its state is loaded: the
+// admin group, the authorization callback, the local socket's owner and
+// mode, the TLS credentials and the device URI policy.
 void ApplyServerConfig(pappl_system_t* system, const ServerConfig& config);
 
-// A new or loaded printer's DNS-SD name is cleared on a server that serves
-// only loopback: there is no one on the network to tell.
+// A new printer's DNS-SD name is cleared on a server that serves only
+// loopback: there is no one on the network to tell (data: the ServerConfig).
 void ServerPrinterCreated(pappl_printer_t* printer, void* data);
+// The same for the system and every printer once the state is loaded.
+void ServerStateLoaded(pappl_system_t* system, const ServerConfig& config);
 
 // True when a printer may have this device URI: file: only with
 // -o allow-file-devices=true.

@@ -28,6 +28,7 @@ gid_t g_socketGroup = gid_t(-1);
 // The running server's configuration, for the driver's device URI check.
 const ServerConfig* g_config = nullptr;
 
+// The folder a path is in ("/" for the top, "." for a bare name).
 std::string parentOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -62,6 +63,7 @@ bool ancestorsAreSafe(const std::string& path, std::string* error) {
   }
 }
 
+// Reads a yes/no option; anything but true, yes or 1 is no.
 bool isTrue(const char* value) {
   return value && (!strcasecmp(value, "true") || !strcasecmp(value, "yes") || !strcmp(value, "1"));
 }

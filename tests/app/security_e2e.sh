@@ -191,12 +191,13 @@ kill -TERM "$newcomer"; wait "$newcomer" 2>/dev/null
 
 # Beyond localhost (127.0.0.2 is loopback to Linux but not localhost): TLS
 # with the server's own certificate, and administration needs credentials
-# inside TLS.
+# inside TLS. This server also allows file: devices.
 net=$root/net
 mkdir -m 0700 "$net"
 port=$(free_port)
 SNAP_COMMON=$net "$app" server -o server-port="$port" -o listen-hostname=127.0.0.2 -o state-file="$net/app.state" \
-  -o spool-directory="$net/spool" -o log-file="$root/app.log" -o log-level=debug >"$root/net.out" 2>&1 &
+  -o spool-directory="$net/spool" -o log-file="$root/app.log" -o log-level=debug -o allow-file-devices=true \
+  >"$root/net.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [[ $(web_status "https://127.0.0.2:$port/") == 200 ]] && break; sleep 0.1; done
 [[ $(web_status "https://127.0.0.2:$port/") == 200 ]] || fail "the server offers no TLS on 127.0.0.2: $(cat "$root/net.out")"
@@ -209,4 +210,8 @@ ipptool -t -d delete=1 "ipps://127.0.0.2:$port/ipp/system" "$here/admin_ops.test
   fail "a printer was deleted over TLS without credentials"
 grep -q 'client-error-not-authenticated' "$root/net-ipp.out" || fail "no Unauthorized over TLS: $(cat "$root/net-ipp.out")"
 [[ -s $(ls "$net"/tls/*.crt 2>/dev/null | head -n 1) ]] || fail "the server made no certificate of its own"
+# Started with -o allow-file-devices=true, the server takes a file: device.
+: >"$net/out.prn"
+SNAP_COMMON=$net "$app" add -d to-file -v "file://$net/out.prn" -m vk4400 >"$root/file.out" 2>&1 ||
+  fail "-o allow-file-devices=true did not allow a file: device: $(cat "$root/file.out")"
 say "passed"

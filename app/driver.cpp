@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/card_options.h"
+#include "app/server_config.h"
 #include "app/vk4400_app.h"
 
 namespace {
@@ -25,9 +26,12 @@ void cardMedia(pappl_media_col_t& media) {
 
 }  // namespace
 
-bool CardDriverCallback(pappl_system_t*, const char* driver_name, const char*, const char*,
+bool CardDriverCallback(pappl_system_t* system, const char* driver_name, const char* device_uri, const char*,
                         pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
   if (strcmp(driver_name, VKR_DRIVER_NAME) != 0) return false;
+  // A printer that writes into a file of the server's choosing is refused,
+  // whether added or loaded from the state.
+  if (!DeviceUriAllowed(system, device_uri)) return false;
 
   data->rstartjob_cb = CardStartJob;
   data->rstartpage_cb = CardStartPage;

@@ -6,10 +6,13 @@
 //       -o state-file=FILE -o log-file=FILE -o log-level=debug|info|warn|error
 //       -o completion-timeout=SECONDS -o document-timeout=SECONDS
 //       -o status-interval=SECONDS
+//       -o listen-hostname=*|ADDRESS -o tls-directory=DIR -o admin-group=GROUP
+//       -o auth-service=PAM-SERVICE -o allow-file-devices=true
 //
 // It listens on localhost at the given port (and on the local socket the
-// other sub-commands use). The state file keeps the printers and their
-// settings; a new file starts with none.
+// other sub-commands use), and beyond it with TLS when told to. The state
+// file keeps the printers and their settings; a new file starts with none.
+// Where state lives and who administers: server_config.h.
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +23,7 @@
 #include "app/app_settings.h"
 #include "app/card_worker.h"
 #include "app/device_id.h"
+#include "app/server_config.h"
 #include "app/server_life.h"
 #include "app/vk4400_app.h"
 #include "app/worker_process.h"
@@ -37,15 +41,6 @@ const DriverDeviceId kDriverIds[] = {{VKR_DRIVER_NAME, VKR_DEVICE_ID}};
 // "auto"), from its IEEE 1284 device ID; nullptr when it is not a card printer.
 const char* autoAddDriver(const char*, const char*, const char* device_id, void*) {
   return MatchDeviceId(device_id, kDriverIds, sizeof(kDriverIds) / sizeof(kDriverIds[0]));
-}
-
-// The state file when none is named: where PAPPL keeps a Printer
-// Application's state for this user.
-std::string defaultStateFile() {
-  if (const char* snap = getenv("SNAP_COMMON")) return std::string(snap) + "/" + kAppName + ".state";
-  if (getuid() == 0) return std::string("/var/lib/") + kAppName + ".state";
-  const char* home = getenv("HOME");
-  return std::string(home ? home : "/tmp") + "/.config/" + kAppName + ".state";
 }
 
 // Reads the log level's name; unknown names keep the default.
@@ -88,11 +83,14 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
     fprintf(stderr, "%s: bad server-port \"%s\"\n", kAppName, portText);
     return nullptr;
   }
-  const char* spool = cupsGetOption("spool-directory", num_options, options);
   const char* logFile = cupsGetOption("log-file", num_options, options);
-  const char* stateOption = cupsGetOption("state-file", num_options, options);
-  static std::string stateFile;
-  stateFile = stateOption ? stateOption : defaultStateFile();
+  static ServerConfig config;
+  std::string error;
+  if (!ReadServerConfig(num_options, options, &config, &error) || !PrepareServerFolders(config, &error)) {
+    fprintf(stderr, "%s\n", error.c_str());
+    return nullptr;
+  }
+  const std::string& stateFile = config.stateFile;
   AppSettings& settings = Settings();
   if (!secondsOption("completion-timeout", num_options, options, &settings.completionTimeout) ||
       !secondsOption("document-timeout", num_options, options, &settings.documentTimeout) ||
@@ -101,19 +99,21 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
 
   pappl_system_t* system = papplSystemCreate(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-          PAPPL_SOPTIONS_NO_TLS,
-      "Card Printer Application", port, "_print,_universal", spool, logFile ? logFile : "-",
+          (config.network ? PAPPL_SOPTIONS_NONE : PAPPL_SOPTIONS_NO_TLS),
+      "Card Printer Application", port, "_print,_universal", config.spoolDir.c_str(), logFile ? logFile : "-",
       logLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
   if (system == nullptr) return nullptr;
-  if (!papplSystemAddListeners(system, "localhost")) {
+  if (!AddServerListeners(system, config)) {
     papplSystemDelete(system);
     return nullptr;
   }
+  ApplyServerConfig(system, config);
   papplSystemSetPrinterDrivers(system, int(sizeof(g_drivers) / sizeof(g_drivers[0])), g_drivers,
-                               autoAddDriver, nullptr, CardDriverCallback, nullptr);
+                               autoAddDriver, ServerPrinterCreated, CardDriverCallback, &config);
   papplSystemSetFooterHTML(system, "Card Printer Application");
   const std::vector<InterruptedJob> interrupted = MarkInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
+  ServerStateLoaded(system, config);
   ReportInterruptedJobs(system, interrupted);
   papplSystemSetSaveCallback(system, saveState, const_cast<char*>(stateFile.c_str()));
   StartServerTick(system, stateFile);

@@ -6,7 +6,8 @@
 // Otherwise it reads the job's command stream from the file or standard
 // input, answers every command through the CUPS back channel (which the
 // filter reads with cupsBackChannelRead), and keeps what the printer got in
-// the folder named by the URI, one folder per job:
+// the folder named by the URI, one folder per job that the job makes itself
+// (0700, its files 0600; a job folder already there is refused):
 //
 //   job-<id>/commands.bin    every byte the printer received
 //   job-<id>/printer.log     the readable record of commands and answers
@@ -64,16 +65,31 @@ std::string folderOfUri(const char* uri) {
   return text;
 }
 
-// Makes the folder and any missing parents; true when it exists afterwards.
+// Makes the folder and any missing parents (0700); true when it exists afterwards.
 bool makeFolders(const std::string& path) {
   for (size_t at = 1; at <= path.size(); ++at) {
     if (at == path.size() || path[at] == '/') {
       const std::string part = path.substr(0, at);
-      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+      if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
   }
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Makes the job's own folder, 0700; the reason it cannot, or empty. A folder
+// already there (whoever made it) is not the job's: it could hold links to
+// files of someone else's. The folder above it belongs to this user or root.
+std::string makeJobFolder(const std::string& folder, const std::string& jobFolder) {
+  struct stat info;
+  if (!makeFolders(folder) || stat(folder.c_str(), &info) != 0)
+    return "cannot write to " + jobFolder + ": " + strerror(errno);
+  if (info.st_uid != geteuid() && info.st_uid != 0) return "refuses " + folder + ": it belongs to another user";
+  if (mkdir(jobFolder.c_str(), 0700) != 0) {
+    if (errno == EEXIST) return "refuses " + jobFolder + ": it was there before the job";
+    return "cannot write to " + jobFolder + ": " + strerror(errno);
+  }
+  return "";
 }
 
 // Sends one answer to the filter; the back channel is a pipe that cupsd
@@ -110,9 +126,9 @@ namespace {
 
 int runBackend(int argc, char* argv[]) {
   signal(SIGPIPE, SIG_IGN);
-  // cupsd starts backends with umask 077; what the simulator keeps is meant
-  // for people to look at.
-  umask(022);
+  // The cards of a job are its owner's pictures: its folder and files are
+  // for the backend's user alone.
+  umask(077);
   if (argc == 1) {
     printf("direct %s \"VK4400 simulator\" \"VK4400 card printer simulator\"\n", kScheme);
     return CUPS_BACKEND_OK;
@@ -129,12 +145,6 @@ int runBackend(int argc, char* argv[]) {
             uri ? uri : argv[0]);
     return CUPS_BACKEND_STOP;
   }
-  const std::string jobFolder = folder + "/job-" + argv[1];
-  if (!makeFolders(jobFolder)) {
-    fprintf(stderr, "ERROR: The simulator cannot write to %s: %s\n", jobFolder.c_str(), strerror(errno));
-    return CUPS_BACKEND_STOP;
-  }
-
   int input = 0;
   if (argc == 7) {
     input = open(argv[6], O_RDONLY);
@@ -142,6 +152,12 @@ int runBackend(int argc, char* argv[]) {
       fprintf(stderr, "ERROR: Unable to open print file %s: %s\n", argv[6], strerror(errno));
       return CUPS_BACKEND_FAILED;
     }
+  }
+
+  const std::string jobFolder = folder + "/job-" + argv[1];
+  if (const std::string why = makeJobFolder(folder, jobFolder); !why.empty()) {
+    fprintf(stderr, "ERROR: The simulator %s\n", why.c_str());
+    return CUPS_BACKEND_STOP;
   }
 
   FILE* capture = fopen((jobFolder + "/commands.bin").c_str(), "wb");

@@ -101,7 +101,7 @@ print)
   grep -q '^#[0-9]* !RSP N=1 params: 01$' "$root/card/printer.log" || fail "the test page asked for no self-test card"
 
   # The printers and their settings outlive the server.
-  ipptool -t -d set=ms -d want=ms "$(uri card)" "$here/printer_default.test" >"$root/default.out" 2>&1 ||
+  ipptool -t -d set=ms -d want=ms "$(admin_uri card)" "$here/printer_default.test" >"$root/default.out" 2>&1 ||
     fail "could not set a card option's default: $(cat "$root/default.out")"
   kill -TERM "$server_pid"
   wait "$server_pid" 2>/dev/null

@@ -53,6 +53,8 @@ add_printer() {
     fail "could not add printer $1: $(cat "$root/add.out")"
 }
 uri() { echo "ipp://localhost:$port/ipp/print/$1"; }
+# The same printer through the local socket, where root administers.
+admin_uri() { echo "ipp://${SNAP_COMMON//\//%2F}%2Fvkr-printer-app.sock/ipp/print/$1"; }
 # Submits a document to a printer (app submit ARGS...); sets job_id.
 submit() {
   local out

@@ -160,11 +160,13 @@ TEST_F(Backend, AnswersThroughTheBackChannelAndKeepsTheCard) {
   EXPECT_EQ(readText(folder + "/commands.bin"), text(pjs) + text(pts));
   EXPECT_EQ(readText(folder + "/card001_front_color.jpg"), text(colour));
   EXPECT_EQ(readText(folder + "/card001_front_overlay.jpg"), text(overlay));
-  // cupsd gives backends umask 077; what the simulator keeps is for people.
-  struct stat info[2];
+  // A job's cards are for the backend's user alone, whatever its umask.
+  struct stat info[3];
   stat(folder.c_str(), &info[0]), stat((folder + "/card001_front_preview.png").c_str(), &info[1]);
-  EXPECT_EQ(info[0].st_mode & 07777, 0755u);
-  EXPECT_EQ(info[1].st_mode & 07777, 0644u);
+  stat((folder + "/commands.bin").c_str(), &info[2]);
+  EXPECT_EQ(info[0].st_mode & 07777, 0700u);
+  EXPECT_EQ(info[1].st_mode & 07777, 0600u);
+  EXPECT_EQ(info[2].st_mode & 07777, 0600u);
   EXPECT_NE(r.errors.find("printed 1 card into " + folder), std::string::npos) << r.errors;
 }
 
@@ -180,6 +182,35 @@ TEST_F(Backend, ReadsTheJobFromTheFileArgument) {
   r = run(args, "vkrsim:" + dir_ + "/from-file");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.errors.find("ERROR: Unable to open print file"), std::string::npos) << r.errors;
+}
+
+// A job folder already there (someone else's links could wait in it) or a
+// folder that belongs to another user is refused, and the job writes nothing.
+TEST_F(Backend, RefusesAJobFolderItDidNotMakeAndAnotherUsersFolder) {
+  const Bytes pts = printCommand(solidJpeg(10, 200, 10), solidJpeg(0, 0, 0));
+  ASSERT_EQ(mkdir((dir_ + "/planted").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir_ + "/planted/job-7").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir_ + "/theirs").c_str(), 0777), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((dir_ + "/theirs").c_str(), 65534, 65534), 0);
+  }
+  const struct {
+    std::string folder, why;
+    bool needsRoot;
+  } kCases[] = {
+      {dir_ + "/planted", "ERROR: The simulator refuses " + dir_ + "/planted/job-7: it was there before the job", false},
+      {dir_ + "/theirs", "ERROR: The simulator refuses " + dir_ + "/theirs: it belongs to another user", true},
+  };
+  for (const auto& c : kCases) {
+    if (c.needsRoot && !root) continue;  // only root can give a folder away
+    BackendRun r = run(kJobArgs, "vkrsim:" + c.folder, {{pts, 1}});
+    EXPECT_EQ(r.status, 4) << c.folder;  // CUPS_BACKEND_STOP
+    EXPECT_NE(r.errors.find(c.why), std::string::npos) << r.errors;
+    EXPECT_TRUE(r.backChannel.empty()) << c.folder;
+    struct stat info;
+    EXPECT_NE(stat((c.folder + "/job-7/commands.bin").c_str(), &info), 0) << c.folder;
+  }
 }
 
 // A stray byte in the block area's zero fill, a frame not closed by CR or two
@@ -202,6 +233,7 @@ TEST_F(Backend, MalformedCardIsRefusedAndBadPanelNotDrawn) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.logged);
+    std::system(("rm -rf " + dir_ + "/job-7").c_str());  // each job makes its own folder
     BackendRun r = run(kJobArgs, "vkrsim:" + dir_, {{c.pts, 1}});
     ASSERT_EQ(r.status, 0) << r.errors;
     const size_t reply = r.backChannel.find("\x1b$PTS");

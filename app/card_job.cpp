@@ -32,16 +32,24 @@ bool canceledByUser(pappl_job_t* job) {
   return papplJobIsCanceled(job) && papplJobGetState(job) != IPP_JSTATE_ABORTED;
 }
 
-bool startsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, strlen(prefix), prefix) == 0;
+// Where a message of this kind starts in a log line: the filter's progress
+// markers end without a line end, so a message may follow one.
+size_t messageAt(const std::string& line, const char* prefix) {
+  const size_t at = line.find(prefix);
+  return at != std::string::npos && (at == 0 || line[at - 1] == '.' || line[at - 1] == ' ')
+             ? at
+             : std::string::npos;
 }
 
 // One line of the worker's log: INFO lines become the job's message, ERROR
 // lines are kept for the failure message, and everything else goes to the
 // job's log at debug level.
 void workerLine(CardJob& cj, const std::string& line) {
-  if (startsWith(line, kInfo)) {
-    const std::string text = line.substr(strlen(kInfo));
+  const size_t info = messageAt(line, kInfo), error = messageAt(line, kError);
+  if (info != std::string::npos || error != std::string::npos)
+    papplLogJob(cj.job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str());
+  if (info != std::string::npos) {
+    const std::string text = line.substr(info + strlen(kInfo));
     papplJobSetMessage(cj.job, "%s", text.c_str());
     papplLogJob(cj.job, PAPPL_LOGLEVEL_INFO, "%s", text.c_str());
     std::lock_guard<std::mutex> hold(cj.lock);
@@ -50,8 +58,8 @@ void workerLine(CardJob& cj, const std::string& line) {
       cj.waitingForPrinter = true;
       cj.waitStart = Clock::now();
     }
-  } else if (startsWith(line, kError)) {
-    const std::string text = line.substr(strlen(kError));
+  } else if (error != std::string::npos) {
+    const std::string text = line.substr(error + strlen(kError));
     papplLogJob(cj.job, PAPPL_LOGLEVEL_ERROR, "%s", text.c_str());
     std::lock_guard<std::mutex> hold(cj.lock);
     if (cj.outcome.firstError.empty()) cj.outcome.firstError = text;

@@ -24,6 +24,7 @@
 #include "app/card_worker.h"
 #include "app/device_id.h"
 #include "app/server_config.h"
+#include "app/raster_headers.h"
 #include "app/server_life.h"
 #include "app/vk4400_app.h"
 #include "app/worker_process.h"
@@ -77,6 +78,7 @@ bool saveState(pappl_system_t* system, void* data) {
 // Creates the system from the server's options: port, spool directory,
 // state file, log file and level.
 pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
+  SetServerReadsRaster();
   const char* portText = cupsGetOption("server-port", num_options, options);
   const int port = portText ? atoi(portText) : 8000;
   if (port < 0 || port > 65535) {

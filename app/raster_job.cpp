@@ -22,6 +22,7 @@
 #include "app/card_job.h"
 #include "app/card_options.h"
 #include "app/job_order.h"
+#include "app/raster_headers.h"
 #include "app/vk4400_app.h"
 #include "app/worker_link.h"
 
@@ -84,6 +85,12 @@ bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   // short of its lines): the page is the raster, half a pixel added so that
   // the filter's truncation lands on it.
   cups_page_header2_t header = options->header;
+  // A streamed page of 1 or 16 bits a colour goes to the worker as it is
+  // (raster_guard.cpp); PAPPL hands over its lines unchanged.
+  cups_page_header2_t streamed;
+  if (TakeStreamedHeader(&streamed) &&
+      (streamed.cupsBitsPerColor == 16 || streamed.cupsBitsPerPixel < 8))
+    header = streamed;
   for (int i = 0; i < 2; ++i) {
     const unsigned pixels = i == 0 ? header.cupsWidth : header.cupsHeight;
     if (header.HWResolution[i] > 0) {

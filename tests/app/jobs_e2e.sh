@@ -106,6 +106,50 @@ together)
   (( $(cards_received first) == 0 )) || fail "the refused job sent a card"
   check_cards second "1:colour,overlay:front=$d" || fail "the other printer did not print just its own card"
   ;;
+faults)
+  start_server
+  start_printer card 0
+  # A card option set as the printer's default reaches a job that does not
+  # name it: no overlay panel.
+  ipptool -t -d set=none -d want=none "$(admin_uri card)" "$here/printer_default.test" >"$root/default.out" 2>&1 ||
+    fail "could not set the printer's default: $(cat "$root/default.out")"
+  print_and_wait card completed "a job left at the printer's default" "$d"
+  check_cards card "1:colour:front=$d" || fail "the printer's default did not reach the card"
+  ipptool -t -d set=full -d want=full "$(admin_uri card)" "$here/printer_default.test" >/dev/null 2>&1
+
+  # A page cut short fails its job with the filter's reason, sending nothing.
+  "$rw" -o "$root/cut.pwg" --mode pwg --colorspace srgb --pattern noise --cut 100000 || fail "cannot write the raster"
+  before=$(cards_received card)
+  print_and_wait card aborted "a page cut short" "$root/cut.pwg"
+  [[ $job_state_line == *"Error reading raster data."* ]] || fail "the cut page ended '$job_state_line'"
+  (( $(cards_received card) == before )) || fail "the cut page was printed"
+
+  # Grey pages of 16 bits print as their 8-bit selves; a 1-bit black page
+  # as its 8-bit self, not as packed bits taken for colours.
+  for spec in "w 8 gradient" "w 16 gradient" "k 8 black" "k 1 black"; do
+    set -- $spec
+    "$rw" -o "$root/$1$2.pwg" --mode pwg --colorspace "$1" --bits "$2" --pattern "$3" || fail "cannot write $spec"
+    print_and_wait card completed "a $2-bit $1 page" "$root/$1$2.pwg"
+    cp "$root/card/$(printf 'card%03d' "$(cards_received card)")_front_color.jpg" "$root/$1$2.jpg"
+  done
+  cmp -s "$root/w8.jpg" "$root/w16.jpg" || fail "the 16-bit grey page printed unlike its 8-bit self"
+  cmp -s "$root/k8.jpg" "$root/k1.jpg" || fail "the 1-bit black page printed unlike its 8-bit self"
+
+  # A job cancelled while its cards go out sends no further card.
+  mkdir -p "$root/slow"
+  sim_options=(--answer-delay 300)
+  start_printer slow 0
+  sim_options=()
+  "$rw" -o "$root/five.pwg" --mode pwg --colorspace srgb --pages 5 || fail "cannot write the raster"
+  ( trap - EXIT; "$app" submit -d slow "$root/five.pwg" >/dev/null 2>&1 ) &
+  for _ in $(seq 200); do (( $(cards_received slow) >= 1 )) && break; sleep 0.05; done
+  "$app" cancel -d slow -j 1 >/dev/null 2>&1 || fail "cancel refused"
+  at_cancel=$(cards_received slow)
+  wait_job "$(uri slow)" 1 30
+  [[ $job_state_line == canceled,* ]] || fail "the cancelled job ended '$job_state_line'"
+  (( $(cards_received slow) <= at_cancel + 1 && $(cards_received slow) < 5 )) ||
+    fail "the cancelled job went on sending cards ($at_cancel at the cancel, $(cards_received slow) in all)"
+  ;;
 *)
   fail "unknown mode $mode"
   ;;

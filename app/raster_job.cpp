@@ -23,6 +23,7 @@
 #include "app/card_options.h"
 #include "app/job_order.h"
 #include "app/raster_headers.h"
+#include "app/server_life.h"
 #include "app/vk4400_app.h"
 #include "app/worker_link.h"
 
@@ -68,6 +69,7 @@ bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
       options->num_vendor, options->vendor, options->print_color_mode,
       papplPrinterGetDriverAttributes(papplJobGetPrinter(job)));
   if (!StartCardJob(*cj, cardOptions)) return endJob(job);
+  SaveServerState(papplPrinterGetSystem(papplJobGetPrinter(job)));
   cj->raster = cupsRasterOpenIO(writePages, cj, CUPS_RASTER_WRITE);
   if (cj->raster == nullptr) return endJob(job);
   return true;

@@ -123,6 +123,10 @@ std::vector<InterruptedJob> MarkInterruptedJobs(const std::string& stateFile) {
   return jobs;
 }
 
+void SaveServerState(pappl_system_t* system) {
+  if (!g_stateFile.empty()) papplSystemSaveState(system, g_stateFile.c_str());
+}
+
 void ReportInterruptedJobs(pappl_system_t* system, const std::vector<InterruptedJob>& jobs) {
   for (const InterruptedJob& j : jobs) {
     pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, j.first, nullptr);

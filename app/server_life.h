@@ -16,6 +16,9 @@ using InterruptedJob = std::pair<int, int>;
 // neither blocks its printer nor prints a second time (a second card of an
 // ID or member card is worse than none); returns those jobs.
 std::vector<InterruptedJob> MarkInterruptedJobs(const std::string& stateFile);
+// Saves the state now: a job that starts printing is on record as printing,
+// should the server die before PAPPL saves it.
+void SaveServerState(pappl_system_t* system);
 // After the state file is loaded: gives those jobs their reason.
 void ReportInterruptedJobs(pappl_system_t* system, const std::vector<InterruptedJob>& jobs);
 

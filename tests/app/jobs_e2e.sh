@@ -150,6 +150,76 @@ faults)
   (( $(cards_received slow) <= at_cancel + 1 && $(cards_received slow) < 5 )) ||
     fail "the cancelled job went on sending cards ($at_cancel at the cancel, $(cards_received slow) in all)"
   ;;
+life)
+  rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$server_pid/status"; }
+  workers() { pgrep -f -- '--card-worker' | xargs -r ps -o ppid= -p | grep -cw "$1" || true; }
+  start_server
+  start_printer card 0
+  # Without a DNS-SD daemon the printer search reports what it can and the
+  # server stays up: the Add Printer page, then the devices sub-command.
+  http "http://localhost:$port/addprinter" >/dev/null 2>&1
+  "$app" devices >"$root/devices.out" 2>&1 || fail "devices failed: $(cat "$root/devices.out")"
+  kill -0 "$server_pid" 2>/dev/null || fail "a DNS-SD search ended the server"
+
+  # Memory: a large page's buffers live and die with its worker.
+  print_and_wait card completed "a first card" "$d"
+  idle=$(rss_kb)
+  "$rw" -o "$root/large.pwg" --mode pwg --colorspace srgb --size 16384,5400 --pattern white ||
+    fail "cannot write the raster"
+  print_and_wait card completed "a 16384 x 5400 page" "$root/large.pwg"
+  after=$(rss_kb)
+  say "resident memory: $idle kB idle, $after kB after the large page"
+  (( after - idle < 20 * 1024 )) || fail "the server kept $(( (after - idle) / 1024 )) MB after the large page"
+
+  # SIGTERM ends an idle server within 5 seconds.
+  started=$(now_ms)
+  kill -TERM "$server_pid"
+  while kill -0 "$server_pid" 2>/dev/null && (( $(now_ms) - started < 20000 )); do sleep 0.05; done
+  stopped=$(( $(now_ms) - started ))
+  say "an idle server stopped in $stopped ms"
+  (( stopped < 5000 )) || fail "the idle server took $stopped ms to stop"
+
+  # Killed mid-job: the job ends with its reason after the restart, no
+  # worker is left behind, and the printer prints the next job.
+  start_server
+  start_printer slow 0 '$PJS ack 01 05 00 00 00 00 00 times=100'
+  submit slow "$d"; cut_job=$job_id
+  for _ in $(seq 200); do (( $(cards_received slow) >= 1 )) && break; sleep 0.05; done
+  kill -KILL "$server_pid"
+  wait "$server_pid" 2>/dev/null
+  sleep 0.5
+  (( $(workers "$server_pid") == 0 )) || fail "card workers outlived their server"
+  start_server
+  job_state "$(uri slow)" "$cut_job"
+  [[ $job_state_line == aborted,*"server stopped while this job was printing"* ]] ||
+    fail "the interrupted job shows '$job_state_line'"
+  ipptool -t -d set=ms -d want=ms "$(admin_uri slow)" "$here/printer_default.test" >/dev/null 2>&1
+  printf '%s\n' '$PJS ack 00 05 00 00 00 00 00' >"$root/idle.rules"
+  before=$(cards_received slow)
+  kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
+  start_printer slow "$sim_port"
+  print_and_wait slow completed "the next job after the restart" "$d"
+
+  # SIGTERM while a card is going out: the server ends after that card, and
+  # the job waiting behind it prints after the next start.
+  kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
+  start_printer slow "$sim_port" '$PJS ack 01 05 00 00 00 00 00 times=30'
+  submit slow "$d"; busy_job=$job_id
+  submit slow "$d"; waiting_job=$job_id
+  for _ in $(seq 200); do job_state "$(uri slow)" "$busy_job"; [[ $job_state_line == *"still printing"* ]] && break; sleep 0.05; done
+  sent=$(cards_received slow)
+  started=$(now_ms)
+  kill -TERM "$server_pid"
+  while kill -0 "$server_pid" 2>/dev/null && (( $(now_ms) - started < 30000 )); do sleep 0.05; done
+  say "a busy server stopped in $(( $(now_ms) - started )) ms"
+  kill -0 "$server_pid" 2>/dev/null && fail "the busy server did not stop"
+  (( $(cards_received slow) == sent )) || fail "the stopping server sent another card"
+  kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
+  start_printer slow "$sim_port"
+  start_server
+  wait_job "$(uri slow)" "$waiting_job" 30
+  [[ $job_state_line == completed,* ]] || fail "the job that waited ended '$job_state_line' after the restart"
+  ;;
 *)
   fail "unknown mode $mode"
   ;;

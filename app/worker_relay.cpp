@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -94,8 +95,11 @@ void ServeWorker(int link, int log, PrinterIO& printer, const RelayHandlers& han
     }
     if (linkOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
       LinkFrame request;
-      if (ReadFrame(link, request, 0) != 1 || !serveRequest(link, request, printer, handlers))
+      if (ReadFrame(link, request, 0) != 1 || !serveRequest(link, request, printer, handlers)) {
+        // The worker's next request finds the link closed at once.
+        shutdown(link, SHUT_RDWR);
         linkOpen = false;
+      }
     }
   }
   passLines(pending, true, handlers);

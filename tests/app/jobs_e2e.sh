@@ -38,7 +38,7 @@ together)
   start_server -o completion-timeout=4 -o document-timeout=3
   "$rw" -o "$root/three.pwg" --mode pwg --colorspace srgb --pages 3 &&
     "$rw" -o "$root/one.pwg" --mode pwg --colorspace srgb &&
-    "$rw" -o "$root/deep.pwg" --mode pwg --colorspace srgb --bits 16 || fail "cannot write the raster"
+    "$rw" -o "$root/wide.pwg" --mode pwg --colorspace srgb --size 16385,2 --pattern white || fail "cannot write the raster"
   # Printers that take their time (every answer 150 ms late) print at once.
   for p in left right; do
     mkdir -p "$root/$p"
@@ -70,6 +70,9 @@ together)
   print_and_wait free completed "a card while another printer is stuck" "$d"
   job_state "$(uri stuck)" "$stuck_job"
   [[ $job_state_line == processing,* ]] || fail "the stuck printer's job ended before the other printed: $job_state_line"
+  # A streamed document the busy printer refuses is no printed job to submit.
+  out=$("$app" submit -d stuck "$root/one.pwg" 2>&1) && fail "a refused document was taken as printed: $out"
+  [[ $out == *"Currently printing another job."* ]] || fail "submit did not say why it failed: $out"
   wait_job "$(uri stuck)" "$stuck_job" 30
   [[ $job_state_line == aborted,*"did not finish the card within 4 seconds"*"still printing the card"* ]] ||
     fail "the stuck printer's job ended '$job_state_line'"
@@ -98,7 +101,7 @@ together)
   # A two-sided job whose second page is refused keeps its front to itself:
   # nothing reaches its printer, and the next job on another printer prints
   # only its own card.
-  { cat "$root/one.pwg"; tail -c +5 "$root/deep.pwg"; } >"$root/front-and-bad-back.pwg"
+  { cat "$root/one.pwg"; tail -c +5 "$root/wide.pwg"; } >"$root/front-and-bad-back.pwg"
   start_printer first 0
   start_printer second 0
   print_and_wait first aborted "a two-sided job with a refused back" -o sides=two-sided-long-edge "$root/front-and-bad-back.pwg"

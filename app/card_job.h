@@ -42,6 +42,7 @@ struct CardJob {
   // line of the page in hand.
   cups_raster_t* raster = nullptr;
   std::vector<uint8_t> held;
+  std::vector<uint8_t> pending;  // written, not yet in the pipe
   bool holding = false;
   unsigned page = 0, lines = 0;
 

@@ -31,11 +31,21 @@ namespace {
 
 CardJob* cardJob(pappl_job_t* job) { return static_cast<CardJob*>(papplJobGetData(job)); }
 
-// The raster writer's output: the worker's pages pipe.
+// What the raster writer gives is collected and goes to the worker's pages
+// pipe a block at a time, not a line at a time.
+const size_t kPagesBlock = 64 * 1024;
+
+bool flushPages(CardJob* cj) {
+  const int fd = cj->talk.worker().pages();
+  const bool sent = cj->pending.empty() || (fd >= 0 && WriteFully(fd, cj->pending.data(), cj->pending.size()));
+  cj->pending.clear();
+  return sent;
+}
+
 ssize_t writePages(void* context, unsigned char* bytes, size_t count) {
   CardJob* cj = static_cast<CardJob*>(context);
-  const int fd = cj->talk.worker().pages();
-  if (fd < 0 || !WriteFully(fd, bytes, count)) return -1;
+  cj->pending.insert(cj->pending.end(), bytes, bytes + count);
+  if (cj->pending.size() >= kPagesBlock && !flushPages(cj)) return -1;
   return ssize_t(count);
 }
 
@@ -80,7 +90,7 @@ bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   if (cj == nullptr) return false;
   DocumentActivity(*cj, true);
   // The page before this one came whole.
-  if (!sendHeldLine(cj)) return endJob(job);
+  if (!sendHeldLine(cj) || !flushPages(cj)) return endJob(job);
   ++cj->page;
   // PAPPL hands over the page's raster lines and nothing around them, while
   // a PWG raster document's page size is in whole points (a pixel or two
@@ -144,6 +154,7 @@ bool CardEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   // worker, which stops before it sends anything more.
   const bool aborted = papplJobGetState(job) == IPP_JSTATE_ABORTED;
   if (!aborted && !papplJobIsCanceled(job)) sendHeldLine(cj);
+  flushPages(cj);
   if (aborted && (papplJobGetReasons(job) & (PAPPL_JREASON_DOCUMENT_FORMAT_ERROR |
                                              PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR)))
     RefuseCardJob(*cj, "Unsupported raster data.");

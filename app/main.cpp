@@ -26,6 +26,7 @@
 #include "app/server_config.h"
 #include "app/raster_headers.h"
 #include "app/server_life.h"
+#include "app/pdf_job.h"
 #include "app/vk4400_app.h"
 #include "app/worker_process.h"
 
@@ -112,6 +113,8 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
   ApplyServerConfig(system, config);
   papplSystemSetPrinterDrivers(system, int(sizeof(g_drivers) / sizeof(g_drivers[0])), g_drivers,
                                autoAddDriver, ServerPrinterCreated, CardDriverCallback, &config);
+  // PDF is rendered onto the card by the app itself (as PAPPL does JPEG and PNG).
+  papplSystemAddMIMEFilter(system, VKR_PDF_FORMAT, "image/pwg-raster", CardPrintPdf, nullptr);
   papplSystemSetFooterHTML(system, "Card Printer Application");
   const std::vector<InterruptedJob> interrupted = MarkInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# The Printer Application as a card user meets it: documents given to the app
+# directly and through a driverless (`lpadmin -m everywhere`) queue of a
+# private cupsd, against a simulated printer on a loopback port.
+#   driverless_e2e.sh BUILD_DIR SOURCE_DIR
+# Checks PDF and PNG come out upright both ways, a card design of the card's
+# size (ID-1) covers the card edge to edge, card options chosen per job
+# through the queue, monochrome as black dots that follow a grey gradient.
+# Exit 0 passed, 1 failed, 77 skipped (a failure under CI=true).
+set -uo pipefail
+build=$(cd "$1" && pwd)
+src=$(cd "$2" && pwd)
+app=$build/app/vkr-printer-app
+export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0 PYTHONDONTWRITEBYTECODE=1
+
+say() { printf 'driverless-e2e: %s\n' "$*"; }
+source "$src/tests/support/print_e2e.sh"
+e2e_begin driverless
+fail_logs=("$root/app.log" "$root/cupsd/log/error_log")
+need_tools cupsd lpadmin lp lpstat ipptool gs
+
+# The server on a free port, its pauses removed, and a simulated printer "card".
+export SNAP_COMMON=$root
+port=$(free_port)
+mkdir -p "$root/spool" "$root/card"
+"$build/sim/vkrsim" --listen 0 --port-file "$root/card/port" --log "$root/card/printer.log" \
+  --capture "$root/card/commands.bin" --panels "$root/card" >"$root/card/sim.out" 2>&1 &
+pids+=($!)
+LD_PRELOAD=$build/tests/support/libvkr_nosleep.so "$app" server -o server-port="$port" \
+  -o spool-directory="$root/spool" -o state-file="$root/app.state" -o log-file="$root/app.log" \
+  -o log-level=debug >"$root/server.out" 2>"$root/server.err" &
+pids+=($!)
+for _ in $(seq 100); do
+  [[ -S $root/vkr-printer-app.sock && -s $root/card/port ]] &&
+    ipptool -q "ipp://localhost:$port/ipp/system" get-system-attributes.test 2>/dev/null && break
+  sleep 0.1
+done
+"$app" add -d card -v "socket://127.0.0.1:$(cat "$root/card/port")" -m vk4400 >"$root/add.out" 2>&1 ||
+  fail "could not add the printer: $(cat "$root/add.out") $(cat "$root/server.err")"
+app_uri=ipp://localhost:$port/ipp/print/card
+
+# The card designs: the landscape test design (design.png/.pdf), one of the
+# ID-1 size coloured to its edges, and a grey gradient.
+python3 "$src/tests/cups/make_fixtures.py" "$root" >/dev/null || fail "cannot make the test documents"
+python3 "$src/tests/app/card_documents.py" "$root" || fail "cannot make the ID-1 and gradient documents"
+d=$root/design.png
+cards=()  # what every card so far must be, in order
+
+# print_app WHAT ARGS...: prints with `submit` and waits for the job to complete.
+print_app() {
+  local what=$1 out
+  out=$("$app" submit -d card "${@:2}" 2>&1) || fail "submit refused '$what': $out"
+  job_id=${out##*-}
+  wait_job "$app_uri" "$job_id" 60
+  [[ $job_state_line == completed,* ]] || fail "'$what' through the app ended '$job_state_line'"
+}
+# print_cups WHAT ARGS...: prints with lp through the driverless queue.
+print_cups() {
+  lp_submit card "${@:2}"
+  wait_job "ipp://127.0.0.1:$cupsd_port/printers/card" "$job_id" 90
+  [[ $job_state_line == completed,* ]] || fail "'$1' through the driverless queue ended '$job_state_line'"
+}
+# check CARD...: the cards printed so far, with these added.
+check() {
+  cards+=("$@")
+  python3 "$src/tests/cups/check_cards.py" "$root/card/commands.bin" "$root/card" "${cards[@]}" ||
+    fail "the cards are not what was printed"
+}
+# edges N: card N's front preview has no white line along any edge.
+edges() {
+  python3 "$src/tests/app/card_documents.py" --edges "$root/card/card$(printf %03d "$1")_front_preview.png" ||
+    fail "card $1 does not cover the card edge to edge"
+}
+
+# The app takes PDF itself and turns a landscape page as it turns pictures.
+print_app "landscape PDF" "$root/design.pdf"
+check "1:colour,overlay:front=$d"
+print_app "ID-1 PDF" "$root/id1.pdf"
+check 1:colour,overlay
+edges 2
+
+# A driverless queue: no PPD or filter of ours, only what `lpadmin -m
+# everywhere` makes of the app's IPP attributes.
+start_private_cupsd "$root/cupsd" "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)" \
+  "$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)"
+lpadmin -p card -E -v "$app_uri" -m everywhere 2>&1 || fail "lpadmin -m everywhere could not make the queue"
+# cupsd writes the queue's PPD in the background; until then the queue is raw.
+for _ in $(seq 150); do
+  grep -qF "load_ppd: Saving $root/cupsd/cache/card.data" "$root/cupsd/log/error_log" && break
+  sleep 0.2
+done
+ppd=$root/cupsd/conf/ppd/card.ppd
+grep -q '^\*cupsFilter2: "[^ ]* application/pdf ' "$ppd" ||
+  fail "the queue's PPD does not send PDF to the app: $(grep cupsFilter2 "$ppd")"
+print_cups "landscape PDF" "$root/design.pdf"
+print_cups "landscape PNG" "$d"
+check "1:colour,overlay:front=$d" "1:colour,overlay:front=$d"
+print_cups "ID-1 PDF" "$root/id1.pdf"
+check 1:colour,overlay
+edges 5

@@ -67,7 +67,7 @@ bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
   cj->twoSided = options->sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE;
   const std::string cardOptions = CardOptionTextForJob(
       options->num_vendor, options->vendor, options->print_color_mode,
-      papplPrinterGetDriverAttributes(papplJobGetPrinter(job)));
+      papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), options->media.type);
   if (!StartCardJob(*cj, cardOptions)) return endJob(job);
   SaveServerState(papplPrinterGetSystem(papplJobGetPrinter(job)));
   cj->raster = cupsRasterOpenIO(writePages, cj, CUPS_RASTER_WRITE);

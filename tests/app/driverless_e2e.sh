@@ -98,3 +98,10 @@ check "1:colour,overlay:front=$d" "1:colour,overlay:front=$d"
 print_cups "ID-1 PDF" "$root/id1.pdf"
 check 1:colour,overlay
 edges 5
+
+# Card options per job through the queue: the card's kind is its media type
+# (the queue's MediaType), the black ribbon its grey colour model.
+print_cups "magnetic stripe card" -o MediaType=MagneticStripeCard "$d"
+print_cups "card without overlay" -o MediaType=NoOverlayCard "$root/design.pdf"
+print_cups "chip card" -o MediaType=ChipCard "$d"
+check "1:colour,overlay:bare=0,66,1013,214:front=$d" "1:colour:front=$d" "1:colour,overlay:bare=106,212,261,354:front=$d"

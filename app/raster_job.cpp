@@ -21,6 +21,7 @@
 #include "app/app_settings.h"
 #include "app/card_job.h"
 #include "app/card_options.h"
+#include "app/halftone.h"
 #include "app/job_order.h"
 #include "app/raster_headers.h"
 #include "app/server_life.h"
@@ -115,7 +116,7 @@ bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   return true;
 }
 
-bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
                    const unsigned char* line) {
   CardJob* cj = cardJob(job);
   if (cj == nullptr) return false;
@@ -123,6 +124,11 @@ bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
   DocumentActivity(*cj, true);
   if (!sendHeldLine(cj)) return endJob(job);
   memcpy(cj->held.data(), line, cj->held.size());
+  // Monochrome: each 8-bit RGB line becomes black dots for the black ribbon
+  // (app/halftone.h) before it goes to the worker.
+  if (options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME && options->header.cupsBitsPerPixel == 24 &&
+      cj->held.size() >= size_t(options->header.cupsWidth) * 3)
+    HalftoneLineForBlackRibbon(cj->held.data(), options->header.cupsWidth, y);
   cj->holding = true;
   DocumentActivity(*cj, false);
   return true;

@@ -84,9 +84,10 @@ def check_gradient(path):
             total += len(part) // 3
         shares.append(dark / total)
     text = " ".join("%.2f" % s for s in shares)
-    if shares[0] > 0.15 or shares[-1] < 0.85 or any(b < a - 0.02 for a, b in zip(shares, shares[1:])):
+    # The dots grow a little on the panel (its JPEG blurs their edges).
+    if shares[0] > 0.25 or shares[-1] < 0.85 or any(b < a - 0.02 for a, b in zip(shares, shares[1:])):
         raise check_cards.Failure("the black share does not follow the gradient: %s" % text)
-    if not all(0.05 < s < 0.95 for s in shares[2:-2]):
+    if not all(0.1 < s < 0.9 for s in shares[1:-1]):
         raise check_cards.Failure("the middle greys are not dotted: %s" % text)
     print("card_documents: black share by band: %s" % text)
 

@@ -105,3 +105,14 @@ print_cups "magnetic stripe card" -o MediaType=MagneticStripeCard "$d"
 print_cups "card without overlay" -o MediaType=NoOverlayCard "$root/design.pdf"
 print_cups "chip card" -o MediaType=ChipCard "$d"
 check "1:colour,overlay:bare=0,66,1013,214:front=$d" "1:colour:front=$d" "1:colour,overlay:bare=106,212,261,354:front=$d"
+
+# Monochrome prints greys as black dots on the black ribbon: the share of
+# black follows a grey gradient, directly and through the queue.
+g=$root/gradient.png
+print_app "grey gradient, monochrome" -o print-color-mode=monochrome "$g"
+print_cups "grey gradient, grey colour model" -o ColorModel=Gray "$g"
+check 1:colour:black 1:colour:black
+for card in 9 10; do
+  python3 "$src/tests/app/card_documents.py" --gradient "$(printf "%s/card/card%03d_front_preview.png" "$root" "$card")" ||
+    fail "card $card: monochrome does not print the greys as dots"
+done

@@ -27,6 +27,7 @@
 #include "app/raster_headers.h"
 #include "app/server_life.h"
 #include "app/pdf_job.h"
+#include "app/strings.h"
 #include "app/vk4400_app.h"
 #include "app/worker_process.h"
 
@@ -115,6 +116,7 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
                                autoAddDriver, ServerPrinterCreated, CardDriverCallback, &config);
   // PDF is rendered onto the card by the app itself (as PAPPL does JPEG and PNG).
   papplSystemAddMIMEFilter(system, VKR_PDF_FORMAT, "image/pwg-raster", CardPrintPdf, nullptr);
+  AddCardStrings(system);
   papplSystemSetFooterHTML(system, "Card Printer Application");
   const std::vector<InterruptedJob> interrupted = MarkInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());

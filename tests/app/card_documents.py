@@ -6,6 +6,9 @@
                                        gradient.png (white on the left to black on the right)
     card_documents.py --edges PREVIEW  the preview is printed to its four edges: no
                                        white pixel and no darker or lighter fringe there
+    card_documents.py --bar SCREENSHOT LEVEL
+                                       a browser's screenshot of the Supplies page draws the
+                                       ribbon's bar (magenta) LEVEL percent of its track long
     card_documents.py --gradient PREVIEW
                                        the preview of the gradient printed on the black
                                        ribbon: the share of black dots follows the grey
@@ -91,11 +94,34 @@ def check_gradient(path):
         raise check_cards.Failure("the middle greys are not dotted: %s" % text)
     print("card_documents: black share by band: %s" % text)
 
+def check_bar(path, level):
+    """Fails unless the screenshot has the bar, as long as the level against its track."""
+    width, height, rows = check_cards.pixels(path)
+    runs = []
+    for y, row in enumerate(rows):
+        xs = [x for x in range(width) if row[3 * x] > 200 and row[3 * x + 1] < 60 and row[3 * x + 2] > 200]
+        if len(xs) > 5:
+            runs.append((y, xs[0], xs[-1] + 1))
+    if not runs:
+        raise check_cards.Failure("no bar is drawn")
+    y, start, end = runs[len(runs) // 2]
+    # The track's end: the last tick mark drawn above the bar on its ruler.
+    ticks = [x for row in rows[max(0, runs[0][0] - 30):runs[0][0]] for x in range(start, width)
+             if max(row[3 * x:3 * x + 3]) < 100]
+    if not ticks:
+        raise check_cards.Failure("no ruler above the bar")
+    share = (end - start) / (max(ticks) + 1 - start)
+    if abs(share - level / 100) > 0.05:
+        raise check_cards.Failure("the bar is %.0f%% of its track, the level %d%%" % (100 * share, level))
+    print("card_documents: the bar is drawn %.0f%% of its track long" % (100 * share))
+
 def main(args):
     """Writes the documents or runs one check."""
     try:
         if args[0] == "--edges":
             check_edges(args[1])
+        elif args[0] == "--bar":
+            check_bar(args[1], int(args[2]))
         elif args[0] == "--gradient":
             check_gradient(args[1])
         else:

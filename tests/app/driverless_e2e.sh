@@ -17,14 +17,15 @@ say() { printf 'driverless-e2e: %s\n' "$*"; }
 source "$src/tests/support/print_e2e.sh"
 e2e_begin driverless
 fail_logs=("$root/app.log" "$root/cupsd/log/error_log")
-need_tools cupsd lpadmin lp lpstat ipptool gs
+need_tools cupsd lpadmin lp lpstat ipptool gs chromium
 
 # The server on a free port, its pauses removed, and a simulated printer "card".
 export SNAP_COMMON=$root
 port=$(free_port)
 mkdir -p "$root/spool" "$root/card"
+# 300 cards left on its ribbon: the Supplies page's bar is 60% long.
 "$build/sim/vkrsim" --listen 0 --port-file "$root/card/port" --log "$root/card/printer.log" \
-  --capture "$root/card/commands.bin" --panels "$root/card" >"$root/card/sim.out" 2>&1 &
+  --capture "$root/card/commands.bin" --panels "$root/card" --rule '!CRC ack 01 2c' >"$root/card/sim.out" 2>&1 &
 pids+=($!)
 LD_PRELOAD=$build/tests/support/libvkr_nosleep.so "$app" server -o server-port="$port" \
   -o spool-directory="$root/spool" -o state-file="$root/app.state" -o log-file="$root/app.log" \
@@ -116,3 +117,23 @@ for card in 9 10; do
   python3 "$src/tests/app/card_documents.py" --gradient "$(printf "%s/card/card%03d_front_preview.png" "$root" "$card")" ||
     fail "card $card: monochrome does not print the greys as dots"
 done
+
+# The web page in words: the card options and their values, the card size
+# and kinds, the application's name in the header.
+web=http://localhost:$port/card
+page() { python3 -c 'import sys, urllib.request as u; print(u.urlopen(sys.argv[1], None, 30).read().decode())' "$1"; }
+printing=$(page "$web/printing") media=$(page "$web/media")
+for words in "Front overlay:" "Back overlay:" "Ribbon:" "Black text on the black panel:" "Leave the magnetic stripe uncoated" \
+  "Follow the loaded ribbon" "Card (ID-1, 85.6 x 54 mm)" "Card Printer Application</a>"; do
+  [[ $printing == *"$words"* ]] || fail "the printing defaults page does not say '$words'"
+done
+[[ $media == *"Magnetic stripe card (stripe left uncoated)"* && $media == *"Chip card (chip left uncoated)"* ]] ||
+  fail "the media page does not name the card kinds"
+# The ribbon's bar as a browser draws it: 300 of a fresh ribbon's 500 cards.
+for _ in $(seq 50); do [[ $(page "$web/supplies") == *"(300 cards left)"* ]] && break; sleep 0.2; done
+chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
+  --disable-sync --no-first-run --user-data-dir="$root/browser" --window-size=700,300 \
+  --screenshot="$root/supplies.png" "$web/supplies" >"$root/browser.out" 2>&1 ||
+  fail "the browser could not show the Supplies page: $(tail -3 "$root/browser.out")"
+python3 "$src/tests/app/card_documents.py" --bar "$root/supplies.png" 60 || fail "the Supplies page does not draw the ribbon's level"
+say "passed"

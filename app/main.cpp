@@ -28,6 +28,7 @@
 #include "app/server_life.h"
 #include "app/pdf_job.h"
 #include "app/strings.h"
+#include "app/usage.h"
 #include "app/vk4400_app.h"
 #include "app/worker_process.h"
 
@@ -136,5 +137,5 @@ int main(int argc, char* argv[]) {
   signal(SIGPIPE, SIG_IGN);
   return papplMainloop(argc, argv, VKR_VERSION, nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
                        g_drivers, autoAddDriver, CardDriverCallback, nullptr, nullptr, createSystem,
-                       nullptr, nullptr);
+                       PrintCardUsage, nullptr);
 }

@@ -118,6 +118,25 @@ for card in 9 10; do
     fail "card $card: monochrome does not print the greys as dots"
 done
 
+# The card's kind given to the app directly (`submit` sends it as media-col).
+print_app "chip card" -o media-type=chip-card "$d"
+check "1:colour,overlay:bare=106,212,261,354:front=$d"
+
+# The README's walk-through: a folder for the simulator's panels that is not
+# there is an error, and a two-sided PWG file is made from pictures with
+# comment lines (as Ghostscript writes them).
+"$build/sim/vkrsim" --listen 0 --panels "$root/no-such-folder" >"$root/nopanels.out" 2>&1 &&
+  fail "vkrsim took a panels folder that is not there"
+grep -q 'no such folder' "$root/nopanels.out" || fail "vkrsim did not say the panels folder is missing"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r300 -sOutputFile="$root/side%d.ppm" "$root/two-sided.pdf" ||
+  fail "Ghostscript could not draw the two sides"
+head -c 64 "$root/side1.ppm" | grep -qa '^#' || say "note: this Ghostscript writes no comment line"
+"$build/sim/rasterwrite/vkr-rasterwrite" -o "$root/two.pwg" --mode pwg --colorspace srgb --pages 2 --duplex 1 \
+  --input "$root/side1.ppm" --input "$root/side2.ppm" >"$root/rasterwrite.out" 2>&1 ||
+  fail "vkr-rasterwrite refused the pictures: $(cat "$root/rasterwrite.out")"
+print_app "two-sided PWG raster" -o sides=two-sided-long-edge "$root/two.pwg"
+check "2:colour,overlay:front=$d:back=$root/back.png"
+
 # The web page in words: the card options and their values, the card size
 # and kinds, the application's name in the header.
 web=http://localhost:$port/card

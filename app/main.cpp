@@ -13,6 +13,7 @@
 // other sub-commands use), and beyond it with TLS when told to. The state
 // file keeps the printers and their settings; a new file starts with none.
 // Where state lives and who administers: server_config.h.
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -135,6 +136,14 @@ int main(int argc, char* argv[]) {
   if (argc > 1 && strcmp(argv[1], VKR_WORKER_ARG) == 0) return RunCardWorker(argc - 2, argv + 2);
   // A printer connection that has gone away fails its write instead.
   signal(SIGPIPE, SIG_IGN);
+  // A sub-command that finds no server starts one from argv[0]; run by name
+  // from PATH that is no path, so it is this program's own.
+  static char self[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (length > 0) {
+    self[length] = '\0';
+    argv[0] = self;
+  }
   return papplMainloop(argc, argv, VKR_VERSION, nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
                        g_drivers, autoAddDriver, CardDriverCallback, nullptr, nullptr, createSystem,
                        PrintCardUsage, nullptr);

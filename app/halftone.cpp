@@ -43,6 +43,27 @@ void HalftoneLineForBlackRibbon(uint8_t* rgb, uint32_t width, uint32_t y) {
   }
 }
 
+bool HalftoneRasterLine(const cups_page_header2_t& header, uint8_t* line, uint32_t y) {
+  static const Screen screen = makeScreen();
+  const uint8_t* row = screen.data() + (y % kHalftoneCell) * kHalftoneCell;
+  if (header.cupsBitsPerColor != 8) return false;
+  const unsigned space = header.cupsColorSpace;
+  if (header.cupsBitsPerPixel == 24 &&
+      (space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB || space == CUPS_CSPACE_ADOBERGB)) {
+    HalftoneLineForBlackRibbon(line, header.cupsWidth, y);
+    return true;
+  }
+  if (header.cupsBitsPerPixel != 8) return false;
+  const bool ink = space == CUPS_CSPACE_K;
+  if (!ink && space != CUPS_CSPACE_W && space != CUPS_CSPACE_SW) return false;
+  for (uint32_t x = 0; x < header.cupsWidth; ++x) {
+    const unsigned grey = ink ? 255u - line[x] : line[x];
+    const bool black = grey < row[x % kHalftoneCell];
+    line[x] = black == ink ? 255 : 0;
+  }
+  return true;
+}
+
 void HalftoneForBlackRibbon(uint8_t* rgb, uint32_t width, uint32_t height, size_t stride) {
   for (uint32_t y = 0; y < height; ++y) HalftoneLineForBlackRibbon(rgb + size_t(y) * stride, width, y);
 }

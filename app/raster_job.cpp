@@ -124,11 +124,9 @@ bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   DocumentActivity(*cj, true);
   if (!sendHeldLine(cj)) return endJob(job);
   memcpy(cj->held.data(), line, cj->held.size());
-  // Monochrome: each 8-bit RGB line becomes black dots for the black ribbon
+  // Monochrome: each line becomes black dots for the black ribbon
   // (app/halftone.h) before it goes to the worker.
-  if (options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME && options->header.cupsBitsPerPixel == 24 &&
-      cj->held.size() >= size_t(options->header.cupsWidth) * 3)
-    HalftoneLineForBlackRibbon(cj->held.data(), options->header.cupsWidth, y);
+  if (options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME) HalftoneRasterLine(options->header, cj->held.data(), y);
   cj->holding = true;
   DocumentActivity(*cj, false);
   return true;

@@ -99,4 +99,43 @@ TEST(Halftone, GradientGrowsDarker) {
   }
 }
 
+// A raster line is screened in its own colour space: a K line (as PAPPL
+// hands over a monochrome page) keeps 0 for white and 255 for black, a grey
+// or RGB line the other way round; other depths are left alone.
+TEST(Halftone, RasterLinesInTheirColourSpace) {
+  const uint32_t width = 8 * kHalftoneCell;
+  struct { cups_cspace_t space; unsigned bpp; uint8_t value; bool screened; uint8_t black; double share; } cases[] = {
+      {CUPS_CSPACE_K, 8, 0, true, 255, 0.0},      {CUPS_CSPACE_K, 8, 255, true, 255, 1.0},
+      {CUPS_CSPACE_K, 8, 64, true, 255, 0.25},    {CUPS_CSPACE_SW, 8, 64, true, 0, 0.75},
+      {CUPS_CSPACE_W, 8, 255, true, 0, 0.0},      {CUPS_CSPACE_SRGB, 24, 192, true, 0, 0.25},
+      {CUPS_CSPACE_CMYK, 32, 64, false, 0, 0.0},  {CUPS_CSPACE_K, 16, 64, false, 0, 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "space " << c.space << ", " << c.bpp << " bits, value " << int(c.value));
+    cups_page_header2_t header{};
+    header.cupsColorSpace = c.space;
+    header.cupsBitsPerPixel = c.bpp;
+    header.cupsBitsPerColor = c.bpp == 16 ? 16 : 8;
+    header.cupsWidth = width;
+    int black = 0, pixels = 0;
+    for (uint32_t y = 0; y < kHalftoneCell; ++y) {
+      std::vector<uint8_t> line(width * c.bpp / 8, c.value);
+      ASSERT_EQ(HalftoneRasterLine(header, line.data(), y), c.screened);
+      if (!c.screened) {
+        EXPECT_EQ(line, std::vector<uint8_t>(width * c.bpp / 8, c.value));
+        continue;
+      }
+      const unsigned step = c.bpp / 8;
+      for (uint32_t x = 0; x < width; ++x, ++pixels) {
+        const uint8_t v = line[x * step];
+        ASSERT_TRUE(v == 0 || v == 255);
+        black += v == c.black;
+      }
+    }
+    if (c.screened) {
+      EXPECT_NEAR(double(black) / pixels, c.share, 1.0 / 64 + 0.01);
+    }
+  }
+}
+
 }  // namespace

@@ -68,11 +68,23 @@ bool WrittenByPdftopdf(const std::string& pdf) {
 
 bool FindLaidOutPage(const std::string& pdf, int index, double widthPt, double heightPt,
                      LaidOutPage* page) {
+  if (index < 0) return false;
+  // The page's form: from the page tree, or, where the tree sits in a
+  // compressed object stream of the original document, by pdftopdf's name
+  // for it (/X1 on the first page, /X2 on the second, ...; its new pages
+  // and forms are plain objects).
   const std::vector<long> pages = pageObjects(pdf);
-  if (index < 0 || index >= int(pages.size())) return false;
-  const std::string pageDict = objectText(pdf, pages[size_t(index)]);
+  std::string pageDict;
+  const std::string* searched = &pdf;
+  std::string form = "X" + std::to_string(index + 1);
+  if (!pages.empty()) {
+    if (index >= int(pages.size())) return false;
+    pageDict = objectText(pdf, pages[size_t(index)]);
+    searched = &pageDict;
+    form = "X\\d+";
+  }
   std::smatch m;
-  if (!std::regex_search(pageDict, m, std::regex("/XObject\\s*<<\\s*/X\\d+\\s+(\\d+)\\s+0\\s+R\\s*>>")))
+  if (!std::regex_search(*searched, m, std::regex("/XObject\\s*<<\\s*/" + form + "\\s+(\\d+)\\s+0\\s+R\\s*>>")))
     return false;
   const std::vector<double> matrix = numbers(objectText(pdf, atol(m[1].str().c_str())), "Matrix");
   if (matrix.size() != 6) return false;

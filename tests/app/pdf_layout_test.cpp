@@ -124,6 +124,20 @@ TEST(PdftopdfLayout, FindsTheTurnAndTheOriginalPage) {
   EXPECT_EQ(first.undoTurns, 0);
 }
 
+// Where the page tree sits in a compressed object stream (a document that
+// had one), each page's form is found by pdftopdf's name for it.
+TEST(PdftopdfLayout, FindsTheFormByNameWithoutThePageTree) {
+  std::string pdf = pdftopdfOutput("-0 -1 1 0 0.638 242.93");
+  const size_t kids = pdf.find("/Kids");
+  pdf.replace(kids, 5, "/Gone");
+  LaidOutPage page;
+  ASSERT_TRUE(FindLaidOutPage(pdf, 1, 154.346451, 243.212601, &page));
+  EXPECT_EQ(page.undoTurns, 1);
+  ASSERT_TRUE(FindLaidOutPage(pdf, 0, 154.346451, 243.212601, &page));
+  EXPECT_EQ(page.undoTurns, 0);
+  EXPECT_FALSE(FindLaidOutPage(pdf, 2, 154.346451, 243.212601, &page));
+}
+
 // Other PDFs, pages that are not there and matrices that are no quarter
 // turn are left as they are.
 TEST(PdftopdfLayout, LeavesOtherDocumentsAlone) {

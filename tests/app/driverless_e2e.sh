@@ -155,4 +155,6 @@ chromium --headless --no-sandbox --disable-gpu --disable-background-networking -
   --screenshot="$root/supplies.png" "$web/supplies" >"$root/browser.out" 2>&1 ||
   fail "the browser could not show the Supplies page: $(tail -3 "$root/browser.out")"
 python3 "$src/tests/app/card_documents.py" --bar "$root/supplies.png" 60 || fail "the Supplies page does not draw the ribbon's level"
+# The printer's own page shows it too, as ten blocks.
+[[ $(page "$web") == *"Color Ribbon (300 cards left) ■■■■■■□□□□"* ]] || fail "the printer's page does not show the ribbon"
 say "passed"

@@ -139,9 +139,26 @@ check "2:colour,overlay:front=$d:back=$root/back.png"
 
 # The web page in words: the card options and their values, the card size
 # and kinds, the application's name in the header.
+# The pages are read through the local socket, where root administers (the
+# printing defaults and media pages are for administrators).
 web=http://localhost:$port/card
-page() { python3 -c 'import sys, urllib.request as u; print(u.urlopen(sys.argv[1], None, 30).read().decode())' "$1"; }
-printing=$(page "$web/printing") media=$(page "$web/media")
+page() {
+  python3 - "$root/vkr-printer-app.sock" "$1" <<'PY'
+import http.client, socket, sys
+class Local(http.client.HTTPConnection):
+    def connect(self):
+        self.sock = socket.socket(socket.AF_UNIX)
+        self.sock.settimeout(30)
+        self.sock.connect(sys.argv[1])
+connection = Local("localhost")
+connection.request("GET", sys.argv[2])
+answer = connection.getresponse()
+if answer.status != 200:
+    sys.exit("%s: HTTP %d" % (sys.argv[2], answer.status))
+print(answer.read().decode())
+PY
+}
+printing=$(page /card/printing) media=$(page /card/media)
 for words in "Front overlay:" "Back overlay:" "Ribbon:" "Black text on the black panel:" "Leave the magnetic stripe uncoated" \
   "Follow the loaded ribbon" "Card (ID-1, 85.6 x 54 mm)" "Card Printer Application</a>"; do
   [[ $printing == *"$words"* ]] || fail "the printing defaults page does not say '$words'"
@@ -149,12 +166,12 @@ done
 [[ $media == *"Magnetic stripe card (stripe left uncoated)"* && $media == *"Chip card (chip left uncoated)"* ]] ||
   fail "the media page does not name the card kinds"
 # The ribbon's bar as a browser draws it: 300 of a fresh ribbon's 500 cards.
-for _ in $(seq 50); do [[ $(page "$web/supplies") == *"(300 cards left)"* ]] && break; sleep 0.2; done
+for _ in $(seq 50); do [[ $(page /card/supplies) == *"(300 cards left)"* ]] && break; sleep 0.2; done
 chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
   --disable-sync --no-first-run --user-data-dir="$root/browser" --window-size=700,300 \
   --screenshot="$root/supplies.png" "$web/supplies" >"$root/browser.out" 2>&1 ||
   fail "the browser could not show the Supplies page: $(tail -3 "$root/browser.out")"
 python3 "$src/tests/app/card_documents.py" --bar "$root/supplies.png" 60 || fail "the Supplies page does not draw the ribbon's level"
 # The printer's own page shows it too, as ten blocks.
-[[ $(page "$web") == *"Color Ribbon (300 cards left) ■■■■■■□□□□"* ]] || fail "the printer's page does not show the ribbon"
+[[ $(page /card) == *"Color Ribbon (300 cards left) ■■■■■■□□□□"* ]] || fail "the printer's page does not show the ribbon"
 say "passed"

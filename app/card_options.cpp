@@ -30,6 +30,21 @@ const CardOptionSpec kSpecs[] = {
     {"card-saturation", "CardSaturate", nullptr, 0, 0, 30, "1"},
 };
 
+// The card kinds as media types, and the overlays each sets (PPD form).
+struct CardKind {
+  const char* mediaType;
+  const char* frontOverlay;  // null: the job's option applies
+  const char* backOverlay;
+};
+const CardKind kKinds[] = {
+    {"cardstock", nullptr, nullptr},
+    {"magnetic-stripe-card", "MS", nullptr},
+    {"chip-card", "ISO", nullptr},
+    {"no-overlay-card", "None", "None"},
+};
+const char* const kKindNames[] = {kKinds[0].mediaType, kKinds[1].mediaType, kKinds[2].mediaType,
+                                  kKinds[3].mediaType};
+
 // The PPD choice of a keyword option's IPP value, or null when unsupported.
 const char* ppdChoice(const CardOptionSpec& spec, const char* value) {
   for (int i = 0; i < spec.numChoices; ++i)
@@ -70,6 +85,20 @@ void AddCardOptionAttributes(ipp_t* attrs) {
   }
 }
 
+const char* const* CardMediaTypes(int* count) {
+  *count = int(sizeof(kKindNames) / sizeof(kKindNames[0]));
+  return kKindNames;
+}
+
+int ApplyCardKind(const char* mediaType, int count, cups_option_t** options) {
+  for (const CardKind& kind : kKinds) {
+    if (mediaType == nullptr || strcmp(kind.mediaType, mediaType) != 0) continue;
+    if (kind.frontOverlay) count = cupsAddOption("CardFOverlay", kind.frontOverlay, count, options);
+    if (kind.backOverlay) count = cupsAddOption("CardBOverlay", kind.backOverlay, count, options);
+  }
+  return count;
+}
+
 int CardOptionsForJob(int num_vendor, cups_option_t* vendor, pappl_color_mode_t colorMode,
                       ipp_t* printerAttrs, cups_option_t** options) {
   int count = 0;
@@ -98,9 +127,11 @@ int CardOptionsForJob(int num_vendor, cups_option_t* vendor, pappl_color_mode_t 
 }
 
 std::string CardOptionTextForJob(int num_vendor, cups_option_t* vendor,
-                                 pappl_color_mode_t colorMode, ipp_t* printerAttrs) {
+                                 pappl_color_mode_t colorMode, ipp_t* printerAttrs,
+                                 const char* mediaType) {
   cups_option_t* options = nullptr;
-  const int count = CardOptionsForJob(num_vendor, vendor, colorMode, printerAttrs, &options);
+  int count = CardOptionsForJob(num_vendor, vendor, colorMode, printerAttrs, &options);
+  count = ApplyCardKind(mediaType, count, &options);
   std::string text;
   for (int i = 0; i < count; ++i) {
     if (!text.empty()) text += ' ';

@@ -85,8 +85,9 @@ bool CardDriverCallback(pappl_system_t* system, const char* driver_name, const c
   data->media[0] = VKR_CARD_MEDIA;
   data->num_source = 1;
   data->source[0] = "main";
-  data->num_type = 1;
-  data->type[0] = "cardstock";
+  // The card's kind is its media type, which driverless CUPS queues pass on.
+  const char* const* kinds = CardMediaTypes(&data->num_type);
+  for (int i = 0; i < data->num_type; ++i) data->type[i] = kinds[i];
   cardMedia(data->media_ready[0]);
   data->media_default = data->media_ready[0];
 

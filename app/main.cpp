@@ -13,6 +13,7 @@
 // other sub-commands use), and beyond it with TLS when told to. The state
 // file keeps the printers and their settings; a new file starts with none.
 // Where state lives and who administers: server_config.h.
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,9 @@
 #include "app/server_config.h"
 #include "app/raster_headers.h"
 #include "app/server_life.h"
+#include "app/pdf_job.h"
+#include "app/strings.h"
+#include "app/usage.h"
 #include "app/vk4400_app.h"
 #include "app/worker_process.h"
 
@@ -112,6 +116,9 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
   ApplyServerConfig(system, config);
   papplSystemSetPrinterDrivers(system, int(sizeof(g_drivers) / sizeof(g_drivers[0])), g_drivers,
                                autoAddDriver, ServerPrinterCreated, CardDriverCallback, &config);
+  // PDF is rendered onto the card by the app itself (as PAPPL does JPEG and PNG).
+  papplSystemAddMIMEFilter(system, VKR_PDF_FORMAT, "image/pwg-raster", CardPrintPdf, nullptr);
+  AddCardStrings(system);
   papplSystemSetFooterHTML(system, "Card Printer Application");
   const std::vector<InterruptedJob> interrupted = MarkInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
@@ -129,7 +136,15 @@ int main(int argc, char* argv[]) {
   if (argc > 1 && strcmp(argv[1], VKR_WORKER_ARG) == 0) return RunCardWorker(argc - 2, argv + 2);
   // A printer connection that has gone away fails its write instead.
   signal(SIGPIPE, SIG_IGN);
+  // A sub-command that finds no server starts one from argv[0]; run by name
+  // from PATH that is no path, so it is this program's own.
+  static char self[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (length > 0) {
+    self[length] = '\0';
+    argv[0] = self;
+  }
   return papplMainloop(argc, argv, VKR_VERSION, nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
                        g_drivers, autoAddDriver, CardDriverCallback, nullptr, nullptr, createSystem,
-                       nullptr, nullptr);
+                       PrintCardUsage, nullptr);
 }

@@ -21,6 +21,7 @@
 #include "app/app_settings.h"
 #include "app/card_job.h"
 #include "app/card_options.h"
+#include "app/halftone.h"
 #include "app/job_order.h"
 #include "app/raster_headers.h"
 #include "app/server_life.h"
@@ -77,7 +78,7 @@ bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
   cj->twoSided = options->sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE;
   const std::string cardOptions = CardOptionTextForJob(
       options->num_vendor, options->vendor, options->print_color_mode,
-      papplPrinterGetDriverAttributes(papplJobGetPrinter(job)));
+      papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), options->media.type);
   if (!StartCardJob(*cj, cardOptions)) return endJob(job);
   SaveServerState(papplPrinterGetSystem(papplJobGetPrinter(job)));
   cj->raster = cupsRasterOpenIO(writePages, cj, CUPS_RASTER_WRITE);
@@ -125,7 +126,7 @@ bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   return true;
 }
 
-bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
                    const unsigned char* line) {
   CardJob* cj = cardJob(job);
   if (cj == nullptr) return false;
@@ -133,6 +134,9 @@ bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
   DocumentActivity(*cj, true);
   if (!sendHeldLine(cj)) return endJob(job);
   memcpy(cj->held.data(), line, cj->held.size());
+  // Monochrome: each line becomes black dots for the black ribbon
+  // (app/halftone.h) before it goes to the worker.
+  if (options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME) HalftoneRasterLine(options->header, cj->held.data(), y);
   cj->holding = true;
   DocumentActivity(*cj, false);
   return true;

@@ -16,6 +16,7 @@
 #include "app/card_job.h"
 #include "app/conversation.h"
 #include "app/job_order.h"
+#include "app/ribbon_link.h"
 #include "app/status_report.h"
 #include "app/vk4400_app.h"
 #include "app/worker_link.h"
@@ -43,6 +44,7 @@ void applyReport(pappl_printer_t* printer, const std::string& report) {
   const PrinterStatus status = ParseStatusReport(report);
   papplPrinterSetReasons(printer, status.add, status.remove);
   if (status.haveSupply) papplPrinterSetSupplies(printer, 1, const_cast<pappl_supply_t*>(&status.supply));
+  if (status.haveSupply) ShowRibbonOnPrinterPage(printer, status.supply);
 }
 
 // Asks one printer for its status, when nothing else talks to it.

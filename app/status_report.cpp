@@ -24,7 +24,9 @@ const pappl_preason_t kRibbonReasons =
 pappl_supply_t RibbonSupply(bool black, int cardsLeft) {
   pappl_supply_t supply;
   memset(&supply, 0, sizeof(supply));
-  supply.color = black ? PAPPL_SUPPLY_COLOR_BLACK : PAPPL_SUPPLY_COLOR_MULTIPLE;
+  // PAPPL's web page has no bar colour for a multi-colour supply (it reads
+  // past its table): the colour ribbon's bar is drawn magenta.
+  supply.color = black ? PAPPL_SUPPLY_COLOR_BLACK : PAPPL_SUPPLY_COLOR_MAGENTA;
   supply.type = PAPPL_SUPPLY_TYPE_INK_RIBBON;
   supply.is_consumed = true;
   if (cardsLeft < 0)

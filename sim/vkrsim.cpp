@@ -28,6 +28,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "sim/handlers_pts.h"
@@ -147,6 +148,10 @@ int main(int argc, char* argv[]) {
     } else if (arg == "--script") {
       if (!vkrsim::LoadScript(sim, value, &error)) return fprintf(stderr, "vkrsim: %s\n", error.c_str()), 2;
     } else if (arg == "--panels") {
+      // A folder that is not there would silently keep nothing.
+      struct stat folder;
+      if (stat(value, &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return fprintf(stderr, "vkrsim: --panels %s: no such folder\n", value), 2;
       vkrsim::SetPanelFolder(value);
     } else if (arg == "--listen") {
       listenPort = atoi(value);

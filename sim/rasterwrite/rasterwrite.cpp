@@ -7,7 +7,9 @@
 // Options (defaults in brackets):
 //   --input FILE.ppm      picture for every page (a landscape picture is
 //                         turned a quarter turn counter-clockwise into the
-//                         portrait page, as CUPS does for the printer's PPD)
+//                         portrait page, as CUPS does for the printer's PPD);
+//                         given again, the next page's picture (the last one
+//                         repeats): a front and a back for --pages 2 --duplex 1
 //   --pattern NAME        white, black, bars, gradient, noise, card [card]
 //   --size W,H            raster pixels, cupsWidth x cupsHeight [643,1013]
 //   --colorspace CS       rgb, cmyk, k, w, srgb or a number [rgb]
@@ -25,6 +27,7 @@
 //   --copies N            NumCopies [1]
 //   --mode v2|v3|pwg      raster flavour [v2]
 //   --cut N               drop the last N bytes of the file (a truncated job)
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +47,7 @@ namespace {
 
 struct Options {
   std::string output;
-  std::string input;
+  std::vector<std::string> inputs;
   std::string pattern = "card";
   int width = 643, height = 1013;
   std::vector<unsigned> colorSpaces = {CUPS_CSPACE_RGB};
@@ -166,7 +169,7 @@ int main(int argc, char* argv[]) {
     } else if (arg == "-o") {
       o.output = v;
     } else if (arg == "--input") {
-      o.input = v;
+      o.inputs.push_back(v);
     } else if (arg == "--pattern") {
       o.pattern = v;
     } else if (arg == "--size") {
@@ -227,15 +230,21 @@ int main(int argc, char* argv[]) {
   if (o.output.empty()) return usage("no output (-o FILE)");
   if (o.width < 1 || o.height < 1 || o.pages < 0 || o.dpi < 1) return usage("bad size");
 
-  Picture picture;
+  std::vector<Picture> pictures(1);
   std::string error;
-  if (!o.input.empty()) {
-    if (!rasterwrite::ReadPpm(o.input, picture, error))
-      return fprintf(stderr, "vkr-rasterwrite: %s\n", error.c_str()), 1;
-    if (picture.width > picture.height) picture = rasterwrite::ToPortraitPage(picture);
-    o.width = picture.width;
-    o.height = picture.height;
-  } else if (!rasterwrite::Pattern(o.pattern, o.width, o.height, picture)) {
+  if (!o.inputs.empty()) {
+    pictures.resize(o.inputs.size());
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+      Picture& picture = pictures[i];
+      if (!rasterwrite::ReadPpm(o.inputs[i], picture, error))
+        return fprintf(stderr, "vkr-rasterwrite: %s\n", error.c_str()), 1;
+      if (picture.width > picture.height) picture = rasterwrite::ToPortraitPage(picture);
+      if (i > 0 && (picture.width != o.width || picture.height != o.height))
+        return fprintf(stderr, "vkr-rasterwrite: %s: not the size of the first picture\n", o.inputs[i].c_str()), 1;
+      o.width = picture.width;
+      o.height = picture.height;
+    }
+  } else if (!rasterwrite::Pattern(o.pattern, o.width, o.height, pictures[0])) {
     return usage("unknown pattern");
   }
 
@@ -278,7 +287,7 @@ int main(int argc, char* argv[]) {
       return fprintf(stderr, "vkr-rasterwrite: header of page %d refused\n", page + 1), 1;
     std::vector<uint8_t> line(h.cupsBytesPerLine);
     for (int y = 0; y < o.height; ++y) {
-      makeLine(picture, y, cs, o.bits, h.cupsBitsPerPixel, line);
+      makeLine(pictures[std::min(size_t(page), pictures.size() - 1)], y, cs, o.bits, h.cupsBitsPerPixel, line);
       if (cupsRasterWritePixels(ras, line.data(), h.cupsBytesPerLine) < h.cupsBytesPerLine)
         return fprintf(stderr, "vkr-rasterwrite: write failed\n"), 1;
     }

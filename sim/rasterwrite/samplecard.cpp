@@ -2,6 +2,7 @@
 // PPM files that carry pictures in and out.
 #include "sim/rasterwrite/samplecard.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -181,6 +182,28 @@ bool Pattern(const std::string& name, int width, int height, Picture& out) {
   return true;
 }
 
+// Reads one whole number of a PPM header, skipping blanks and comment lines
+// ("# ..." to the end of the line, as Ghostscript and most tools write one).
+namespace {
+bool readPpmNumber(FILE* f, int* value) {
+  int c = fgetc(f);
+  while (c == '#' || isspace(c)) {
+    if (c == '#')
+      while (c != '\n' && c != EOF) c = fgetc(f);
+    c = fgetc(f);
+  }
+  if (!isdigit(c)) return false;
+  long number = 0;
+  for (; isdigit(c); c = fgetc(f)) {
+    number = number * 10 + (c - '0');
+    if (number > 1 << 20) return false;
+  }
+  *value = int(number);
+  // The one blank after the last number ends the header.
+  return c != EOF && isspace(c);
+}
+}  // namespace
+
 bool ReadPpm(const std::string& path, Picture& out, std::string& error) {
   FILE* f = fopen(path.c_str(), "rb");
   if (!f) {
@@ -188,11 +211,10 @@ bool ReadPpm(const std::string& path, Picture& out, std::string& error) {
     return false;
   }
   int width = 0, height = 0, maxval = 0;
-  char magic[3] = {0};
-  // Comments are not supported; the header is "P6 <w> <h> <maxval>" and one blank.
-  if (fscanf(f, "%2s %d %d %d", magic, &width, &height, &maxval) != 4 ||
-      strcmp(magic, "P6") != 0 || maxval != 255 || width < 1 || height < 1 ||
-      width > 65535 || height > 65535 || fgetc(f) == EOF) {
+  // The header is "P6 <w> <h> <maxval>" with comment lines anywhere between.
+  const bool p6 = fgetc(f) == 'P' && fgetc(f) == '6';
+  if (!p6 || !readPpmNumber(f, &width) || !readPpmNumber(f, &height) || !readPpmNumber(f, &maxval) ||
+      maxval != 255 || width < 1 || height < 1 || width > 65535 || height > 65535) {
     fclose(f);
     error = path + ": not a binary PPM of 8 bits a sample";
     return false;

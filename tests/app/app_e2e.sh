@@ -5,7 +5,7 @@
 #   app_e2e.sh BUILD_DIR SOURCE_DIR print|everywhere|cups
 # print: pictures, PWG raster, options, bad input, a printer that stops answering
 # or is off, a job cancelled, the web pages, a restart; everywhere: CUPS'
-# ipp-everywhere.test; cups: a driverless queue of a private cupsd prints a PDF.
+# ipp-everywhere.test; cups: a driverless queue of a private cupsd prints a PDF upright.
 # Exit 0 passed, 1 failed, 77 skipped (cupsd cannot start; a failure under CI=true).
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -154,13 +154,11 @@ cups)
   lp_submit card "$root/design.pdf"
   wait_job "ipp://127.0.0.1:$cupsd_port/printers/card" "$job_id" "${VKR_APP_JOB_TIMEOUT:-90}"
   [[ $job_state_line == completed,* ]] || fail "the driverless queue's job ended '$job_state_line'"
-  # CUPS rendered the PDF on the card, not on its default paper.
-  grep -q 'Page 1 raster data is 643x1013x24 (sRGB)' "$root/app.log" ||
-    fail "CUPS did not send a card-sized page: $(grep -o 'raster data is [^ ]*' "$root/app.log")"
-  # CUPS turns a landscape page onto the portrait card the other way round
-  # from the filter's PPD (README, "Driverless CUPS queues"): the design
-  # comes out turned half a turn.
-  check_cards card "1:colour,overlay:front-turned=$d" || fail "the card printed through CUPS is not what was printed"
+  # CUPS sent the PDF on as PDF, laid out on the card (not on its default
+  # paper), and the app turned the landscape page back: it comes out upright.
+  grep -q 'PDF page 1: 645x1016 .*(laid out by pdftopdf)' "$root/app.log" ||
+    fail "CUPS did not send the PDF laid out on the card: $(grep -o 'PDF page 1: .*' "$root/app.log")"
+  check_cards card "1:colour,overlay:front=$d" || fail "the card printed through CUPS is not what was printed"
   ;;
 *)
   fail "unknown mode $mode"

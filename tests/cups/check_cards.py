@@ -59,7 +59,7 @@ def print_command(params):
     return panels, params[15]  # DataMode (ESC F P1 P2 at 12): 1 one side, 3 two sides
 
 def pixels(path):
-    """(width, height, rows of RGB bytes) of an 8-bit RGB PNG or a binary PPM."""
+    """(width, height, rows of RGB bytes) of an 8-bit RGB or RGBA PNG or a binary PPM."""
     data = Path(path).read_bytes()
     if Path(path).suffix == ".ppm":
         head = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)  # None: not a binary PPM of 8 bits
@@ -73,19 +73,20 @@ def pixels(path):
         idat += data[pos + 8:pos + 8 + length] if kind == b"IDAT" else b""
         pos += 12 + length
     width, height, depth, colour, _, _, interlace = header
-    if (depth, colour, interlace) != (8, 2, 0):
+    if depth != 8 or colour not in (2, 6) or interlace:
         raise Failure("%s is not an 8-bit RGB PNG" % Path(path).name)
-    raw, stride, rows, prev = zlib.decompress(idat), width * 3, [], bytearray(width * 3)
+    step = 3 if colour == 2 else 4  # RGB, or RGBA (screenshots): the alpha is dropped
+    raw, stride, rows, prev = zlib.decompress(idat), width * step, [], bytearray(width * step)
     for y in range(height):
         kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
         if kind == 2:
             line = bytearray((a + b) & 0xFF for a, b in zip(line, prev))
         for i in range(stride) if kind in (1, 3, 4) else ():  # the left, average and Paeth filters
-            a, b, c = (line[i - 3], prev[i], prev[i - 3]) if i >= 3 else (0, prev[i], 0)
+            a, b, c = (line[i - step], prev[i], prev[i - step]) if i >= step else (0, prev[i], 0)
             pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
             pred = a if kind == 1 else (a + b) >> 1 if kind == 3 else a if pa <= pb and pa <= pc else b if pb <= pc else c
             line[i] = (line[i] + pred) & 0xFF
-        rows.append(bytes(line))
+        rows.append(bytes(line) if step == 3 else bytes(b for i, b in enumerate(line) if i % 4 != 3))
         prev = line
     return width, height, rows
 

@@ -1,0 +1,6 @@
+// The --help text: the sub-commands, the server's options and the card
+// options a job or the printer's defaults take.
+#pragma once
+
+// Prints the help to standard output (papplMainloop's usage callback).
+void PrintCardUsage(void* data);

@@ -35,10 +35,16 @@ std::string parentOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Whether root may take what this user owns: a system account (made by a
+// package, as the service's own user is), never a person's.
+bool systemAccount(uid_t uid) { return uid < 1000; }
+
 // Why a folder or file is not the server's own, or empty when it is: owned
-// by this process's user and writable by no one else.
+// by this process's user (for root, also by a system account) and writable
+// by no one else.
 std::string notOurOwn(const struct stat& info) {
-  if (info.st_uid != geteuid()) return "is owned by another user";
+  if (info.st_uid != geteuid() && !(geteuid() == 0 && systemAccount(info.st_uid)))
+    return "is owned by another user";
   if (info.st_mode & (S_IWGRP | S_IWOTH)) return "can be written by other users";
   return "";
 }

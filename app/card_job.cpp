@@ -173,6 +173,13 @@ bool StartCardJob(CardJob& cj, const std::string& cardOptions) {
   return true;
 }
 
+bool FlushPages(CardJob& cj) {
+  const int fd = cj.talk.worker().pages();
+  const bool sent = cj.pending.empty() || (fd >= 0 && WriteFully(fd, cj.pending.data(), cj.pending.size()));
+  cj.pending.clear();
+  return sent;
+}
+
 void RefuseCardJob(CardJob& cj, const std::string& message) {
   {
     std::lock_guard<std::mutex> hold(cj.lock);
@@ -195,6 +202,7 @@ bool FinishCardJob(CardJob& cj) {
   }
   if (cj.raster != nullptr) cupsRasterClose(cj.raster);
   cj.raster = nullptr;
+  FlushPages(cj);
   cj.talk.worker().ClosePages();
   if (canceledByUser(cj.job)) cj.talk.worker().Signal(SIGTERM);
   cj.talk.JoinRelay();

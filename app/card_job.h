@@ -41,6 +41,7 @@ struct CardJob {
   // The pages into the worker: the raster writer and the kept-back last
   // line of the page in hand.
   cups_raster_t* raster = nullptr;
+  cups_page_header2_t header = {};  // the page in hand, as the worker gets it
   std::vector<uint8_t> held;
   std::vector<uint8_t> pending;  // written, not yet in the pipe
   bool holding = false;
@@ -65,6 +66,8 @@ bool StartCardJob(CardJob& cj, const std::string& cardOptions);
 // PAPPL went back to reading it (false): a document that stops arriving for
 // longer than the document time-out ends the job.
 void DocumentActivity(CardJob& cj, bool entering);
+// Sends the pages written so far to the worker; false when it takes no more.
+bool FlushPages(CardJob& cj);
 // Stops the worker for a document PAPPL refused; the job fails with this
 // message.
 void RefuseCardJob(CardJob& cj, const std::string& message);

@@ -36,17 +36,10 @@ CardJob* cardJob(pappl_job_t* job) { return static_cast<CardJob*>(papplJobGetDat
 // pipe a block at a time, not a line at a time.
 const size_t kPagesBlock = 64 * 1024;
 
-bool flushPages(CardJob* cj) {
-  const int fd = cj->talk.worker().pages();
-  const bool sent = cj->pending.empty() || (fd >= 0 && WriteFully(fd, cj->pending.data(), cj->pending.size()));
-  cj->pending.clear();
-  return sent;
-}
-
 ssize_t writePages(void* context, unsigned char* bytes, size_t count) {
   CardJob* cj = static_cast<CardJob*>(context);
   cj->pending.insert(cj->pending.end(), bytes, bytes + count);
-  if (cj->pending.size() >= kPagesBlock && !flushPages(cj)) return -1;
+  if (cj->pending.size() >= kPagesBlock && !FlushPages(*cj)) return -1;
   return ssize_t(count);
 }
 
@@ -91,7 +84,7 @@ bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   if (cj == nullptr) return false;
   DocumentActivity(*cj, true);
   // The page before this one came whole.
-  if (!sendHeldLine(cj) || !flushPages(cj)) return endJob(job);
+  if (!sendHeldLine(cj) || !FlushPages(*cj)) return endJob(job);
   ++cj->page;
   // PAPPL hands over the page's raster lines and nothing around them, while
   // a PWG raster document's page size is in whole points (a pixel or two
@@ -119,6 +112,7 @@ bool CardStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   // Fronts and backs pair as the job's sides say.
   header.Duplex = cj->twoSided ? CUPS_TRUE : CUPS_FALSE;
   if (!cupsRasterWriteHeader2(cj->raster, &header)) return endJob(job);
+  cj->header = header;
   cj->held.assign(header.cupsBytesPerLine, 0);
   cj->lines = header.cupsHeight;
   papplJobSetMessage(job, "Preparing card side %u", cj->page);
@@ -136,7 +130,7 @@ bool CardWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   memcpy(cj->held.data(), line, cj->held.size());
   // Monochrome: each line becomes black dots for the black ribbon
   // (app/halftone.h) before it goes to the worker.
-  if (options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME) HalftoneRasterLine(options->header, cj->held.data(), y);
+  if (options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME) HalftoneRasterLine(cj->header, cj->held.data(), y);
   cj->holding = true;
   DocumentActivity(*cj, false);
   return true;
@@ -158,7 +152,7 @@ bool CardEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   // worker, which stops before it sends anything more.
   const bool aborted = papplJobGetState(job) == IPP_JSTATE_ABORTED;
   if (!aborted && !papplJobIsCanceled(job)) sendHeldLine(cj);
-  flushPages(cj);
+  FlushPages(*cj);
   if (aborted && (papplJobGetReasons(job) & (PAPPL_JREASON_DOCUMENT_FORMAT_ERROR |
                                              PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR)))
     RefuseCardJob(*cj, "Unsupported raster data.");

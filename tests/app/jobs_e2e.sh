@@ -119,6 +119,10 @@ faults)
   print_and_wait card completed "a job left at the printer's default" "$d"
   check_cards card "1:colour:front=$d" || fail "the printer's default did not reach the card"
   ipptool -t -d set=full -d want=full "$(admin_uri card)" "$here/printer_default.test" >/dev/null 2>&1
+  # A job left at card-ribbon auto prints for the ribbon the sensor finds.
+  start_printer black-ribbon 0 '!CRS ack 00 35'
+  print_and_wait black-ribbon completed "a job on a black ribbon" "$d"
+  check_cards black-ribbon 1:colour:black || fail "the job on a black ribbon did not print for it"
 
   # A page cut short fails its job with the filter's reason, sending nothing.
   "$rw" -o "$root/cut.pwg" --mode pwg --colorspace srgb --pattern noise --cut 100000 || fail "cannot write the raster"

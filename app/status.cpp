@@ -31,6 +31,9 @@ std::mutex g_lock;
 std::map<int, Clock::time_point> g_lastAsked;
 std::map<int, bool> g_asking;
 std::atomic<int> g_running{0};
+// How long identify and the self-test card wait for a status query to end
+// (tenths of a second): three commands of a printer that does not answer.
+const int kServiceWaitTries = 200;
 
 // Gives the printer back: PAPPL then starts its next job, which is to be
 // the oldest waiting.
@@ -98,8 +101,20 @@ bool CardStatus(pappl_printer_t* printer) {
   return true;
 }
 
+// The printer's device for identify or the self-test card: a background
+// status query that has it gives it back within its few commands, a job
+// does not.
+static pappl_device_t* openForService(pappl_printer_t* printer) {
+  for (int tries = 0; tries < kServiceWaitTries; ++tries) {
+    if (pappl_device_t* device = papplPrinterOpenDevice(printer)) return device;
+    if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return nullptr;
+}
+
 void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
-  pappl_device_t* device = papplPrinterOpenDevice(printer);
+  pappl_device_t* device = openForService(printer);
   if (device == nullptr) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer is busy; it did not sound its buzzer.");
     return;
@@ -110,7 +125,7 @@ void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t, const char
 }
 
 const char* CardTestPage(pappl_printer_t* printer, char*, size_t) {
-  pappl_device_t* device = papplPrinterOpenDevice(printer);
+  pappl_device_t* device = openForService(printer);
   if (device == nullptr) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer is busy; no self-test card.");
     return nullptr;

@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "app/app_settings.h"
-#include "app/card_worker.h"
 #include "app/device_id.h"
 #include "app/server_config.h"
 #include "app/raster_headers.h"
@@ -31,7 +30,6 @@
 #include "app/strings.h"
 #include "app/usage.h"
 #include "app/vk4400_app.h"
-#include "app/worker_process.h"
 
 namespace {
 
@@ -132,8 +130,6 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // The server runs each printer conversation as this program again.
-  if (argc > 1 && strcmp(argv[1], VKR_WORKER_ARG) == 0) return RunCardWorker(argc - 2, argv + 2);
   // A printer connection that has gone away fails its write instead.
   signal(SIGPIPE, SIG_IGN);
   // A sub-command that finds no server starts one from argv[0]; run by name

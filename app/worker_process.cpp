@@ -50,7 +50,8 @@ bool WorkerProcess::Start(const std::vector<std::string>& args, bool withPages, 
   log[1] = aboveHandOver(log[1]);
   stdinFd = aboveHandOver(stdinFd);
 
-  std::vector<std::string> all = {"vkr-printer-app", VKR_WORKER_ARG};
+  const std::string program = WorkerProgram();
+  std::vector<std::string> all = {"vkr-card-worker"};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(&a[0]);
@@ -75,7 +76,7 @@ bool WorkerProcess::Start(const std::vector<std::string>& args, bool withPages, 
   posix_spawnattr_setsigmask(&attrs, &none);
   posix_spawnattr_setsigdefault(&attrs, &all_signals);
   posix_spawnattr_setflags(&attrs, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  const int failed = posix_spawn(&pid_, "/proc/self/exe", &actions, &attrs, argv.data(), environ);
+  const int failed = posix_spawn(&pid_, program.c_str(), &actions, &attrs, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attrs);
 
@@ -94,6 +95,17 @@ bool WorkerProcess::Start(const std::vector<std::string>& args, bool withPages, 
   log_ = log[0];
   pages_ = withPages ? pages[1] : -1;
   return true;
+}
+
+std::string WorkerProgram() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n > 0) {
+    std::string beside(self, size_t(n));
+    beside = beside.substr(0, beside.find_last_of('/') + 1) + "vkr-card-worker";
+    if (access(beside.c_str(), X_OK) == 0) return beside;
+  }
+  return VKR_WORKER_PATH;
 }
 
 void WorkerProcess::ClosePages() { closeFd(pages_); }

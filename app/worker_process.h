@@ -1,4 +1,4 @@
-// A card worker: this program run again as a process of its own for one
+// A card worker: vkr-card-worker, run as a process of its own for one
 // printer conversation (a job, a status query, identify, the self-test
 // card). The worker owns everything that conversation builds, so nothing of
 // it outlives the process, and a worker that fails or crashes ends only its
@@ -10,8 +10,9 @@
 #include <sys/types.h>
 #include <vector>
 
-// The argument that makes this program a worker: "--card-worker MODE ...".
-#define VKR_WORKER_ARG "--card-worker"
+// The worker program: next to the server's own (the build tree), else where
+// it is installed.
+std::string WorkerProgram();
 
 class WorkerProcess {
  public:
@@ -21,7 +22,7 @@ class WorkerProcess {
   WorkerProcess(const WorkerProcess&) = delete;
   WorkerProcess& operator=(const WorkerProcess&) = delete;
 
-  // Starts the worker with these arguments after VKR_WORKER_ARG; withPages
+  // Starts the worker with these arguments (the mode first); withPages
   // gives it a pipe for the job's pages. False (and why) when it could not
   // start.
   bool Start(const std::vector<std::string>& args, bool withPages, std::string* why);

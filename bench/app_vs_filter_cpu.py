@@ -98,8 +98,8 @@ def app_cpu(work):
         if sum(1 for line in out.splitlines() if " completed " in line) != cards:
             sys.exit("not every app job completed:\n" + out)
         fields = Path("/proc/%d/stat" % server.pid).read_text().rsplit(")", 1)[1].split()
-        print("server's own %.2f s, its workers' %.2f s (in all, since start)" %
-              ((int(fields[11]) + int(fields[12])) / tick, (int(fields[13]) + int(fields[14])) / tick))
+        print("server: %.2f s user, %.2f s system; its card workers %.2f s (in all, since start)" %
+              (int(fields[11]) / tick, int(fields[12]) / tick, (int(fields[13]) + int(fields[14])) / tick))
         return after - before
     finally:
         server.terminate()

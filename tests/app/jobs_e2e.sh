@@ -159,7 +159,7 @@ faults)
   ;;
 life)
   rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$server_pid/status"; }
-  workers() { pgrep -f -- '--card-worker' | xargs -r ps -o ppid= -p | grep -cw "$1" || true; }
+  workers() { pgrep -f vkr-card-worker | xargs -r ps -o ppid= -p | grep -cw "$1" || true; }
   start_server
   start_printer card 0
   # Without a DNS-SD daemon the printer search reports what it can and the

@@ -61,7 +61,8 @@ expect_files "$filter_deb" "$x usr/lib/cups/filter/rastertovkr" "$x usr/lib/cups
   "$r usr/share/cups/model/vkr/vk4400.ppd" "$r usr/share/man/man8/rastertovkr.8.gz" \
   "$r usr/share/man/man8/commandtovkr.8.gz" "$r usr/share/doc/rastertovkr/copyright" \
   "$r usr/share/doc/rastertovkr/changelog.gz"
-expect_files "$app_deb" "$x usr/bin/vkr-printer-app" "$r lib/systemd/system/vkr-printer-app.service" \
+expect_files "$app_deb" "$x usr/bin/vkr-printer-app" "$x usr/lib/vkr-printer-app/vkr-card-worker" \
+  "$r lib/systemd/system/vkr-printer-app.service" \
   "$r lib/systemd/system/vkr-printer-app-autoadd.service" "$r lib/udev/rules.d/70-vkr-printer-app.rules" \
   "$r usr/share/man/man1/vkr-printer-app.1.gz" "$r usr/share/doc/vkr-printer-app/copyright" \
   "$r usr/share/doc/vkr-printer-app/changelog.gz"

@@ -23,6 +23,7 @@
 
 #include "app/app_settings.h"
 #include "app/device_id.h"
+#include "app/job_history.h"
 #include "app/server_config.h"
 #include "app/raster_headers.h"
 #include "app/server_life.h"
@@ -44,6 +45,12 @@ const DriverDeviceId kDriverIds[] = {{VKR_DRIVER_NAME, VKR_DEVICE_ID}};
 // "auto"), from its IEEE 1284 device ID; nullptr when it is not a card printer.
 const char* autoAddDriver(const char*, const char*, const char* device_id, void*) {
   return MatchDeviceId(device_id, kDriverIds, sizeof(kDriverIds) / sizeof(kDriverIds[0]));
+}
+
+// A printer just added: the server's settings for it and its job history page.
+void printerCreated(pappl_printer_t* printer, void* data) {
+  ServerPrinterCreated(printer, data);
+  AddJobHistoryPage(printer);
 }
 
 // Reads the log level's name; unknown names keep the default.
@@ -113,7 +120,7 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
   }
   ApplyServerConfig(system, config);
   papplSystemSetPrinterDrivers(system, int(sizeof(g_drivers) / sizeof(g_drivers[0])), g_drivers,
-                               autoAddDriver, ServerPrinterCreated, CardDriverCallback, &config);
+                               autoAddDriver, printerCreated, CardDriverCallback, &config);
   // PDF is rendered onto the card by the app itself (as PAPPL does JPEG and PNG).
   papplSystemAddMIMEFilter(system, VKR_PDF_FORMAT, "image/pwg-raster", CardPrintPdf, nullptr);
   AddCardStrings(system);
@@ -121,6 +128,7 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
   const std::vector<InterruptedJob> interrupted = MarkInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
   ServerStateLoaded(system, config);
+  AddJobHistoryPages(system);
   ReportInterruptedJobs(system, interrupted);
   papplSystemSetSaveCallback(system, saveState, const_cast<char*>(stateFile.c_str()));
   StartServerTick(system, stateFile);

@@ -130,6 +130,10 @@ faults)
   print_and_wait card aborted "a page cut short" "$root/cut.pwg"
   [[ $job_state_line == *"Error reading raster data."* ]] || fail "the cut page ended '$job_state_line'"
   (( $(cards_received card) == before )) || fail "the cut page was printed"
+  # The printer's web page says why a job failed.
+  history=$(http "http://localhost:$port/card/history")
+  [[ $history == *"<td>Failed</td><td>The card was not printed: Error reading raster data.</td>"* ]] ||
+    fail "the job history page does not say why the cut page failed"
 
   # Grey pages of 16 bits print as their 8-bit selves; a 1-bit black page
   # as its 8-bit self, not as packed bits taken for colours.

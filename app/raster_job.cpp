@@ -23,6 +23,7 @@
 #include "app/card_options.h"
 #include "app/halftone.h"
 #include "app/job_order.h"
+#include "app/printer_claim.h"
 #include "app/raster_headers.h"
 #include "app/server_life.h"
 #include "app/vk4400_app.h"
@@ -59,12 +60,14 @@ bool endJob(pappl_job_t* job) {
   delete cj;
   papplJobSetData(job, nullptr);
   KeepSubmissionOrder(papplJobGetPrinter(job), job);
+  ReleasePrinterFromJob(papplJobGetPrinter(job));
   return printed;
 }
 
 }  // namespace
 
 bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  ClaimPrinterForJob(papplJobGetPrinter(job));
   ReleaseHeldJobs(papplJobGetPrinter(job));
   auto* cj = new CardJob(job, device);
   papplJobSetData(job, cj);

@@ -16,6 +16,7 @@
 #include "app/card_job.h"
 #include "app/conversation.h"
 #include "app/job_order.h"
+#include "app/printer_claim.h"
 #include "app/ribbon_link.h"
 #include "app/status_report.h"
 #include "app/vk4400_app.h"
@@ -52,6 +53,7 @@ void applyReport(pappl_printer_t* printer, const std::string& report) {
 
 // Asks one printer for its status, when nothing else talks to it.
 void askPrinter(pappl_printer_t* printer) {
+  if (PrinterClaimedByJob(printer)) return;
   pappl_device_t* device = papplPrinterOpenDevice(printer);
   if (device == nullptr) {
     // Busy with a job or another conversation, or not to be reached.
@@ -66,7 +68,7 @@ void askPrinter(pappl_printer_t* printer) {
 
 // Starts a background query of a printer that is due one.
 void pollPrinter(pappl_printer_t* printer, void*) {
-  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) return;
+  if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING || PrinterClaimedByJob(printer)) return;
   const int id = papplPrinterGetID(printer);
   const Clock::time_point now = Clock::now();
   {
@@ -106,6 +108,7 @@ bool CardStatus(pappl_printer_t* printer) {
 // does not.
 static pappl_device_t* openForService(pappl_printer_t* printer) {
   for (int tries = 0; tries < kServiceWaitTries; ++tries) {
+    if (PrinterClaimedByJob(printer)) break;
     if (pappl_device_t* device = papplPrinterOpenDevice(printer)) return device;
     if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

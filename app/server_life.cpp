@@ -59,8 +59,18 @@ void stopWhenIdle(pappl_system_t* system) {
     int waiting = 0;
     papplSystemIteratePrinters(system, countWaiting, &waiting);
     if (waiting == 0) return;  // PAPPL ends the run loop by itself
+    // The job that just ended is still being filed away by PAPPL, under
+    // its locks; the state is saved once that is done.
+    sleep(1);
     papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping with %d job(s) waiting for the next start.", waiting);
-    papplSystemSaveState(system, g_stateFile.c_str());
+    // Saved aside and then put in place, so that a save that cannot finish
+    // leaves the last whole state; the server ends either way.
+    std::thread([] {
+      sleep(10);
+      _exit(1);
+    }).detach();
+    const std::string fresh = g_stateFile + ".new";
+    if (papplSystemSaveState(system, fresh.c_str())) rename(fresh.c_str(), g_stateFile.c_str());
     _exit(0);
   }).detach();
 }

@@ -163,6 +163,8 @@ faults)
   ;;
 life)
   rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$server_pid/status"; }
+  # Whether the server still runs (an ended one the script has not reaped yet is gone).
+  running() { [[ $(ps -o stat= -p "$server_pid" 2>/dev/null) =~ ^[^Z] ]]; }
   workers() { pgrep -f vkr-card-worker | xargs -r ps -o ppid= -p | grep -cw "$1" || true; }
   start_server
   start_printer card 0
@@ -185,7 +187,7 @@ life)
   # SIGTERM ends an idle server within 5 seconds.
   started=$(now_ms)
   kill -TERM "$server_pid"
-  while kill -0 "$server_pid" 2>/dev/null && (( $(now_ms) - started < 20000 )); do sleep 0.05; done
+  while running && (( $(now_ms) - started < 20000 )); do sleep 0.05; done
   stopped=$(( $(now_ms) - started ))
   say "an idle server stopped in $stopped ms"
   (( stopped < 5000 )) || fail "the idle server took $stopped ms to stop"
@@ -221,9 +223,9 @@ life)
   sent=$(cards_received slow)
   started=$(now_ms)
   kill -TERM "$server_pid"
-  while kill -0 "$server_pid" 2>/dev/null && (( $(now_ms) - started < 30000 )); do sleep 0.05; done
+  while running && (( $(now_ms) - started < 30000 )); do sleep 0.05; done
   say "a busy server stopped in $(( $(now_ms) - started )) ms"
-  kill -0 "$server_pid" 2>/dev/null && fail "the busy server did not stop"
+  running && fail "the busy server did not stop: $(ps -o stat=,wchan= -p "$server_pid")"
   (( $(cards_received slow) == sent )) || fail "the stopping server sent another card"
   kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
   start_printer slow "$sim_port"

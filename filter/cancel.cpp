@@ -10,10 +10,6 @@
 namespace {
 
 volatile sig_atomic_t g_canceled = 0;
-// A program that runs jobs itself (the Printer Application) says here how
-// to tell that the job in hand was cancelled; null in the filter.
-bool (*g_cancelCheck)(void*) = nullptr;
-void* g_cancelData = nullptr;
 
 void onTerminate(int) { g_canceled = 1; }
 
@@ -32,16 +28,12 @@ void InstallSignalHandlers() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-// Whether CUPS (or the program running the job) has asked the job to stop.
+// Whether CUPS (or the Printer Application, for a card worker) has asked
+// the job to stop with SIGTERM.
 bool JobCanceled() {
-  return g_canceled != 0 || (g_cancelCheck != nullptr && g_cancelCheck(g_cancelData));
+  return g_canceled != 0;
 }
 
-// Installs the running program's cancel check (null removes it).
-void SetCancelCheck(bool (*check)(void*), void* data) {
-  g_cancelCheck = check;
-  g_cancelData = data;
-}
 
 // Ends a cancelled job at a safe point; returns the exit status.
 int StopCanceledJob() {

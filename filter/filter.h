@@ -121,9 +121,6 @@ void InstallSignalHandlers();
 bool JobCanceled();
 // Logs the cancellation and returns the exit status of a cancelled job (1).
 int StopCanceledJob();
-// Lets a program that runs the job steps itself (the Printer Application,
-// one job at a time) add its own cancel check to JobCanceled; null removes it.
-void SetCancelCheck(bool (*check)(void*), void* data);
 
 // --- a card the printer refused (refusal.cpp) ---
 // Writes the "ERROR: " line naming the printer's answer to the refused card

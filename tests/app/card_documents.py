@@ -35,14 +35,7 @@ def id1_pdf():
                b"<< /Length %d >>\nstream\n%s\nendstream" % (len(content), content),
                b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %.2f %.2f] /Resources << >> /Contents 3 0 R >>"
                % (w, h)]
-    out, offsets = bytearray(b"%PDF-1.4\n"), []
-    for number, body in enumerate(objects, 1):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n%s\nendobj\n" % (number, body)
-    xref = len(out)
-    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    out += b"".join(b"%010d 00000 n \n" % offset for offset in offsets)
-    return bytes(out + b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref))
+    return make_fixtures.pdf_file(objects)
 
 def gradient_png():
     """The landscape card, white on the left to black on the right in 64 steps."""

@@ -38,6 +38,17 @@ def png_bytes(blocks):
             + chunk(b"pHYs", struct.pack(">IIB", 11811, 11811, 1))  # 300 dpi in pixels a metre
             + chunk(b"IDAT", zlib.compress(b"".join(b"\0" + row for row in rows), 9)) + chunk(b"IEND", b""))
 
+def pdf_file(objects):
+    """A PDF file of these objects (object 1 the catalogue), with its cross-reference table."""
+    out, offsets = bytearray(b"%PDF-1.4\n"), []
+    for number, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n%s\nendobj\n" % (number, body)
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += b"".join(b"%010d 00000 n \n" % offset for offset in offsets)
+    return bytes(out + b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref))
+
 def pdf_bytes(pages):
     """A PDF with one landscape card-sized page of blocks per entry of pages."""
     objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None]
@@ -51,14 +62,7 @@ def pdf_bytes(pages):
                        b"/Contents %d 0 R >>" % (W * POINTS_PER_PX, H * POINTS_PER_PX, len(objects)))
     kids = range(4, len(objects) + 1, 2)
     objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(b"%d 0 R" % k for k in kids), len(kids))
-    out, offsets = bytearray(b"%PDF-1.4\n"), []
-    for number, body in enumerate(objects, 1):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n%s\nendobj\n" % (number, body)
-    xref = len(out)
-    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    out += b"".join(b"%010d 00000 n \n" % offset for offset in offsets)
-    return bytes(out + b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref))
+    return pdf_file(objects)
 
 def main(folder):
     """Writes every fixture into folder."""

@@ -46,33 +46,21 @@ void countWaiting(pappl_printer_t* printer, void* data) {
 
 void pausePrinter(pappl_printer_t* printer, void*) { papplPrinterPause(printer); }
 
-// Once nothing prints: saves the state and ends, leaving waiting jobs for the
-// next start (PAPPL itself would wait another minute for them).
+// Once nothing prints: saves the state and ends, leaving waiting jobs for
+// the next start (PAPPL itself would wait another minute for them). Run on
+// the server's tick, between PAPPL's own saves; the state goes beside the
+// old file first, so that a save cut short leaves the last whole state.
 void stopWhenIdle(pappl_system_t* system) {
-  std::thread([system] {
-    for (;;) {
-      int busy = 0;
-      papplSystemIteratePrinters(system, countBusy, &busy);
-      if (busy == 0 && StatusQueriesRunning() == 0) break;
-      usleep(100000);
-    }
-    int waiting = 0;
-    papplSystemIteratePrinters(system, countWaiting, &waiting);
-    if (waiting == 0) return;  // PAPPL ends the run loop by itself
-    // The job that just ended is still being filed away by PAPPL, under
-    // its locks; the state is saved once that is done.
-    sleep(1);
-    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping with %d job(s) waiting for the next start.", waiting);
-    // Saved aside and then put in place, so that a save that cannot finish
-    // leaves the last whole state; the server ends either way.
-    std::thread([] {
-      sleep(10);
-      _exit(1);
-    }).detach();
-    const std::string fresh = g_stateFile + ".new";
-    if (papplSystemSaveState(system, fresh.c_str())) rename(fresh.c_str(), g_stateFile.c_str());
-    _exit(0);
-  }).detach();
+  int busy = 0;
+  papplSystemIteratePrinters(system, countBusy, &busy);
+  if (busy != 0 || StatusQueriesRunning() != 0) return;
+  int waiting = 0;
+  papplSystemIteratePrinters(system, countWaiting, &waiting);
+  if (waiting == 0) return;  // PAPPL ends the run loop by itself
+  papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping with %d job(s) waiting for the next start.", waiting);
+  const std::string fresh = g_stateFile + ".new";
+  if (papplSystemSaveState(system, fresh.c_str())) rename(fresh.c_str(), g_stateFile.c_str());
+  _exit(0);
 }
 
 bool tick(pappl_system_t* system, void*) {
@@ -90,8 +78,8 @@ bool tick(pappl_system_t* system, void*) {
     SetServerStopping();
     papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping: jobs end after the card in progress.");
     papplSystemIteratePrinters(system, pausePrinter, nullptr);
-    stopWhenIdle(system);
   }
+  if (ServerStopping()) stopWhenIdle(system);
   if (!ServerStopping()) PollPrinterStatus(system);
   return true;
 }

@@ -82,6 +82,10 @@ int RunCardWorker(int argc, char** argv) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() == 1) return 1;
   InstallSignalHandlers();
+  // The log goes out a printer exchange at a time (link_printer_io.cpp) and
+  // whole at the end.
+  static char logBuffer[64 * 1024];
+  setvbuf(stderr, logBuffer, _IOFBF, sizeof(logBuffer));
   LinkPrinterIO io(kLinkFd);
   SetPrinterIO(&io);
   const char* mode = argc > 0 ? argv[0] : "";

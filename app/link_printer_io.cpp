@@ -20,9 +20,16 @@ const int kReadSlackMs = 15000;
   exit(1);
 }
 
+// The worker's log is kept in its buffer between printer exchanges and goes
+// to the server before each: the server sees every line before what the
+// line tells of, and takes a whole exchange's lines at once, not a line at a
+// time.
+void logSoFar() { fflush(stderr); }
+
 }  // namespace
 
 size_t LinkPrinterIO::Write(const void* bytes, size_t count) {
+  logSoFar();
   LinkFrame answer;
   if (!SendFrame(link_, kLinkWrite, bytes, count) || ReadFrame(link_, answer, -1) != 1 ||
       answer.type != kLinkWritten)
@@ -31,12 +38,17 @@ size_t LinkPrinterIO::Write(const void* bytes, size_t count) {
 }
 
 void LinkPrinterIO::Flush() {
+  logSoFar();
   if (!SendFrame(link_, kLinkFlush)) linkLost();
 }
 
-void LinkPrinterIO::Pause(unsigned int usec) { usleep(usec); }
+void LinkPrinterIO::Pause(unsigned int usec) {
+  logSoFar();
+  usleep(usec);
+}
 
 ssize_t LinkPrinterIO::ReadBack(void* buffer, size_t count, double timeout) {
+  logSoFar();
   std::vector<uint8_t> request;
   const double ms = timeout > 0 ? timeout * 1000.0 : 0.0;
   PutU32(request, uint32_t(count));
@@ -51,6 +63,7 @@ ssize_t LinkPrinterIO::ReadBack(void* buffer, size_t count, double timeout) {
 }
 
 size_t LinkPrinterIO::Drain(void* buffer, size_t count) {
+  logSoFar();
   std::vector<uint8_t> request;
   PutU32(request, uint32_t(count));
   LinkFrame answer;
@@ -62,4 +75,7 @@ size_t LinkPrinterIO::Drain(void* buffer, size_t count) {
   return got;
 }
 
-void LinkPrinterIO::Report(const char* text) { SendFrame(link_, kLinkReport, text, strlen(text)); }
+void LinkPrinterIO::Report(const char* text) {
+  logSoFar();
+  SendFrame(link_, kLinkReport, text, strlen(text));
+}

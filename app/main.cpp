@@ -31,6 +31,7 @@
 #include "app/strings.h"
 #include "app/usage.h"
 #include "app/vk4400_app.h"
+#include "app/worker_starter.h"
 
 namespace {
 
@@ -108,6 +109,9 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
       !secondsOption("status-interval", num_options, options, &settings.statusInterval))
     return nullptr;
 
+  // Card workers start as copies of a loaded one; this thread lives as long
+  // as the server, as their parent-death signal needs.
+  StartWorkerStarter();
   pappl_system_t* system = papplSystemCreate(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
           (config.network ? PAPPL_SOPTIONS_NONE : PAPPL_SOPTIONS_NO_TLS),

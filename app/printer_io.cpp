@@ -17,6 +17,11 @@ const auto kDrainWait = std::chrono::milliseconds(20);
 PapplPrinterIO::PapplPrinterIO(pappl_device_t* device) : device_(device) {}
 
 PapplPrinterIO::~PapplPrinterIO() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    stopping_ = true;
+  }
+  requested_.notify_all();
   // PAPPL's own read gives up after its time-out; the device stays open
   // until then.
   if (reader_.joinable()) reader_.join();
@@ -38,20 +43,33 @@ void PapplPrinterIO::Flush() {
 void PapplPrinterIO::Pause(unsigned int usec) { usleep(usec); }
 
 void PapplPrinterIO::startRead(size_t count) {
-  if (reader_.joinable()) reader_.join();
   reading_ = true;
   readFailed_ = false;
-  reader_ = std::thread([this, count] {
-    std::vector<uint8_t> bytes(count);
-    const ssize_t got = papplDeviceRead(device_, bytes.data(), count);
-    std::lock_guard<std::mutex> hold(mutex_);
+  wanted_ = count;
+  if (reader_.joinable())
+    requested_.notify_one();
+  else
+    reader_ = std::thread([this] { readLoop(); });
+}
+
+void PapplPrinterIO::readLoop() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  std::vector<uint8_t> bytes;
+  for (;;) {
+    requested_.wait(hold, [this] { return wanted_ > 0 || stopping_; });
+    if (stopping_) return;
+    bytes.resize(wanted_);
+    wanted_ = 0;
+    hold.unlock();
+    const ssize_t got = papplDeviceRead(device_, bytes.data(), bytes.size());
+    hold.lock();
     if (got > 0)
       stash_.insert(stash_.end(), bytes.begin(), bytes.begin() + got);
     else
       readFailed_ = true;
     reading_ = false;
     arrived_.notify_all();
-  });
+  }
 }
 
 // PAPPL's device read may wait far longer than the printer is given to

@@ -46,6 +46,8 @@ class PapplPrinterIO : public PrinterIO {
  private:
   // Starts one device read on the reader thread (the lock is held).
   void startRead(size_t count);
+  // The reader thread: one device read for each request, until stopped.
+  void readLoop();
   // Moves up to count stashed bytes to buffer (the lock is held).
   size_t takeStash(void* buffer, size_t count);
 
@@ -53,7 +55,10 @@ class PapplPrinterIO : public PrinterIO {
   std::atomic<bool> lost_{false};
   std::mutex mutex_;
   std::condition_variable arrived_;
+  std::condition_variable requested_;
   std::thread reader_;
+  size_t wanted_ = 0;
+  bool stopping_ = false;
   bool reading_ = false;
   bool readFailed_ = false;
   // Bytes that came in after their read had given up; the next read takes

@@ -31,6 +31,7 @@ class WorkerProcess {
   int link() const { return link_; }
   int log() const { return log_; }
   int pages() const { return pages_; }
+  pid_t pid() const { return pid_; }
   // Closes the pages pipe: the worker reads the end of the document.
   void ClosePages();
 

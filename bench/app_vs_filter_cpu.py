@@ -7,8 +7,9 @@ one run, on the same page (the 643 x 1013 sample card).
 Both print to the simulator with the test preload (no pauses). The filter's
 CPU is the rusage of each rastertovkr process (wait4); the app's is the
 growth of the server's CPU time over the jobs, read from /proc: its own
-threads and the card workers it ran and reaped (one per job, and the
-background status queries), so its start-up is not counted. The simulator's CPU is not
+threads, the card workers it ran and reaped (one per job, and the
+background status queries) and the worker starter, so its start-up is not
+counted. The simulator's CPU is not
 counted on either side. On a loaded machine run it more than once.
 """
 import os
@@ -56,10 +57,26 @@ def filter_cpu(work):
 
 
 def process_cpu(pid):
-    """User and system CPU seconds of a process so far, all threads, with the
-    children it has reaped."""
+    """User and system CPU seconds so far, all threads: the process's own and
+    those of the children it has reaped."""
     fields = Path("/proc/%d/stat" % pid).read_text().rsplit(")", 1)[1].split()
-    return sum(int(f) for f in fields[11:15]) / tick
+    return sum(int(f) for f in fields[11:13]) / tick, sum(int(f) for f in fields[13:15]) / tick
+
+
+def server_cpu(pid):
+    """The server's CPU so far: its own; that of its children, reaped (the
+    card workers) or still running (the worker starter, whose copies are the
+    card workers)."""
+    own, reaped = process_cpu(pid)
+    running = 0.0
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)[1].split()
+            if int(fields[1]) == pid:
+                running += sum(process_cpu(int(stat.parent.name)))
+        except (OSError, ValueError):
+            pass
+    return own, reaped + running
 
 
 def app_cpu(work):
@@ -88,19 +105,18 @@ def app_cpu(work):
         subprocess.run([app, "add", "-d", "card", "-v", "socket://127.0.0.1:" + sim_port, "-m", "vk4400"],
                        env=env, check=True)
         time.sleep(1)
-        before = process_cpu(server.pid)
+        before = server_cpu(server.pid)
         # A PWG raster document is printed as it streams in: submit returns
         # once its job has ended, so no status polling adds to the count.
         for _ in range(cards):
             subprocess.run([app, "submit", "-d", "card", pwg], env=env, check=True, stdout=subprocess.DEVNULL)
-        after = process_cpu(server.pid)
+        after = server_cpu(server.pid)
         out = subprocess.run([app, "jobs", "-d", "card"], env=env, capture_output=True, text=True).stdout
         if sum(1 for line in out.splitlines() if " completed " in line) != cards:
             sys.exit("not every app job completed:\n" + out)
-        fields = Path("/proc/%d/stat" % server.pid).read_text().rsplit(")", 1)[1].split()
-        print("server: %.2f s user, %.2f s system; its card workers %.2f s (in all, since start)" %
-              (int(fields[11]) / tick, int(fields[12]) / tick, (int(fields[13]) + int(fields[14])) / tick))
-        return after - before
+        print("over the cards: server %.3f s, its card workers and their starter %.3f s" %
+              (after[0] - before[0], after[1] - before[1]))
+        return sum(after) - sum(before)
     finally:
         server.terminate()
         server.wait()
@@ -120,3 +136,4 @@ with tempfile.TemporaryDirectory() as tmp:
           (sum(per_filter) / len(per_filter), len(per_filter), min(per_filter), max(per_filter)))
     print("app:    %.3f s CPU per card (%d cards, %.2f s in all, server and card workers)" %
           (app_total / cards, cards, app_total))
+    print("app / filter: %.2f" % (app_total / cards / (sum(per_filter) / len(per_filter))))

@@ -109,6 +109,7 @@ pappl_system_t* createSystem(int num_options, cups_option_t* options, void*) {
       !secondsOption("status-interval", num_options, options, &settings.statusInterval))
     return nullptr;
 
+  HoldStopSignals();
   // Card workers start as copies of a loaded one; this thread lives as long
   // as the server, as their parent-death signal needs.
   StartWorkerStarter();
@@ -152,7 +153,14 @@ int main(int argc, char* argv[]) {
     self[length] = '\0';
     argv[0] = self;
   }
-  return papplMainloop(argc, argv, VKR_VERSION, nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
-                       g_drivers, autoAddDriver, CardDriverCallback, nullptr, nullptr, createSystem,
-                       PrintCardUsage, nullptr);
+  const int status =
+      papplMainloop(argc, argv, VKR_VERSION, nullptr, int(sizeof(g_drivers) / sizeof(g_drivers[0])),
+                    g_drivers, autoAddDriver, CardDriverCallback, nullptr, nullptr, createSystem,
+                    PrintCardUsage, nullptr);
+  // PAPPL's `options` knows only its own; a card's follow.
+  if (status == 0 && argc > 1 && strcmp(argv[1], "options") == 0) {
+    puts("Card options:");
+    PrintCardJobOptions();
+  }
+  return status;
 }

@@ -19,15 +19,18 @@ const char kProcessing[] = " state=\"5\"";
 const char kAborted[] = " state=\"8\"";
 
 std::string g_stateFile;
-volatile sig_atomic_t g_terminate = 0;
-struct sigaction g_papplTerm, g_papplInt;
+bool g_terminate = false;
 
-// Notes the signal, then lets PAPPL's own handler have it too.
-void onTerminate(int sig) {
-  g_terminate = 1;
-  const struct sigaction& pappl = sig == SIGINT ? g_papplInt : g_papplTerm;
-  if (pappl.sa_handler != SIG_DFL && pappl.sa_handler != SIG_IGN && pappl.sa_handler != nullptr)
-    pappl.sa_handler(sig);
+// Whether SIGTERM or SIGINT has come (they wait, blocked, for this tick).
+bool stopAsked() {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  const timespec now = {0, 0};
+  bool asked = false;
+  while (sigtimedwait(&stop, nullptr, &now) > 0) asked = true;
+  return asked;
 }
 
 // The printer id on a "<Printer ...>" line of the state file.
@@ -64,20 +67,13 @@ void stopWhenIdle(pappl_system_t* system) {
 }
 
 bool tick(pappl_system_t* system, void*) {
-  static bool chained = false;
-  if (!chained) {
-    // PAPPL installs its handlers as the run loop starts; ours go in front.
-    struct sigaction ours = {};
-    ours.sa_handler = onTerminate;
-    sigemptyset(&ours.sa_mask);
-    sigaction(SIGTERM, &ours, &g_papplTerm);
-    sigaction(SIGINT, &ours, &g_papplInt);
-    chained = true;
-  }
+  if (stopAsked()) g_terminate = true;
   if (g_terminate && !ServerStopping()) {
     SetServerStopping();
     papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping: jobs end after the card in progress.");
     papplSystemIteratePrinters(system, pausePrinter, nullptr);
+    // PAPPL ends its run loop once no job is left (or after a minute).
+    papplSystemShutdown(system);
   }
   if (ServerStopping()) stopWhenIdle(system);
   if (!ServerStopping()) PollPrinterStatus(system);
@@ -134,6 +130,14 @@ void ReportInterruptedJobs(pappl_system_t* system, const std::vector<Interrupted
     papplJobSetMessage(job, "The server stopped while this job was printing; it was not printed again.");
     papplLogJob(job, PAPPL_LOGLEVEL_WARN, "The server stopped while this job was printing; it was not printed again.");
   }
+}
+
+void HoldStopSignals() {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 }
 
 void StartServerTick(pappl_system_t* system, const std::string& stateFile) {

@@ -22,6 +22,13 @@ void SaveServerState(pappl_system_t* system);
 // After the state file is loaded: gives those jobs their reason.
 void ReportInterruptedJobs(pappl_system_t* system, const std::vector<InterruptedJob>& jobs);
 
+// Holds SIGTERM and SIGINT for the tick, which takes them (below): called
+// on the main thread before the server starts any thread, so that every
+// thread holds them. A stop signal then never lands in a handler on some
+// thread that PAPPL or a library does not expect to be interrupted, and is
+// seen within a second whatever the threads are doing.
+void HoldStopSignals();
+
 // Registers the server's one-second tick: the background status queries,
 // and on SIGTERM an orderly stop. Running jobs stop after the card in
 // progress, no job starts, and once no printer is printing the server saves

@@ -3,6 +3,8 @@
 // kinds, and the application's name in the page header.
 #include "app/strings.h"
 
+#include <cstring>
+
 namespace {
 
 // English, in the "key" = "text"; form PAPPL reads. PAPPL's own English
@@ -45,7 +47,26 @@ const char kEnglish[] =
     "\"media-type.no-overlay-card\" = \"Card without overlay\";\n"
     "\"media-source.main\" = \"Card hopper\";\n";
 
+// Where PAPPL's own English says something else of a card printer, these
+// words are shown instead (strings_guard.cpp): a card is turned over, not
+// printed "On (portrait)".
+const struct {
+  const char* key;
+  const char* text;
+} kOverPappl[] = {
+    {"sides", "Sides"},
+    {"sides.one-sided", "One-sided (front only)"},
+    {"sides.two-sided-long-edge", "Two-sided (turned over the long edge)"},
+};
+
 }  // namespace
+
+const char* CardStringOverPappl(const char* key) {
+  if (key == nullptr) return nullptr;
+  for (const auto& entry : kOverPappl)
+    if (strcmp(entry.key, key) == 0) return entry.text;
+  return nullptr;
+}
 
 void AddCardStrings(pappl_system_t* system) {
   papplSystemAddStringsData(system, "/en.strings", "en", kEnglish);

@@ -11,3 +11,6 @@
 
 // Adds the English strings and the header's name link to the system.
 void AddCardStrings(pappl_system_t* system);
+
+// Our words for a key that PAPPL's own strings already name, or null.
+const char* CardStringOverPappl(const char* key);

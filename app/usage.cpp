@@ -42,10 +42,13 @@ void PrintCardUsage(void*) {
        "  tls-directory=DIR           The administrator's HOST.crt and HOST.key.\n"
        "  admin-group=GROUP           Who administers besides root (lpadmin).\n"
        "  auth-service=NAME           The PAM service for administrators' passwords.\n"
-       "  allow-file-devices=true     Take file: device URIs (for tests only).\n"
-       "\n"
-       "Job options (-o, submit; also the printer's defaults with modify):\n"
-       "  sides=one-sided|two-sided-long-edge   Page 1 the front, page 2 the back.\n"
+       "  allow-file-devices=true     Take file: device URIs (for tests only).\n");
+  puts("Job options (-o, submit; also the printer's defaults with modify):");
+  PrintCardJobOptions();
+}
+
+void PrintCardJobOptions() {
+  puts("  sides=one-sided|two-sided-long-edge   Page 1 the front, page 2 the back.\n"
        "  print-color-mode=color|monochrome     Monochrome prints black dots on the black panel.\n"
        "  orientation-requested=3|4|5|6         Portrait, landscape, reverse landscape, reverse portrait.\n"
        "  print-scaling=auto|fill|fit|none      auto fills the card with a card-sized design.");

@@ -160,7 +160,8 @@ PY
 }
 printing=$(page /card/printing) media=$(page /card/media)
 for words in "Front overlay:" "Back overlay:" "Ribbon:" "Black text on the black panel:" "Leave the magnetic stripe uncoated" \
-  "Follow the loaded ribbon" "Card (ID-1, 85.6 x 54 mm)" "Card Printer Application</a>"; do
+  "Follow the loaded ribbon" "Card (ID-1, 85.6 x 54 mm)" "Card Printer Application</a>" \
+  "Two-sided (turned over the long edge)" "One-sided (front only)"; do
   [[ $printing == *"$words"* ]] || fail "the printing defaults page does not say '$words'"
 done
 [[ $media == *"Magnetic stripe card (stripe left uncoated)"* && $media == *"Chip card (chip left uncoated)"* ]] ||

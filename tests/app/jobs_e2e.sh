@@ -165,13 +165,20 @@ life)
   rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$server_pid/status"; }
   # Whether the server still runs (an ended one the script has not reaped yet is gone).
   running() { [[ $(ps -o stat= -p "$server_pid" 2>/dev/null) =~ ^[^Z] ]]; }
-  workers() { pgrep -f vkr-card-worker | xargs -r ps -o ppid= -p | grep -cw "$1" || true; }
+  # The server's card workers (and their starter), by process id.
+  workers() { pgrep -P "$1" -f vkr-card-worker || true; }
   start_server
   start_printer card 0
   # Without a DNS-SD daemon the printer search reports what it can and the
   # server stays up: the Add Printer page, then the devices sub-command.
   http "http://localhost:$port/addprinter" >/dev/null 2>&1
   "$app" devices >"$root/devices.out" 2>&1 || fail "devices failed: $(cat "$root/devices.out")"
+  # The options sub-command lists a card's options after PAPPL's.
+  "$app" options -d card >"$root/options.out" 2>&1 || fail "options failed: $(cat "$root/options.out")"
+  for words in "-o media-type=" "Card options:" "sides=one-sided|two-sided-long-edge" \
+    "card-front-overlay=full|ms|iso|none" "card-ribbon=auto|k|rw|re"; do
+    grep -qF -- "$words" "$root/options.out" || fail "options does not list '$words': $(cat "$root/options.out")"
+  done
   kill -0 "$server_pid" 2>/dev/null || fail "a DNS-SD search ended the server"
 
   # Memory: a large page's buffers live and die with its worker.
@@ -198,10 +205,16 @@ life)
   start_printer slow 0 '$PJS ack 01 05 00 00 00 00 00 times=100'
   submit slow "$d"; cut_job=$job_id
   for _ in $(seq 200); do (( $(cards_received slow) >= 1 )) && break; sleep 0.05; done
+  left=$(workers "$server_pid")
+  [[ $(wc -w <<<"$left") -ge 2 ]] || fail "no card worker and starter while a job prints: '$left'"
   kill -KILL "$server_pid"
   wait "$server_pid" 2>/dev/null
-  sleep 0.5
-  (( $(workers "$server_pid") == 0 )) || fail "card workers outlived their server"
+  for _ in $(seq 50); do
+    alive=$(for pid in $left; do kill -0 "$pid" 2>/dev/null && echo "$pid"; done)
+    [[ -z $alive ]] && break
+    sleep 0.1
+  done
+  [[ -z $alive ]] || fail "card workers outlived their server: $alive"
   start_server
   job_state "$(uri slow)" "$cut_job"
   [[ $job_state_line == aborted,*"server stopped while this job was printing"* ]] ||

@@ -83,8 +83,6 @@ void workerReport(CardJob& cj, const std::string& report) {
 void watch(CardJob& cj) {
   bool asked = false;
   Clock::time_point askedAt;
-  const auto completionBound = std::chrono::seconds(Settings().completionTimeout);
-  const auto documentBound = std::chrono::seconds(Settings().documentTimeout);
   while (!cj.ended) {
     std::this_thread::sleep_for(kWatchInterval);
     const Clock::time_point now = Clock::now();
@@ -95,13 +93,10 @@ void watch(CardJob& cj) {
     bool stop = canceledByUser(cj.job) || ServerStopping();
     {
       std::lock_guard<std::mutex> hold(cj.lock);
-      if (cj.waitingForPrinter && now - cj.waitStart > completionBound) {
-        cj.outcome.completionTimedOut = true;
-        stop = true;
-      } else if (!cj.waitingForPrinter && !cj.inCallback && now - cj.lastActivity > documentBound) {
-        cj.outcome.documentTimedOut = true;
-        stop = true;
-      }
+      const OverBound over = JobOverBound(cj, now);
+      if (over == OverBound::kCompletion) cj.outcome.completionTimedOut = true;
+      if (over == OverBound::kDocument) cj.outcome.documentTimedOut = true;
+      stop = stop || over != OverBound::kNone;
       cj.outcome.stopping = ServerStopping();
     }
     if (stop) {
@@ -122,6 +117,15 @@ void watch(CardJob& cj) {
 }
 
 }  // namespace
+
+OverBound JobOverBound(const CardJob& cj, Clock::time_point now) {
+  if (cj.waitingForPrinter)
+    return now - cj.waitStart > std::chrono::seconds(Settings().completionTimeout) ? OverBound::kCompletion
+                                                                                   : OverBound::kNone;
+  if (!cj.inCallback && now - cj.lastActivity > std::chrono::seconds(Settings().documentTimeout))
+    return OverBound::kDocument;
+  return OverBound::kNone;
+}
 
 std::string FailureMessage(const JobOutcome& o) {
   std::string text;

@@ -59,6 +59,13 @@ struct CardJob {
   std::thread watchdog;
 };
 
+// The bound a job's watchdog finds it past at `now`: the completion wait
+// (the printer still printing `completion-timeout` seconds after the last
+// card) or the document (nothing arriving for `document-timeout` seconds
+// while PAPPL reads it). A wait of exactly its bound goes on.
+enum class OverBound { kNone, kCompletion, kDocument };
+OverBound JobOverBound(const CardJob& cj, std::chrono::steady_clock::time_point now);
+
 // Starts the job's worker with these card options (PPD-named, as the filter
 // takes them), its relay and its watchdog. False: the job is to end.
 bool StartCardJob(CardJob& cj, const std::string& cardOptions);

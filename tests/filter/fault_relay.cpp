@@ -146,7 +146,8 @@ RelayRun Run(const RelaySetup& setup) {
     moveTo(toRelay[1], 1);
     moveTo(open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), 2);
     moveTo(answers[0], 3);
-    execve(vkrtest::FilterBinary(), filterArgv.data(), filterEnv.data());
+    execve(setup.program.empty() ? vkrtest::FilterBinary() : setup.program.c_str(), filterArgv.data(),
+           filterEnv.data());
     _exit(127);
   }
   for (int fd : {toRelay[1], toSim[0], answers[0], answers[1]}) close(fd);

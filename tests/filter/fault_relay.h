@@ -15,6 +15,7 @@
 namespace faultrelay {
 
 struct RelaySetup {
+  std::string program;  // the filter (rastertovkr when empty)
   std::vector<std::string> args = {"1", "user", "title", "1", ""};
   std::vector<uint8_t> stdinBytes;
   std::vector<std::string> simRules;

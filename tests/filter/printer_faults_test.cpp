@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fault_relay.h"
+#include "support/run_filter.h"
 #include "raster_pages.h"
 
 using namespace rastertest;
@@ -173,6 +174,20 @@ TEST(PrinterFaults, RefusalsErrorsBrokenRepliesAndAClosedBackChannelEndAsDefined
        {"$PJS", "$CPJ"}, true, 2.0},
   })
     expectOutcome(c, runCase(c), c.maxSeconds);
+}
+
+TEST(Cancel, AMaintenanceJobStopsAfterTheCommandInProgress) {
+  // The command filter: the beep being sent is finished, the rest is not sent.
+  faultrelay::RelaySetup setup;
+  setup.program = vkrtest::CommandFilterBinary();
+  const std::string commands = "#CUPS-COMMAND\nBeep\nBeep\nPrintSelfTestPage\nReportLevels\n";
+  setup.stdinBytes.assign(commands.begin(), commands.end());
+  setup.sigtermAfterFrames = 1;
+  const faultrelay::RelayRun run = faultrelay::Run(setup);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(run.Codes(), Codes{"!RBZ"}) << run.log;
+  EXPECT_TRUE(run.LogHas("DEBUG: Job cancelled; the remaining commands are skipped\n")) << run.log;
 }
 
 TEST(Cancel, StopsBeforeTheNextCommandAndLeavesEveryCommandWhole) {

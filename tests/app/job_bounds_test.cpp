@@ -1,0 +1,57 @@
+// The bounds a job's watchdog keeps, on a clock the test sets: the
+// completion wait and the document's silence, each admitting exactly its
+// limit, with the documented defaults.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "app/app_settings.h"
+#include "app/card_job.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+TEST(JobBounds, EachWaitEndsJustPastItsBoundAndNotBefore) {
+  // The defaults the README and --help give: two minutes for the printer to
+  // finish the last card, a minute for a document to go on arriving.
+  const AppSettings defaults;
+  EXPECT_EQ(defaults.completionTimeout, 120);
+  EXPECT_EQ(defaults.documentTimeout, 60);
+  Settings() = defaults;
+
+  CardJob cj(nullptr, nullptr);
+  const Clock::time_point t0 = Clock::now();
+  cj.waitStart = cj.lastActivity = t0;
+  const struct {
+    bool waitingForPrinter, inCallback;
+    Clock::duration after;
+    OverBound expected;
+  } kCases[] = {
+      {true, false, seconds(119), OverBound::kNone},
+      {true, false, seconds(120), OverBound::kNone},
+      {true, false, seconds(120) + milliseconds(1), OverBound::kCompletion},
+      // While the printer finishes, the document's silence does not count.
+      {true, false, seconds(100), OverBound::kNone},
+      {false, false, seconds(60), OverBound::kNone},
+      {false, false, seconds(60) + milliseconds(1), OverBound::kDocument},
+      // PAPPL is in a callback: the document is being handed over, not silent.
+      {false, true, seconds(600), OverBound::kNone},
+  };
+  for (const auto& c : kCases) {
+    cj.waitingForPrinter = c.waitingForPrinter;
+    cj.inCallback = c.inCallback;
+    EXPECT_EQ(JobOverBound(cj, t0 + c.after), c.expected)
+        << "waiting " << c.waitingForPrinter << ", in callback " << c.inCallback << ", after "
+        << std::chrono::duration_cast<milliseconds>(c.after).count() << " ms";
+  }
+  // The bounds follow the server's options.
+  Settings().completionTimeout = 5;
+  cj.waitingForPrinter = true;
+  EXPECT_EQ(JobOverBound(cj, t0 + seconds(6)), OverBound::kCompletion);
+  Settings() = defaults;
+}
+
+}  // namespace

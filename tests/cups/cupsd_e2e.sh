@@ -43,14 +43,17 @@ for entry in "$sys_datadir"/*; do [[ $entry == */model ]] || ln -s "$entry" "$ro
 ln -s "$(dirname "$(dirname "${inst[model/vkr/vk4400.ppd]}")")" "$root/data/model"
 start_private_cupsd "$root" "$root/serverbin" "$root/data" "FileDevice No"
 
-# The queues, as an administrator makes them. cupsd runs the jobs of
+# The queues, as an administrator makes them (the README's commands: a
+# document fills the card, as a card design of the ID-1 size must, rather
+# than being centred on the slightly larger card with a white line round it). cupsd runs the jobs of
 # different printers side by side, so the jobs are spread over a few queues
 # on one simulated printer folder: the filter's real pauses then overlap.
 model=$(lpinfo -m 2>"$root/lpinfo.err" | awk '/VK4400/ {print $1; exit}')
 [[ -n $model ]] || { cat "$root/lpinfo.err"; fail "lpinfo -m does not list the VK4400 PPD"; }
 lpinfo -v 2>&1 | grep -q '^direct vkrsim$' || fail "lpinfo -v does not list the vkrsim backend"
 for queue in "${queues[@]}"; do
-  lpadmin -p "$queue" -E -v "vkrsim:$root/out" -m "$model" -o printer-error-policy=abort-job 2>&1 ||
+  lpadmin -p "$queue" -E -v "vkrsim:$root/out" -m "$model" -o printer-error-policy=abort-job \
+    -o print-scaling-default=fill 2>&1 ||
     fail "lpadmin could not make the queue $queue"
 done
 
@@ -92,6 +95,9 @@ submit defaults "${queues[2]}" "PDF, PPD defaults spelled out" -o CardRibbon=Aut
 # The back previews as a person sees it after turning the card over its
 # long edge: the document's second page, upright.
 submit duplex "${queues[3]}" "two-page PDF, two-sided" -o sides=two-sided-long-edge "$fx/two-sided.pdf"
+# A design made at the ID-1 size (85.6 x 54 mm) covers the card to its edges.
+python3 "$src/tests/app/card_documents.py" "$fx" || fail "cannot write the ID-1 design"
+submit id1 "${queues[2]}" "ID-1 PDF" "$fx/id1.pdf"
 
 check "$png" "1:colour,black,overlay:bare=0,66,1013,214:front=$d"
 check "$jpeg" "1:colour,overlay:bare=106,212,261,354:front=$d"
@@ -100,6 +106,9 @@ check "$defaults" "1:colour,overlay:same=$root/out/job-$pdf/commands.bin"
 check "$duplex" "2:colour,overlay:front=$d:back=$fx/back.png"
 check "$black" "1:colour:black"
 check "$selftest"
+check "$id1" "1:colour,overlay"
+python3 "$src/tests/app/card_documents.py" --edges "$root/out/job-$id1/card001_front_preview.png" ||
+  fail "an ID-1 PDF through the PPD queue leaves part of the card unprinted"
 grep -q '^#[0-9]* !RSP N=1 params: 01$' "$root/out/job-$selftest/printer.log" ||
   fail "the self-test job did not ask the printer for its self-test card"
 

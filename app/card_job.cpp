@@ -41,10 +41,9 @@ size_t messageAt(const std::string& line, const char* prefix) {
              : std::string::npos;
 }
 
-// One line of the worker's log: INFO lines become the job's message, ERROR
-// lines are kept for the failure message, and everything else goes to the
-// job's log at debug level.
-void workerLine(CardJob& cj, const std::string& line) {
+}  // namespace
+
+void NoteWorkerLine(CardJob& cj, const std::string& line) {
   const size_t info = messageAt(line, kInfo), error = messageAt(line, kError);
   if (info != std::string::npos || error != std::string::npos)
     papplLogJob(cj.job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str());
@@ -68,6 +67,8 @@ void workerLine(CardJob& cj, const std::string& line) {
   }
 }
 
+namespace {
+
 // A report of the worker's: the stage a job failed in, the ribbon found.
 void workerReport(CardJob& cj, const std::string& report) {
   const std::string failed = ReportValue(report, "failed");
@@ -90,14 +91,10 @@ void watch(CardJob& cj) {
       if (now - askedAt > kStopGrace) cj.talk.worker().Signal(SIGKILL);
       continue;
     }
-    bool stop = canceledByUser(cj.job) || ServerStopping();
+    bool stop;
     {
       std::lock_guard<std::mutex> hold(cj.lock);
-      const OverBound over = JobOverBound(cj, now);
-      if (over == OverBound::kCompletion) cj.outcome.completionTimedOut = true;
-      if (over == OverBound::kDocument) cj.outcome.documentTimedOut = true;
-      stop = stop || over != OverBound::kNone;
-      cj.outcome.stopping = ServerStopping();
+      stop = JobToStop(cj, now, canceledByUser(cj.job), ServerStopping());
     }
     if (stop) {
       cj.talk.worker().Signal(SIGTERM);
@@ -117,6 +114,14 @@ void watch(CardJob& cj) {
 }
 
 }  // namespace
+
+bool JobToStop(CardJob& cj, Clock::time_point now, bool canceled, bool stopping) {
+  const OverBound over = JobOverBound(cj, now);
+  if (over == OverBound::kCompletion) cj.outcome.completionTimedOut = true;
+  if (over == OverBound::kDocument) cj.outcome.documentTimedOut = true;
+  cj.outcome.stopping = stopping;
+  return canceled || stopping || over != OverBound::kNone;
+}
 
 OverBound JobOverBound(const CardJob& cj, Clock::time_point now) {
   if (cj.waitingForPrinter)
@@ -156,7 +161,7 @@ std::string FailureMessage(const JobOutcome& o) {
 
 bool StartCardJob(CardJob& cj, const std::string& cardOptions) {
   RelayHandlers handlers;
-  handlers.line = [&cj](const std::string& line) { workerLine(cj, line); };
+  handlers.line = [&cj](const std::string& line) { NoteWorkerLine(cj, line); };
   handlers.report = [&cj](const std::string& report) { workerReport(cj, report); };
   const std::vector<std::string> args = {"job", std::to_string(papplJobGetID(cj.job)),
                                          papplJobGetUsername(cj.job) ? papplJobGetUsername(cj.job) : "",

@@ -65,6 +65,15 @@ struct CardJob {
 // while PAPPL reads it). A wait of exactly its bound goes on.
 enum class OverBound { kNone, kCompletion, kDocument };
 OverBound JobOverBound(const CardJob& cj, std::chrono::steady_clock::time_point now);
+// Whether the watchdog stops the job now (its lock held): cancelled by its
+// user, the server stopping, or a bound passed; notes which in the outcome.
+bool JobToStop(CardJob& cj, std::chrono::steady_clock::time_point now, bool canceled, bool stopping);
+
+// One line of the worker's log: INFO lines become the job's message (and
+// the printer-finish line starts the completion wait), the first ERROR line
+// is kept for the failure message, everything else goes to the job's log at
+// debug level.
+void NoteWorkerLine(CardJob& cj, const std::string& line);
 
 // Starts the job's worker with these card options (PPD-named, as the filter
 // takes them), its relay and its watchdog. False: the job is to end.

@@ -4,6 +4,7 @@
 #include "app/strings.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -60,6 +61,19 @@ const struct {
 };
 
 }  // namespace
+
+std::string CardString(const std::string& key) {
+  const std::string quoted = "\"" + key + "\" = \"";
+  const std::string text = kEnglish;
+  for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+    if (text.compare(at, quoted.size(), quoted) == 0) {
+      const size_t start = at + quoted.size();
+      return text.substr(start, text.find("\";", start) - start);
+    }
+    if (text.find('\n', at) == std::string::npos) break;
+  }
+  return "";
+}
 
 const char* CardStringOverPappl(const char* key) {
   if (key == nullptr) return nullptr;

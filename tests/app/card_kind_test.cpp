@@ -2,9 +2,12 @@
 // job's options, as driverless CUPS queues pass only the media type on.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <map>
 #include <string>
 
+#include "app/vk4400_app.h"
 #include "app/card_options.h"
 
 namespace {
@@ -56,3 +59,18 @@ TEST(CardKind, EveryKindIsListed) {
 }
 
 }  // namespace
+
+TEST(CardKind, TheDriverOffersTheWholeCardAt300Dpi) {
+  // Pages come to the card worker at the card's full size: 643 x 1013 pixels.
+  pappl_pr_driver_data_t data;
+  memset(&data, 0, sizeof(data));
+  ipp_t* attrs = nullptr;
+  ASSERT_TRUE(CardDriverCallback(nullptr, VKR_DRIVER_NAME, "socket://127.0.0.1:9100", "", &data, &attrs, nullptr));
+  ippDelete(attrs);
+  const pappl_media_col_t& card = data.media_default;
+  EXPECT_EQ(card.size_width * 300 / 2540, 643);
+  EXPECT_EQ(card.size_length * 300 / 2540, 1013);
+  EXPECT_EQ(data.x_default, 300);
+  EXPECT_EQ(data.y_default, 300);
+  EXPECT_EQ(card.left_margin + card.right_margin + card.top_margin + card.bottom_margin, 0) << "borderless";
+}

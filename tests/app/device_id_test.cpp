@@ -34,6 +34,9 @@ TEST(DeviceIdMatch, TheCardPrinterGetsItsDriverAndNoOtherPrinterDoes) {
       {"MFG:Generic;MDL:VK440;", nullptr},
       {"MFG:Generic;MDL:XVK4400;", nullptr},
       {"MFG:Other;MDL:VK4400;", nullptr},
+      // A key given twice counts the first time, as IEEE 1284 readers take it.
+      {"MFG:Generic;MFG:Other;MDL:VK4400;", VKR_DRIVER_NAME},
+      {"MFG:Other;MANUFACTURER:Generic;MDL:VK4400;", nullptr},
       {"MFG:HP;MDL:LaserJet 4000;CMD:PCL;", nullptr},
       // The model only in the description or the command set.
       {"MFG:Generic;DES:VK4400;CMD:VK4400;", nullptr},

@@ -54,4 +54,39 @@ TEST(JobBounds, EachWaitEndsJustPastItsBoundAndNotBefore) {
   Settings() = defaults;
 }
 
+TEST(JobWatch, ACancelledOrStoppingJobStopsAndSaysWhichBoundItPassed) {
+  Settings() = AppSettings();
+  CardJob cj(nullptr, nullptr);
+  const Clock::time_point t0 = Clock::now();
+  cj.waitStart = cj.lastActivity = t0;
+  EXPECT_FALSE(JobToStop(cj, t0 + seconds(1), false, false));
+  EXPECT_TRUE(JobToStop(cj, t0 + seconds(1), true, false)) << "a job its user cancelled";
+  EXPECT_FALSE(cj.outcome.stopping);
+  EXPECT_TRUE(JobToStop(cj, t0 + seconds(1), false, true)) << "the server stopping";
+  EXPECT_TRUE(cj.outcome.stopping);
+  CardJob silent(nullptr, nullptr);
+  silent.lastActivity = t0;
+  EXPECT_TRUE(JobToStop(silent, t0 + seconds(61), false, false));
+  EXPECT_TRUE(silent.outcome.documentTimedOut);
+  EXPECT_FALSE(silent.outcome.completionTimedOut);
+}
+
+TEST(JobWatch, TheWorkersLinesSetTheMessageTheFirstErrorAndTheCompletionWait) {
+  CardJob cj(nullptr, nullptr);
+  const Clock::time_point before = Clock::now();
+  for (const char* line : {"DEBUG: a line for the log only", "ERROR: The first problem.",
+                           "ERROR: A later problem.", "[E] PrintJobStatus : 0. INFO: Printing the card",
+                           "INFO: Waiting for the printer to finish the card"})
+    NoteWorkerLine(cj, line);
+  EXPECT_EQ(cj.outcome.firstError, "The first problem.") << "the first error says why, not the last";
+  EXPECT_EQ(cj.outcome.lastInfo, "Waiting for the printer to finish the card");
+  ASSERT_TRUE(cj.waitingForPrinter) << "the printer-finish line starts the completion wait";
+  EXPECT_GE(cj.waitStart, before);
+  // A progress marker without its line end still lets a message through.
+  CardJob marked(nullptr, nullptr);
+  NoteWorkerLine(marked, "[E] CheckRibbon : 0. INFO: Printing the card");
+  EXPECT_EQ(marked.outcome.lastInfo, "Printing the card");
+  EXPECT_FALSE(marked.waitingForPrinter);
+}
+
 }  // namespace

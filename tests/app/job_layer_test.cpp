@@ -152,6 +152,8 @@ TEST(JobOutcome, EachFailureSaysWhyInWords) {
       {outcome(0, "preflight"), "The printer did not report its status, version or ribbon; the job was not printed."},
       {outcome(256, "pages", "Unsupported raster data."), "The card was not printed: Unsupported raster data."},
       {outcome(256, "pages"), "The card was not printed: the printer did not take it."},
+      // Options the filter refuses are as much the card's fault as its pages.
+      {outcome(256, "options", "Bad option CardGamma=x."), "The card was not printed: Bad option CardGamma=x."},
       {outcome(256, "completion"), "The printer stopped answering before it reported the end of the job."},
       {outcome(9, ""), "The card job ended unexpectedly (signal 9)."},
       {outcome(256, ""), "The card job ended unexpectedly (exit status 1)."},

@@ -51,6 +51,13 @@ TEST(MemoryStream, SeekClampsBelowZeroOnlyAndRefusesUnknownOrigins) {
     EXPECT_EQ(f.Tell(), s.at) << s.offset << " from " << s.origin;
   }
   EXPECT_FALSE(f.Seek(0, 3));
+  // A stream that grew by writing has more room than data: the end is its data's.
+  CxMemFile grown;
+  ASSERT_TRUE(grown.Open());
+  ASSERT_EQ(grown.Write("0123456789", 1, 10), 10u);
+  EXPECT_TRUE(grown.Seek(-4, 2));
+  EXPECT_EQ(grown.Tell(), 6);
+  EXPECT_EQ(grown.GetC(), '6');
   EXPECT_FALSE(none.Seek(0, 0));
   EXPECT_TRUE(none.Tell() == -1 && none.Size() == -1 && none.GetC() == -1);
   EXPECT_TRUE(none.Eof() && none.Error() && !none.Flush());

@@ -89,6 +89,23 @@ TEST(SimFrames, ByteByByteFeedAnswersEachFrameOnceWhenComplete) {
   EXPECT_EQ(t.sim.frames().size(), 2u);
 }
 
+TEST(SimFrames, TheFrameLimitAdmitsItsOwnSizeAndPassesLargerFramesWhole) {
+  TestSim t;
+  t.sim.SetFrameLimit(4);
+  t.feed(concat({frame("$CPJ", {1, 2, 3, 4}), frame("$CPJ", {1, 2, 3, 4, 5}), frame("$PJS")}));
+  t.sim.Finish();
+  ASSERT_EQ(t.answers.size(), 3u);
+  const std::vector<Frame>& frames = t.sim.frames();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_FALSE(frames[0].overLimit) << "a frame exactly at the limit is a frame like any other";
+  EXPECT_EQ(frames[0].params, (Bytes{1, 2, 3, 4}));
+  EXPECT_TRUE(frames[1].overLimit);
+  EXPECT_TRUE(frames[1].complete && frames[1].closedByCr) << "its CR is its own";
+  EXPECT_EQ(frames[2].code, "$PJS");
+  // Nothing is left over between frames, after a frame over the limit or not.
+  EXPECT_EQ(t.logText().find("stray"), std::string::npos) << t.logText();
+}
+
 TEST(SimAnswers, AsAnIdleColourPrinterOrAsScripted) {
   Bytes noEsc = reply("!A04", 0, 6, {1}), noCr = reply("!A05", 0, 6, {1});
   noEsc.erase(noEsc.begin());
@@ -190,6 +207,8 @@ TEST(SimPrintJob, WellFormedCardIsAcknowledgedAndMalformedOnesRefused) {
   } cases[] = {
       {nullptr, [](Card&) {}},
       {"do not match nLength", [](Card& c) { c.blocks[5].back() = 45; }},
+      // Bytes after the last panel that no block declares.
+      {"do not match nLength", [](Card& c) { c.panels.push_back(Bytes{0, 0}); }},
       {"panel blocks out of order", [](Card& c) { std::swap(c.blocks[5], c.blocks[6]); }},
       // A second overlay block, empty.
       {"panel blocks out of order", [](Card& c) { c.blocks.push_back(PanelBlock('T', 0x10, 0)); }},

@@ -106,6 +106,28 @@ TEST(SimFrames, TheFrameLimitAdmitsItsOwnSizeAndPassesLargerFramesWhole) {
   EXPECT_EQ(t.logText().find("stray"), std::string::npos) << t.logText();
 }
 
+TEST(SimProgram, AnAnswerDelayPausesEachAnswerByItsMilliseconds) {
+  // The pauses are noted by the test preload, not waited for.
+  const std::string dir = vkrtest::MakeTempDir();
+  {
+    std::ofstream in(dir + "/in.bin", std::ios::binary);
+    for (const Bytes& f : {frame("$PJS"), frame("!CSS")}) in.write(reinterpret_cast<const char*>(f.data()), long(f.size()));
+  }
+  const std::string command = "LD_PRELOAD=" + std::string(vkrtest::NoSleepLibrary()) + " VKR_USLEEP_LOG=" + dir +
+                              "/pauses " + vkrtest::SimulatorBinary() + " --answer-delay 250 --reply-fd 1 <" + dir +
+                              "/in.bin >" + dir + "/out.bin 2>" + dir + "/err.txt";
+  ASSERT_EQ(system(command.c_str()), 0);
+  std::stringstream pauses, out;
+  pauses << std::ifstream(dir + "/pauses").rdbuf();
+  out << std::ifstream(dir + "/out.bin").rdbuf();
+  EXPECT_EQ(pauses.str(), "250000\n250000\n");
+  const std::string text = out.str();
+  const std::vector<Frame> answered = vkrsim::SplitFrames(Bytes(text.begin(), text.end()));
+  ASSERT_EQ(answered.size(), 2u) << "both commands answered";
+  EXPECT_EQ(answered[0].code + answered[1].code, "$PJS!CSS");
+  vkrtest::RemoveTree(dir);
+}
+
 TEST(SimAnswers, AsAnIdleColourPrinterOrAsScripted) {
   Bytes noEsc = reply("!A04", 0, 6, {1}), noCr = reply("!A05", 0, 6, {1});
   noEsc.erase(noEsc.begin());

@@ -21,6 +21,7 @@ namespace vkrtest {
 const char* FilterBinary() { return VKR_FILTER_BIN; }
 const char* CommandFilterBinary() { return VKR_COMMAND_FILTER_BIN; }
 const char* SimulatorBinary() { return VKR_SIM_BIN; }
+const char* NoSleepLibrary() { return VKR_NOSLEEP_LIB; }
 const char* TestDataDir() { return VKR_TEST_DATA_DIR; }
 
 namespace {

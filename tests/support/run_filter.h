@@ -73,6 +73,8 @@ void RemoveTree(const std::string& path);
 const char* FilterBinary();
 const char* CommandFilterBinary();
 const char* SimulatorBinary();
+// The test preload that skips usleep (and, with VKR_USLEEP_LOG, notes each pause).
+const char* NoSleepLibrary();
 const char* TestDataDir();
 
 }  // namespace vkrtest

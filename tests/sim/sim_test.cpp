@@ -122,9 +122,9 @@ TEST(SimProgram, AnAnswerDelayPausesEachAnswerByItsMilliseconds) {
   out << std::ifstream(dir + "/out.bin").rdbuf();
   EXPECT_EQ(pauses.str(), "250000\n250000\n");
   const std::string text = out.str();
-  const std::vector<Frame> answered = vkrsim::SplitFrames(Bytes(text.begin(), text.end()));
-  ASSERT_EQ(answered.size(), 2u) << "both commands answered";
-  EXPECT_EQ(answered[0].code + answered[1].code, "$PJS!CSS");
+  const size_t first = text.find("\x1b$PJS"), second = text.find("\x1b!CSS");
+  EXPECT_TRUE(first != std::string::npos && second != std::string::npos && first < second)
+      << "both commands answered, in order";
   vkrtest::RemoveTree(dir);
 }
 

@@ -113,7 +113,9 @@ TEST(SimProgram, AnAnswerDelayPausesEachAnswerByItsMilliseconds) {
     std::ofstream in(dir + "/in.bin", std::ios::binary);
     for (const Bytes& f : {frame("$PJS"), frame("!CSS")}) in.write(reinterpret_cast<const char*>(f.data()), long(f.size()));
   }
-  const std::string command = "LD_PRELOAD=" + std::string(vkrtest::NoSleepLibrary()) + " VKR_USLEEP_LOG=" + dir +
+  // A sanitizer build takes the preload before its runtime.
+  const std::string command = "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 LD_PRELOAD=" +
+                              std::string(vkrtest::NoSleepLibrary()) + " VKR_USLEEP_LOG=" + dir +
                               "/pauses " + vkrtest::SimulatorBinary() + " --answer-delay 250 --reply-fd 1 <" + dir +
                               "/in.bin >" + dir + "/out.bin 2>" + dir + "/err.txt";
   ASSERT_EQ(system(command.c_str()), 0);

@@ -142,15 +142,7 @@ cups)
   # everywhere` makes from the app's IPP attributes.
   need_tools cupsd lpadmin lp lpstat
   start_printer card 0
-  start_private_cupsd "$root/cupsd" "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)" \
-    "$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)"
-  lpadmin -p card -E -v "$(uri card)" -m everywhere 2>&1 || fail "lpadmin -m everywhere could not make the queue"
-  # cupsd writes the queue's PPD in the background; until then the queue is
-  # raw and would pass the PDF on as is (its debug log says when it is loaded).
-  for _ in $(seq 150); do
-    grep -qF "load_ppd: Saving $root/cupsd/cache/card.data" "$root/cupsd/log/error_log" && break
-    sleep 0.2
-  done
+  start_driverless_queue "$root/cupsd" card "$(uri card)"
   lp_submit card "$root/design.pdf"
   wait_job "ipp://127.0.0.1:$cupsd_port/printers/card" "$job_id" "${VKR_APP_JOB_TIMEOUT:-90}"
   [[ $job_state_line == completed,* ]] || fail "the driverless queue's job ended '$job_state_line'"

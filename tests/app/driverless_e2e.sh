@@ -82,14 +82,7 @@ edges 2
 
 # A driverless queue: no PPD or filter of ours, only what `lpadmin -m
 # everywhere` makes of the app's IPP attributes.
-start_private_cupsd "$root/cupsd" "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)" \
-  "$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)"
-lpadmin -p card -E -v "$app_uri" -m everywhere 2>&1 || fail "lpadmin -m everywhere could not make the queue"
-# cupsd writes the queue's PPD in the background; until then the queue is raw.
-for _ in $(seq 150); do
-  grep -qF "load_ppd: Saving $root/cupsd/cache/card.data" "$root/cupsd/log/error_log" && break
-  sleep 0.2
-done
+start_driverless_queue "$root/cupsd" card "$app_uri"
 ppd=$root/cupsd/conf/ppd/card.ppd
 grep -q '^\*cupsFilter2: "[^ ]* application/pdf ' "$ppd" ||
   fail "the queue's PPD does not send PDF to the app: $(grep cupsFilter2 "$ppd")"

@@ -3,40 +3,17 @@
 // in either direction.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <jpeglib.h>
 #include <string>
 #include <vector>
 
 #include "sim/preview/jpegsize.h"
+#include "support/libjpeg_write.h"
 
 namespace {
 
 // A grey JPEG of the given size.
 std::vector<uint8_t> greyJpeg(int width, int height) {
-  jpeg_compress_struct info;
-  jpeg_error_mgr err;
-  info.err = jpeg_std_error(&err);
-  jpeg_create_compress(&info);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &out, &size);
-  info.image_width = JDIMENSION(width);
-  info.image_height = JDIMENSION(height);
-  info.input_components = 1;
-  info.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&info);
-  jpeg_start_compress(&info, TRUE);
-  std::vector<JSAMPLE> row(size_t(width), 128);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW rows[] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  std::vector<uint8_t> bytes(out, out + size);
-  jpeg_destroy_compress(&info);
-  free(out);
-  return bytes;
+  return LibjpegWrite(std::vector<uint8_t>(size_t(width) * size_t(height), 128), width, height, true, 75);
 }
 
 TEST(SimPanelSize, APanelUpToACardIsTakenAndOnePixelMoreIsNot) {

@@ -83,6 +83,22 @@ start_private_cupsd() {
   say "cupsd $cupsd_pid listens on 127.0.0.1:$cupsd_port and $root/sock"
 }
 
+# start_driverless_queue ROOT QUEUE DEVICE_URI: a private cupsd (its own
+# filters) with a driverless queue (`lpadmin -m everywhere`) to DEVICE_URI.
+# cupsd writes the queue's PPD in the background; until then the queue is
+# raw and would pass a document on as it is, so this waits for the PPD (the
+# debug log says when it is saved).
+start_driverless_queue() {
+  local root=$1 queue=$2 device=$3
+  start_private_cupsd "$root" "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)" \
+    "$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)"
+  lpadmin -p "$queue" -E -v "$device" -m everywhere 2>&1 || fail "lpadmin -m everywhere could not make the queue"
+  for _ in $(seq 150); do
+    grep -qF "load_ppd: Saving $root/cache/$queue.data" "$root/log/error_log" && break
+    sleep 0.2
+  done
+}
+
 # Stops our cupsd, whatever happened.
 stop_private_cupsd() {
   [[ -n $watchdog_pid ]] && kill "$watchdog_pid" 2>/dev/null

@@ -63,16 +63,12 @@ const struct {
 }  // namespace
 
 std::string CardString(const std::string& key) {
-  const std::string quoted = "\"" + key + "\" = \"";
-  const std::string text = kEnglish;
-  for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
-    if (text.compare(at, quoted.size(), quoted) == 0) {
-      const size_t start = at + quoted.size();
-      return text.substr(start, text.find("\";", start) - start);
-    }
-    if (text.find('\n', at) == std::string::npos) break;
-  }
-  return "";
+  // Every entry starts a line of its own.
+  const std::string text = std::string("\n") + kEnglish, entry = "\n\"" + key + "\" = \"";
+  const size_t at = text.find(entry);
+  if (at == std::string::npos) return "";
+  const size_t start = at + entry.size();
+  return text.substr(start, text.find("\";", start) - start);
 }
 
 const char* CardStringOverPappl(const char* key) {

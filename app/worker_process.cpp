@@ -1,12 +1,11 @@
 // Starting, signalling and reaping a card worker.
 #include "app/worker_process.h"
 
-#include <mutex>
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -91,7 +90,7 @@ bool StartWorkerStarter() {
   int control[2] = {-1, -1}, log = -1, devnull = -1;
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, control) != 0) return false;
   control[1] = aboveHandOver(control[1]);
-  log = aboveHandOver(fcntl(2, F_DUPFD_CLOEXEC, kHandOverBase));
+  log = fcntl(2, F_DUPFD_CLOEXEC, kHandOverBase);
   devnull = aboveHandOver(open("/dev/null", O_RDONLY | O_CLOEXEC));
   pid_t pid = -1;
   const bool started = control[1] >= 0 && log >= 0 && devnull >= 0 &&

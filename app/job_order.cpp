@@ -1,49 +1,123 @@
-// Keeping a printer's jobs in submission order.
+// A printer's turn, and the order of its jobs.
 #include "app/job_order.h"
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
-#include <vector>
+#include <utility>
 
 namespace {
 
-std::mutex g_lock;
-// The jobs held for the order's sake, by printer id.
-std::map<int, std::set<int>> g_held;
+using PrinterKey = std::pair<pappl_system_t*, int>;
 
-// A pending job with its document spooled; a PWG or Apple raster job that
-// is being streamed from its client is pending too for a moment, and has no
-// file.
-void collectPending(pappl_job_t* job, void* data) {
-  if (papplJobGetState(job) == IPP_JSTATE_PENDING && papplJobGetFilename(job) != nullptr)
-    static_cast<std::vector<pappl_job_t*>*>(data)->push_back(job);
+struct PrinterTurn {
+  bool taken = false;
+  bool missed = false;  // a job thread found the turn taken and left its job waiting
+};
+
+std::mutex g_lock;
+std::condition_variable g_freed;
+std::map<PrinterKey, PrinterTurn> g_turns;
+
+// The turn the calling thread holds, and the job it prints with it.
+struct HeldTurn {
+  bool holding = false;
+  PrinterKey key{nullptr, 0};
+  pappl_job_t* job = nullptr;
+};
+thread_local HeldTurn t_held;
+
+PrinterKey keyOf(pappl_printer_t* printer) {
+  return {papplPrinterGetSystem(printer), papplPrinterGetID(printer)};
+}
+
+bool tryTake(const PrinterKey& key) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  PrinterTurn& turn = g_turns[key];
+  if (turn.taken) {
+    turn.missed = true;
+    return false;
+  }
+  turn.taken = true;
+  return true;
+}
+
+void waitAndTake(const PrinterKey& key) {
+  std::unique_lock<std::mutex> hold(g_lock);
+  g_freed.wait(hold, [&] { return !g_turns[key].taken; });
+  g_turns[key].taken = true;
+}
+
+// Gives the calling thread's turn back; whether a job was left waiting
+// while it was held.
+bool giveBack() {
+  if (!t_held.holding) return false;
+  bool missed = false;
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    auto it = g_turns.find(t_held.key);
+    if (it != g_turns.end()) {
+      missed = it->second.missed;
+      g_turns.erase(it);
+    }
+  }
+  t_held = HeldTurn();
+  g_freed.notify_all();
+  return missed;
+}
+
+// After a job: a job left waiting while the turn was held, with nothing
+// since looking for it, is looked for now (unless the printer is gone).
+void endTurn(const PrinterKey& key, const JobSteps& steps) {
+  if (!t_held.holding || !giveBack()) return;
+  if (pappl_printer_t* printer = papplSystemFindPrinter(key.first, nullptr, key.second, nullptr))
+    steps.checkJobs(printer);
+}
+
+void keepOldest(pappl_job_t* job, void* data) {
+  auto* oldest = static_cast<pappl_job_t**>(data);
+  // A job streamed from its client waits without a file for a moment: it is
+  // not ours to start.
+  if (papplJobGetState(job) != IPP_JSTATE_PENDING || papplJobGetFilename(job) == nullptr) return;
+  if (*oldest == nullptr || papplJobGetID(job) < papplJobGetID(*oldest)) *oldest = job;
 }
 
 }  // namespace
 
-void KeepSubmissionOrder(pappl_printer_t* printer, pappl_job_t* ending) {
-  if (printer == nullptr) return;
-  std::vector<pappl_job_t*> pending;
-  papplPrinterIterateActiveJobs(printer, collectPending, &pending, 1, 0);
+pappl_job_t* OldestWaitingJob(pappl_printer_t* printer) {
   pappl_job_t* oldest = nullptr;
-  for (pappl_job_t* job : pending)
-    if (job != ending && (oldest == nullptr || papplJobGetID(job) < papplJobGetID(oldest))) oldest = job;
-  std::lock_guard<std::mutex> hold(g_lock);
-  for (pappl_job_t* job : pending)
-    if (job != ending && job != oldest && papplJobHold(job, nullptr, "indefinite", 0))
-      g_held[papplPrinterGetID(printer)].insert(papplJobGetID(job));
+  papplPrinterIterateActiveJobs(printer, keepOldest, &oldest, 1, 0);
+  return oldest;
 }
 
-void ReleaseHeldJobs(pappl_printer_t* printer) {
-  std::set<int> held;
-  {
-    std::lock_guard<std::mutex> hold(g_lock);
-    auto it = g_held.find(papplPrinterGetID(printer));
-    if (it == g_held.end()) return;
-    held.swap(it->second);
-    g_held.erase(it);
+void RunOldestJob(pappl_job_t* job, const JobSteps& steps) {
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  const PrinterKey key = keyOf(printer);
+  if (!tryTake(key)) return;
+  pappl_job_t* oldest = OldestWaitingJob(printer);
+  t_held = HeldTurn{true, key, oldest};
+  if (oldest != nullptr) {
+    if (oldest != job)
+      papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "Job %d came before job %d: it prints first.",
+                      papplJobGetID(oldest), papplJobGetID(job));
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Printing job %d.", papplJobGetID(oldest));
+    steps.process(oldest);
   }
-  for (int id : held)
-    if (pappl_job_t* job = papplPrinterFindJob(printer, id)) papplJobRelease(job, nullptr);
+  endTurn(key, steps);
+}
+
+void RunStreamedJob(pappl_job_t* job, pappl_client_t* client, const JobSteps& steps) {
+  const PrinterKey key = keyOf(papplJobGetPrinter(job));
+  waitAndTake(key);
+  t_held = HeldTurn{true, key, job};
+  steps.processStreamed(job, client);
+  endTurn(key, steps);
+}
+
+void BeforeJobCheck(pappl_printer_t* printer) {
+  // Only a job that has ended gives its turn back: a job still printing may
+  // release a held job, which looks for the next job too.
+  if (!t_held.holding || printer == nullptr || t_held.key != keyOf(printer)) return;
+  if (t_held.job != nullptr && papplJobGetState(t_held.job) < IPP_JSTATE_CANCELED) return;
+  giveBack();
 }

@@ -22,7 +22,6 @@
 #include "app/card_job.h"
 #include "app/card_options.h"
 #include "app/halftone.h"
-#include "app/job_order.h"
 #include "app/printer_claim.h"
 #include "app/raster_headers.h"
 #include "app/server_life.h"
@@ -59,7 +58,6 @@ bool endJob(pappl_job_t* job) {
   const bool printed = FinishCardJob(*cj);
   delete cj;
   papplJobSetData(job, nullptr);
-  KeepSubmissionOrder(papplJobGetPrinter(job), job);
   ReleasePrinterFromJob(papplJobGetPrinter(job));
   return printed;
 }
@@ -68,7 +66,6 @@ bool endJob(pappl_job_t* job) {
 
 bool CardStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   ClaimPrinterForJob(papplJobGetPrinter(job));
-  ReleaseHeldJobs(papplJobGetPrinter(job));
   auto* cj = new CardJob(job, device);
   papplJobSetData(job, cj);
   cj->twoSided = options->sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE;
@@ -165,6 +162,5 @@ bool CardEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
 bool CardRefuseDocument(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   papplJobSetMessage(job, "Unsupported document format \"%s\".", papplJobGetFormat(job));
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unsupported document format \"%s\".", papplJobGetFormat(job));
-  KeepSubmissionOrder(papplJobGetPrinter(job), job);
   return false;
 }

@@ -15,7 +15,6 @@
 #include "app/app_settings.h"
 #include "app/card_job.h"
 #include "app/conversation.h"
-#include "app/job_order.h"
 #include "app/printer_claim.h"
 #include "app/ribbon_link.h"
 #include "app/status_report.h"
@@ -35,13 +34,6 @@ std::atomic<int> g_running{0};
 // How long identify and the self-test card wait for a status query to end
 // (tenths of a second): three commands of a printer that does not answer.
 const int kServiceWaitTries = 200;
-
-// Gives the printer back: PAPPL then starts its next job, which is to be
-// the oldest waiting.
-void closeDevice(pappl_printer_t* printer) {
-  KeepSubmissionOrder(printer, nullptr);
-  papplPrinterCloseDevice(printer);
-}
 
 // Applies one status report to the printer's reasons and supplies.
 void applyReport(pappl_printer_t* printer, const std::string& report) {
@@ -63,7 +55,7 @@ void askPrinter(pappl_printer_t* printer) {
   }
   RunConversation(printer, device, "status",
                   [printer](const std::string& report) { applyReport(printer, report); });
-  closeDevice(printer);
+  papplPrinterCloseDevice(printer);
 }
 
 // Starts a background query of a printer that is due one.
@@ -124,7 +116,7 @@ void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t, const char
   }
   if (RunConversation(printer, device, "identify", nullptr) != 0)
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer did not sound its buzzer.");
-  closeDevice(printer);
+  papplPrinterCloseDevice(printer);
 }
 
 const char* CardTestPage(pappl_printer_t* printer, char*, size_t) {
@@ -135,6 +127,6 @@ const char* CardTestPage(pappl_printer_t* printer, char*, size_t) {
   }
   if (RunConversation(printer, device, "selftest", nullptr) != 0)
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer did not print its self-test card.");
-  closeDevice(printer);
+  papplPrinterCloseDevice(printer);
   return nullptr;
 }

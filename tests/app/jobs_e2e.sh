@@ -95,7 +95,7 @@ together)
   start_printer queue 0 '$PJS ack 01 05 00 00 00 00 00 times=2' '$PJS ack 00 05 00 00 00 00 00'
   for n in 1 2 3 4; do submit queue "$d"; queued+=($job_id); done
   wait_job "$(uri queue)" "${queued[3]}" 60
-  order=$(sed -n 's/.*\[Printer queue\] Starting job \([0-9]*\)\./\1/p' "$root/app.log" | tr '\n' ' ')
+  order=$(sed -n 's/.*\[Printer queue\] Printing job \([0-9]*\)\./\1/p' "$root/app.log" | tr '\n' ' ')
   [[ $order == "${queued[*]} " ]] || fail "jobs ${queued[*]} printed in the order $order"
 
   # A two-sided job whose second page is refused keeps its front to itself:

@@ -1,0 +1,52 @@
+// PAPPL 1.3 starts a thread per job with `_papplJobProcess`, prints a
+// streamed raster job with `_papplJobProcessRaster` and looks for the next
+// job with `_papplPrinterCheckJobs`, each called through the dynamic linker.
+// The program's own definitions come first in its lookup: they keep one job
+// at a time per printer, in submission order, and hand on to PAPPL's.
+#include <dlfcn.h>
+
+#include "app/job_order.h"
+
+extern "C" {
+void* _papplJobProcess(pappl_job_t* job);
+void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client);
+void _papplPrinterCheckJobs(pappl_printer_t* printer);
+}
+
+namespace {
+
+template <typename F>
+F pappls(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+void processSpooled(pappl_job_t* job) {
+  static auto real = pappls<void* (*)(pappl_job_t*)>("_papplJobProcess");
+  real(job);
+}
+
+void processStreamed(pappl_job_t* job, pappl_client_t* client) {
+  static auto real = pappls<void (*)(pappl_job_t*, pappl_client_t*)>("_papplJobProcessRaster");
+  real(job, client);
+}
+
+void checkJobs(pappl_printer_t* printer) {
+  static auto real = pappls<void (*)(pappl_printer_t*)>("_papplPrinterCheckJobs");
+  BeforeJobCheck(printer);
+  real(printer);
+}
+
+const JobSteps kSteps{processSpooled, processStreamed, checkJobs};
+
+}  // namespace
+
+void* _papplJobProcess(pappl_job_t* job) {
+  RunOldestJob(job, kSteps);
+  return nullptr;
+}
+
+void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client) {
+  RunStreamedJob(job, client, kSteps);
+}
+
+void _papplPrinterCheckJobs(pappl_printer_t* printer) { checkJobs(printer); }

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "app/app_settings.h"
@@ -26,10 +28,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The background queries: when each printer was last asked, and whether a
-// query of it is under way (by printer id).
+// query of it is under way (by printer id); the identify and self-test
+// conversations under way; and the printers being deleted, which nothing
+// starts to talk to.
 std::mutex g_lock;
+std::condition_variable g_talkEnded;
 std::map<int, Clock::time_point> g_lastAsked;
 std::map<int, bool> g_asking;
+std::map<int, int> g_serving;
+std::set<int> g_deleting;
 std::atomic<int> g_running{0};
 // How long identify and the self-test card wait for a status query to end
 // (tenths of a second): three commands of a printer that does not answer.
@@ -66,7 +73,7 @@ void pollPrinter(pappl_printer_t* printer, void*) {
   {
     std::lock_guard<std::mutex> hold(g_lock);
     auto last = g_lastAsked.find(id);
-    if (g_asking[id] ||
+    if (g_asking[id] || g_deleting.count(id) != 0 ||
         (last != g_lastAsked.end() && now - last->second < std::chrono::seconds(Settings().statusInterval)))
       return;
     g_asking[id] = true;
@@ -78,14 +85,46 @@ void pollPrinter(pappl_printer_t* printer, void*) {
     std::lock_guard<std::mutex> hold(g_lock);
     g_asking[id] = false;
     --g_running;
+    g_talkEnded.notify_all();
   }).detach();
 }
+
+// An identify or self-test conversation, counted while it lasts so that the
+// printer is not deleted under it.
+class Service {
+ public:
+  explicit Service(pappl_printer_t* printer) : id_(papplPrinterGetID(printer)) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    allowed_ = g_deleting.count(id_) == 0;
+    if (allowed_) ++g_serving[id_];
+  }
+  ~Service() {
+    if (!allowed_) return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    --g_serving[id_];
+    g_talkEnded.notify_all();
+  }
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+  bool allowed() const { return allowed_; }
+
+ private:
+  int id_;
+  bool allowed_ = false;
+};
 
 }  // namespace
 
 void PollPrinterStatus(pappl_system_t* system) { papplSystemIteratePrinters(system, pollPrinter, nullptr); }
 
 int StatusQueriesRunning() { return g_running; }
+
+void EndPrinterConversations(pappl_printer_t* printer) {
+  const int id = papplPrinterGetID(printer);
+  std::unique_lock<std::mutex> hold(g_lock);
+  g_deleting.insert(id);
+  g_talkEnded.wait(hold, [id] { return !g_asking[id] && g_serving[id] == 0; });
+}
 
 // PAPPL asks for the status when a client reads the printer's attributes:
 // the answer is what the background queries found, and a printer due a
@@ -109,7 +148,8 @@ static pappl_device_t* openForService(pappl_printer_t* printer) {
 }
 
 void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
-  pappl_device_t* device = openForService(printer);
+  Service service(printer);
+  pappl_device_t* device = service.allowed() ? openForService(printer) : nullptr;
   if (device == nullptr) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer is busy; it did not sound its buzzer.");
     return;
@@ -120,7 +160,8 @@ void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t, const char
 }
 
 const char* CardTestPage(pappl_printer_t* printer, char*, size_t) {
-  pappl_device_t* device = openForService(printer);
+  Service service(printer);
+  pappl_device_t* device = service.allowed() ? openForService(printer) : nullptr;
   if (device == nullptr) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "The printer is busy; no self-test card.");
     return nullptr;

@@ -41,6 +41,10 @@ bool CardStatus(pappl_printer_t* printer);
 void PollPrinterStatus(pappl_system_t* system);
 // How many background status queries are under way.
 int StatusQueriesRunning();
+// As a printer is deleted: starts no more status, identify or self-test
+// conversations with it, and waits for those under way to end (each ends
+// within its few bounded commands).
+void EndPrinterConversations(pappl_printer_t* printer);
 // Beeps the printer.
 void CardIdentify(pappl_printer_t* printer, pappl_identify_actions_t actions, const char* message);
 // Asks the printer for its self-test card.

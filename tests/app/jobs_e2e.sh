@@ -7,7 +7,8 @@
 #   a client that stalls while another printer prints, the submission order,
 #   a job's kept card front never reaching another printer;
 # faults: printer defaults reaching the card, a page cut short, the
-#   completion bound, Cancel-Job mid-page;
+#   completion bound, Cancel-Job mid-page, a printer deleted under its
+#   status query;
 # life: kill -9 mid-job and restart, SIGTERM idle and busy, memory after a
 #   large page, DNS-SD searches without a daemon.
 # Exit 0 passed, 1 failed.
@@ -160,6 +161,18 @@ faults)
   [[ $job_state_line == canceled,* ]] || fail "the cancelled job ended '$job_state_line'"
   (( $(cards_received slow) <= at_cancel + 1 && $(cards_received slow) < 5 )) ||
     fail "the cancelled job went on sending cards ($at_cancel at the cancel, $(cards_received slow) in all)"
+
+  # A printer deleted while its status query waits on it (the printer is
+  # silent): the query ends and lets the printer go before it is freed, and
+  # the server goes on.
+  start_printer doomed 0 '$PJS silent times=20'
+  for _ in $(seq 100); do grep -q '^#1 \$PJS' "$root/doomed/printer.log" 2>/dev/null && break; sleep 0.05; done
+  grep -q '^#1 \$PJS' "$root/doomed/printer.log" || fail "no status query of the new printer"
+  "$app" delete -d doomed >"$root/delete.out" 2>&1 || fail "could not delete the printer: $(cat "$root/delete.out")"
+  [[ -z $(ss -Htn state established "( dport = :$sim_port )") ]] ||
+    fail "the printer was deleted while its status query still talked to it"
+  [[ $("$app" printers 2>&1) != *doomed* ]] || fail "the deleted printer is still listed"
+  print_and_wait card completed "a card after a printer was deleted" "$d"
   ;;
 life)
   rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$server_pid/status"; }

@@ -5,13 +5,12 @@
 // printers on sockets and USB are still listed. The program's own definition
 // of the function comes first in the dynamic linker's lookup; it hands every
 // real client on to Avahi's.
-#include <dlfcn.h>
+#include "app/next_definition.h"
 
 extern "C" void* avahi_service_browser_new(void* client, int interface, int protocol,
                                            const char* type, const char* domain, int flags,
                                            void* callback, void* userdata) {
-  using Browse = void* (*)(void*, int, int, const char*, const char*, int, void*, void*);
   if (client == nullptr) return nullptr;
-  static Browse avahi = reinterpret_cast<Browse>(dlsym(RTLD_NEXT, "avahi_service_browser_new"));
+  static const auto avahi = NextDefinition(avahi_service_browser_new, "avahi_service_browser_new");
   return avahi ? avahi(client, interface, protocol, type, domain, flags, callback, userdata) : nullptr;
 }

@@ -69,7 +69,7 @@ bool giveBack() {
 // After a job: a job left waiting while the turn was held, with nothing
 // since looking for it, is looked for now (unless the printer is gone).
 void endTurn(const PrinterKey& key, const JobSteps& steps) {
-  if (!t_held.holding || !giveBack()) return;
+  if (!giveBack()) return;
   if (pappl_printer_t* printer = papplSystemFindPrinter(key.first, nullptr, key.second, nullptr))
     steps.checkJobs(printer);
 }

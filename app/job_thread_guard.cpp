@@ -3,9 +3,8 @@
 // job with `_papplPrinterCheckJobs`, each called through the dynamic linker.
 // The program's own definitions come first in its lookup: they keep one job
 // at a time per printer, in submission order, and hand on to PAPPL's.
-#include <dlfcn.h>
-
 #include "app/job_order.h"
+#include "app/next_definition.h"
 
 extern "C" {
 void* _papplJobProcess(pappl_job_t* job);
@@ -15,23 +14,18 @@ void _papplPrinterCheckJobs(pappl_printer_t* printer);
 
 namespace {
 
-template <typename F>
-F pappls(const char* name) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-
 void processSpooled(pappl_job_t* job) {
-  static auto real = pappls<void* (*)(pappl_job_t*)>("_papplJobProcess");
+  static const auto real = NextDefinition(_papplJobProcess, "_papplJobProcess");
   real(job);
 }
 
 void processStreamed(pappl_job_t* job, pappl_client_t* client) {
-  static auto real = pappls<void (*)(pappl_job_t*, pappl_client_t*)>("_papplJobProcessRaster");
+  static const auto real = NextDefinition(_papplJobProcessRaster, "_papplJobProcessRaster");
   real(job, client);
 }
 
 void checkJobs(pappl_printer_t* printer) {
-  static auto real = pappls<void (*)(pappl_printer_t*)>("_papplPrinterCheckJobs");
+  static const auto real = NextDefinition(_papplPrinterCheckJobs, "_papplPrinterCheckJobs");
   BeforeJobCheck(printer);
   real(printer);
 }

@@ -12,19 +12,13 @@
 // a status query, identify or self-test conversation still talks to it on
 // another thread, which then works on freed memory. Those conversations end
 // first.
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <mutex>
 
+#include "app/next_definition.h"
 #include "app/vk4400_app.h"
 
 namespace {
-
-template <typename F>
-F pappls(const char* name) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
 
 void keepHighest(pappl_printer_t* printer, void* data) {
   int* highest = static_cast<int*>(data);
@@ -36,9 +30,7 @@ void keepHighest(pappl_printer_t* printer, void* data) {
 extern "C" pappl_printer_t* papplPrinterCreate(pappl_system_t* system, int printer_id,
                                                const char* printer_name, const char* driver_name,
                                                const char* device_id, const char* device_uri) {
-  using Create = pappl_printer_t* (*)(pappl_system_t*, int, const char*, const char*, const char*,
-                                      const char*);
-  static const Create create = pappls<Create>("papplPrinterCreate");
+  static const auto create = NextDefinition(papplPrinterCreate, "papplPrinterCreate");
   if (printer_id != 0 || system == nullptr)
     return create(system, printer_id, printer_name, driver_name, device_id, device_uri);
   // One new printer at a time, each with a number no printer had before
@@ -55,7 +47,7 @@ extern "C" pappl_printer_t* papplPrinterCreate(pappl_system_t* system, int print
 }
 
 extern "C" void papplPrinterDelete(pappl_printer_t* printer) {
-  static const auto remove = pappls<void (*)(pappl_printer_t*)>("papplPrinterDelete");
+  static const auto remove = NextDefinition(papplPrinterDelete, "papplPrinterDelete");
   if (printer != nullptr) EndPrinterConversations(printer);
   remove(printer);
 }

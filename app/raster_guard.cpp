@@ -7,15 +7,14 @@
 // shows PAPPL a 16-bit page as 8 bits of the same line length, which PAPPL
 // then hands over line by line unchanged. The workers, this same program,
 // read their pages unchanged.
-#include <dlfcn.h>
 
 #include <cups/raster.h>
 
+#include "app/next_definition.h"
 #include "app/raster_headers.h"
 
 extern "C" unsigned cupsRasterReadHeader2(cups_raster_t* r, cups_page_header2_t* h) {
-  using Read = unsigned (*)(cups_raster_t*, cups_page_header2_t*);
-  static Read cups = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "cupsRasterReadHeader2"));
+  static const auto cups = NextDefinition(cupsRasterReadHeader2, "cupsRasterReadHeader2");
   if (cups == nullptr) return 0;
   const unsigned read = cups(r, h);
   if (read && ServerReadsRaster()) {

@@ -3,7 +3,6 @@
 // administer over TCP is decided in server_auth.cpp.
 #include "app/server_config.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/socket.h>
@@ -16,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+
+#include "app/next_definition.h"
 
 namespace {
 
@@ -267,8 +268,7 @@ bool DeviceUriAllowed(pappl_system_t* system, const char* device_uri) {
 // go to libcups.
 extern "C" int httpAddrListen(http_addr_t* addr, int port) {
   if (!g_privateSocket || addr == nullptr || addr->addr.sa_family != AF_LOCAL) {
-    using Listen = int (*)(http_addr_t*, int);
-    static const Listen real = reinterpret_cast<Listen>(dlsym(RTLD_NEXT, "httpAddrListen"));
+    static const auto real = NextDefinition(httpAddrListen, "httpAddrListen");
     return real ? real(addr, port) : -1;
   }
   const char* path = addr->un.sun_path;

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>

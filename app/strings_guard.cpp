@@ -3,15 +3,13 @@
 // web pages look their words up through papplClientGetLocString, so the
 // server stands in front of that function and answers the few keys where a
 // card printer says it otherwise (strings.cpp); every other key is PAPPL's.
-#include <dlfcn.h>
-
 #include <pappl/pappl.h>
 
+#include "app/next_definition.h"
 #include "app/strings.h"
 
 extern "C" const char* papplClientGetLocString(pappl_client_t* client, const char* s) {
   if (const char* ours = CardStringOverPappl(s)) return ours;
-  using Get = const char* (*)(pappl_client_t*, const char*);
-  static Get pappl = reinterpret_cast<Get>(dlsym(RTLD_NEXT, "papplClientGetLocString"));
+  static const auto pappl = NextDefinition(papplClientGetLocString, "papplClientGetLocString");
   return pappl != nullptr ? pappl(client, s) : s;
 }

@@ -4,14 +4,13 @@
 // printer not accepting jobs). This program's own stand-in for libcups's
 // request function strips the job from a refusal, so that submit says the
 // server's message and exits 1. The server itself sends no such requests.
-#include <dlfcn.h>
-
 #include <cups/cups.h>
+
+#include "app/next_definition.h"
 
 extern "C" ipp_t* cupsDoFileRequest(http_t* http, ipp_t* request, const char* resource,
                                     const char* filename) {
-  using Request = ipp_t* (*)(http_t*, ipp_t*, const char*, const char*);
-  static Request cups = reinterpret_cast<Request>(dlsym(RTLD_NEXT, "cupsDoFileRequest"));
+  static const auto cups = NextDefinition(cupsDoFileRequest, "cupsDoFileRequest");
   if (cups == nullptr) return nullptr;
   ipp_t* response = cups(http, request, resource, filename);
   if (response != nullptr && ippGetOperation(request) == IPP_OP_PRINT_JOB &&
